@@ -1,0 +1,8 @@
+// ps2linkd: external PS/2 keyboard, mouse and joystick for the handheld,
+// through the serial adapter.
+#include "core/startup.h"
+
+int main(int argc, char **argv)
+{
+	run_daemon(argc, argv);
+}

@@ -1,0 +1,117 @@
+// Command-line parsing.
+//
+// Each argument is a group of option letters after one "-". Letters that take
+// an argument (-m, -p, -s) consume the following arguments in turn, so
+// "-ps /dev/ttyS0 38400" sets the device and then the speed. The first error,
+// -h or -v ends parsing at once; what earlier letters set stays in force.
+#include "core/options.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/settings.h"
+
+namespace {
+
+// The text -h prints after its first line. Its defaults are the historical
+// ones and are printed as they always were.
+constexpr const char usage_text[] =
+	"-p : serial port device name (defalt: /dev/ttyS0)\n"
+	"-s : serial port speed (defalt: 9600 bps)\n"
+	"-V : vnc keypipe module use\n"
+	"-i : debug info print\n"
+	"-b : background daemon\n"
+	"-v : print version\n"
+	"-h : display this message\n"
+	"-m : key mapping file name\n"
+	"-M : Use mouse\n"
+	"-c : console/X mode\n"
+	"     default: /opt/Brindle/etc/ser_code_vanto.ini \n";
+
+// Sets the flag or the text setting of one letter. Returns false for a letter
+// that is no option.
+bool apply_letter(char letter, const char *argument)
+{
+	switch (letter) {
+	case 'M': mouse_enabled = true; return true;
+	case 'V': use_keypipe = true; return true;
+	case 'b': run_in_background = true; return true;
+	case 'c': console_mode = true; return true;
+	case 'i': debug_enabled = true; return true;
+	case 'x': touch_rotated = true; return true;
+	case 'm': key_map_name = argument; return true;
+	case 'p': serial_device = argument; return true;
+	case 's': serial_speed = convert_speed(argument); return true;
+	default: return false;
+	}
+}
+
+bool takes_argument(char letter)
+{
+	return letter == 'm' || letter == 'p' || letter == 's';
+}
+
+} // namespace
+
+option_outcome parse_options(int argc, char **argv)
+{
+	int next_free = 1; // first argument that no letter has taken yet
+	while (next_free < argc) {
+		const char *group = argv[next_free++];
+		if (group[0] != '-')
+			return option_outcome::bad_usage;
+		for (const char *letter = group + 1; *letter; ++letter) {
+			if (*letter == 'h')
+				return option_outcome::show_usage;
+			if (*letter == 'v')
+				return option_outcome::show_version;
+			const char *argument = nullptr;
+			if (takes_argument(*letter)) {
+				if (next_free >= argc)
+					return option_outcome::bad_usage;
+				argument = argv[next_free++];
+			}
+			if (!apply_letter(*letter, argument))
+				return option_outcome::bad_usage;
+		}
+	}
+	return option_outcome::run;
+}
+
+void print_usage(int status)
+{
+	if (status == 0) {
+		printf("Usage: %s [OPTION]\n", program_name);
+		fputs(usage_text, stdout);
+	} else {
+		printf("-h for more information.\n");
+	}
+	exit(status);
+}
+
+void print_version()
+{
+	printf("%s version %s\n", program_name, program_version);
+	exit(0);
+}
+
+int32_t convert_speed(const char *text)
+{
+	const char *p = text;
+	while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+		++p;
+	bool negative = false;
+	if (*p == '+' || *p == '-')
+		negative = *p++ == '-';
+	// Accumulate towards the sign so that INT32_MIN is reachable, and stop
+	// growing once the value is pinned at an end of the range.
+	int64_t value = 0;
+	for (; *p >= '0' && *p <= '9'; ++p) {
+		value = value * 10 + (*p - '0');
+		if (value > int64_t{INT32_MAX} + 1)
+			value = int64_t{INT32_MAX} + 1;
+	}
+	if (negative)
+		return static_cast<int32_t>(-value);
+	return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+}

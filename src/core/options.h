@@ -1,0 +1,26 @@
+// Command line of the daemon: option groups such as "-bi" or "-ps DEV SPEED",
+// the usage and version texts, and the conversion of the speed argument.
+#pragma once
+
+#include <cstdint>
+
+// What the parser decided. Settings named by the letters before the deciding
+// one stay in force (the exit clean-up looks at -c).
+enum class option_outcome {
+	run,          // all arguments accepted
+	show_usage,   // -h
+	show_version, // -v
+	bad_usage,    // a stray word, an unknown letter, a missing argument
+};
+
+[[nodiscard]] option_outcome parse_options(int argc, char **argv);
+
+// Both print on standard output and end the process through exit().
+[[noreturn]] void print_usage(int status);
+[[noreturn]] void print_version();
+
+// The speed argument read as atol reads it (leading blanks, an optional sign,
+// decimal digits; anything else gives 0), except that a number outside the
+// range of a 32-bit int is held at the nearest end of that range instead of
+// overflowing.
+[[nodiscard]] int32_t convert_speed(const char *text);

@@ -1,0 +1,43 @@
+// Run-time settings of the daemon.
+//
+// Everything the command line can change lives here as plain process-wide
+// values. They are filled by the option parser before any device is touched
+// and only read afterwards; the one exception is debug_enabled, which is
+// switched off when the daemon detaches into the background.
+#pragma once
+
+#include <cstdint>
+
+extern const char *program_name;
+extern const char *serial_device;   // -p, "/dev/ttyS1" by default
+extern int32_t serial_speed;        // -s, bits per second, 9600 by default
+extern const char *key_map_name;    // -m, null when not given
+
+// Where the key map lives on the handheld: one for the handheld's own
+// software, one for when its console (or X) takes the keyboard.
+extern const char *const default_key_map;
+extern const char *const console_key_map;
+
+extern bool debug_enabled;      // -i
+extern bool use_keypipe;        // -V
+extern bool console_mode;       // -c
+extern bool mouse_enabled;      // -M
+extern bool run_in_background;  // -b
+extern bool touch_rotated;      // -x
+
+// The version that -v reports.
+inline constexpr const char *program_version = "1.1.0";
+
+// The fixed device paths of the handheld.
+inline constexpr const char *keyboard_device = "/dev/kbd";
+inline constexpr const char *keypipe_device = "/dev/keypipe";
+inline constexpr const char *touch_device = "/dev/ts";
+inline constexpr const char *framebuffer_device = "/dev/fb0";
+inline constexpr const char *calibration_file = "/etc/pointercal";
+
+// The kernel keyboard layouts that console mode switches between.
+inline constexpr const char *load_console_layout = "loadkmap < /etc/ps2.kmap";
+inline constexpr const char *restore_builtin_layout = "loadkmap < /etc/zeta.kmap";
+
+// Which key map start-up loads: -m wins, then console mode decides.
+const char *chosen_key_map();

@@ -1,0 +1,103 @@
+// The start-up sequence. Every failing step ends the process through exit(),
+// so the clean-up registered first undoes whatever was opened before it.
+#include "core/startup.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <libgen.h>
+#include <unistd.h>
+
+#include "core/frame_loop.h"
+#include "core/options.h"
+#include "core/settings.h"
+#include "core/shutdown.h"
+#include "keyboard/key_map.h"
+#include "keyboard/key_output.h"
+#include "pointer/mouse_frame.h"
+#include "pointer/screen.h"
+#include "serial/serial_line.h"
+
+namespace {
+
+// A step that failed ends start-up with status 1. If a stop signal is what
+// made it fail (an open of a device nobody reads, interrupted), the stop is
+// reported as such.
+[[noreturn]] void fail_start_up()
+{
+	act_on_pending_stop();
+	exit(1);
+}
+
+void load_chosen_key_map()
+{
+	if (load_key_map(chosen_key_map()) == -1) {
+		printf("Key map file is not found\n");
+		exit(1);
+	}
+	if (console_mode)
+		(void)system(load_console_layout); // a missing layout changes nothing here
+}
+
+void detach()
+{
+	debug_enabled = false;
+	// The messages printed so far belong to the terminal that started us;
+	// the process that leaves inside daemon() would take them along.
+	(void)fflush(stdout);
+	(void)daemon(0, 0); // on failure the loop simply runs in the foreground
+}
+
+} // namespace
+
+FILE *open_device_stream(const char *path)
+{
+	int fd = open(path, O_WRONLY | O_NOCTTY);
+	if (fd == -1)
+		return nullptr;
+	FILE *stream = fdopen(fd, "w");
+	if (!stream)
+		(void)close(fd);
+	return stream;
+}
+
+void run_daemon(int argc, char **argv)
+{
+	if (atexit(cleanup_at_exit) != 0)
+		print_usage(2);
+	if (argc > 0 && argv[0])
+		program_name = basename(argv[0]);
+
+	switch (parse_options(argc, argv)) {
+	case option_outcome::run: break;
+	case option_outcome::show_usage: print_usage(0);
+	case option_outcome::show_version: print_version();
+	case option_outcome::bad_usage: print_usage(1);
+	}
+
+	load_chosen_key_map();
+	install_signal_handlers();
+	setup_screen();
+	act_on_pending_stop();
+
+	if (open_serial_line(serial_device, serial_speed) != 0)
+		fail_start_up();
+	act_on_pending_stop();
+	adapter_out = open_device_stream(serial_device);
+	if (!adapter_out)
+		fail_start_up();
+	if (mouse_enabled) {
+		send_mouse_enable();
+		touch_out = open_device_stream(touch_device);
+		if (!touch_out)
+			fail_start_up();
+	}
+	key_out = open_device_stream(use_keypipe ? keypipe_device : keyboard_device);
+	if (!key_out)
+		fail_start_up();
+	act_on_pending_stop();
+
+	if (run_in_background)
+		detach();
+	frame_loop();
+}

@@ -1,0 +1,152 @@
+// Opening, configuring and reading the adapter's serial line, and the two
+// commands that go back to the adapter.
+#include "serial/serial_line.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termio.h>
+#include <unistd.h>
+
+#include "core/settings.h"
+#include "core/stop_request.h"
+
+int serial_fd = -1;
+FILE *adapter_out = nullptr;
+
+namespace {
+
+// Raw input: breaks ignored, no translation, no flow control, bit 7 kept.
+constexpr unsigned short line_input_flags = IGNBRK | IMAXBEL;
+// 8 data bits, receiver on, no parity, one stop bit, modem status ignored,
+// modem lines dropped when the last descriptor closes.
+constexpr unsigned short line_control_flags = CS8 | CREAD | HUPCL | CLOCAL;
+static_assert(line_input_flags == 0x2001);
+static_assert(line_control_flags == 0x0CB0);
+
+// A read returns after at most 0.1 s on an idle line (VTIME 1). One that
+// comes back empty much sooner did not wait: the line has failed.
+constexpr long idle_read_ns = 100'000'000;
+constexpr long failed_read_ns = 90'000'000;
+
+long elapsed_ns(const timespec &since)
+{
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return (now.tv_sec - since.tv_sec) * 1'000'000'000L + (now.tv_nsec - since.tv_nsec);
+}
+
+// Writes one adapter command whole and flushes it. A stop that is already
+// pending starts no new write: the adapter's reader may be stuck.
+void send_adapter_command(const unsigned char *bytes, std::size_t count)
+{
+	if (!adapter_out || stop_pending())
+		return;
+	(void)fwrite(bytes, 1, count, adapter_out); // device errors are not acted on
+	(void)fflush(adapter_out);
+}
+
+} // namespace
+
+unsigned speed_constant(int32_t speed)
+{
+	switch (speed) {
+	case 19200: return B19200;
+	case 38400: return B38400;
+	case 57600: return B57600;
+	default: return B9600;
+	}
+}
+
+int open_serial_line(const char *path, int32_t speed)
+{
+	serial_fd = open(path, O_RDWR | O_NOCTTY);
+	if (serial_fd == -1) {
+		printf("Error opening serial device !\n");
+		return -1;
+	}
+	// Another copy of the daemon holds the line: give up quietly.
+	if (flock(serial_fd, LOCK_EX | LOCK_NB) == -1)
+		return -1;
+	if (configure_serial_line(serial_fd, speed) == -1) {
+		printf("Couldn't set serial parameters !\n");
+		return -1;
+	}
+	return 0;
+}
+
+int configure_serial_line(int fd, int32_t speed)
+{
+	termio settings{};
+	if (ioctl(fd, TCGETA, &settings) == -1) {
+		printf("can't TCGETA\n");
+		return -1;
+	}
+	settings.c_iflag = line_input_flags;
+	settings.c_oflag = 0;
+	settings.c_cflag = static_cast<unsigned short>(speed_constant(speed) | line_control_flags);
+	settings.c_lflag = 0;
+	settings.c_cc[VTIME] = 1;
+	settings.c_cc[VMIN] = 0;
+	if (ioctl(fd, TCSETA, &settings) == -1) {
+		printf("can't TCSETA\n");
+		return -1;
+	}
+
+	// Raise DTR: the adapter takes its power and its go-ahead from it.
+	// Where the modem lines cannot be read (a pseudo-terminal), DTR alone is
+	// written; neither request decides the outcome.
+	int modem_lines = 0;
+	if (ioctl(fd, TIOCMGET, &modem_lines) == -1)
+		modem_lines = 0;
+	modem_lines |= TIOCM_DTR;
+	(void)ioctl(fd, TIOCMSET, &modem_lines);
+	if (debug_enabled)
+		printf("DTR set to HIGH\n");
+
+	// Give the adapter a second to wake up, then drop its start-up noise.
+	sleep(1);
+	(void)flush_serial_input(fd);
+	return 0;
+}
+
+int flush_serial_input(int fd)
+{
+	return ioctl(fd, TCFLSH, TCIFLUSH);
+}
+
+int read_serial_byte()
+{
+	for (;;) {
+		if (stop_pending())
+			return -1;
+		timespec started{};
+		clock_gettime(CLOCK_MONOTONIC, &started);
+		unsigned char byte = 0;
+		if (read(serial_fd, &byte, 1) == 1)
+			return byte;
+		if (stop_pending())
+			return -1;
+		// An idle line waited its 0.1 s; a failed one answered at once.
+		// Pace the failures so that a vanished device does not spin.
+		long spent = elapsed_ns(started);
+		if (spent < failed_read_ns) {
+			timespec rest{0, idle_read_ns - spent};
+			nanosleep(&rest, nullptr);
+		}
+	}
+}
+
+void send_mouse_enable()
+{
+	static constexpr unsigned char command[] = {'e'};
+	send_adapter_command(command, sizeof command);
+}
+
+void send_led_command(unsigned led_state)
+{
+	const unsigned char command[] = {'k', 0xED, static_cast<unsigned char>(led_state & 0xFF)};
+	send_adapter_command(command, sizeof command);
+}

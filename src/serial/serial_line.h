@@ -1,0 +1,35 @@
+// The serial line to the adapter.
+//
+// The adapter sits on one of the handheld's UARTs. The daemon opens the
+// device once, takes an exclusive lock so that a second copy cannot share
+// it, puts the line into raw 8N1 mode at the chosen speed, raises DTR to
+// power the adapter, waits for it to settle and throws away whatever it sent
+// meanwhile. Bytes are then read one at a time with a 0.1 s timeout; the
+// commands back to the adapter go through a second, write-only stdio stream
+// on the same device.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+extern int serial_fd;      // -1 until opened; closed only at exit
+extern FILE *adapter_out;  // commands to the adapter, null until opened
+
+// Start-up: open, lock, configure. 0 on success, -1 on failure (with the
+// messages of the failing step already printed, none for a held lock).
+[[nodiscard]] int open_serial_line(const char *path, int32_t speed);
+[[nodiscard]] int configure_serial_line(int fd, int32_t speed);
+int flush_serial_input(int fd);
+
+// The termio speed constant for a speed in bits per second: 19200, 38400
+// and 57600 are honoured, every other value runs the line at 9600.
+[[nodiscard]] unsigned speed_constant(int32_t speed);
+
+// The next byte from the line, 0..255. Waits as long as it takes; a line
+// that fails every read at once (gone, hung up) is retried at most ten
+// times a second. Returns -1 only when a stop is pending.
+[[nodiscard]] int read_serial_byte();
+
+// Adapter commands, each written whole and flushed at once.
+void send_mouse_enable();                // "e"
+void send_led_command(unsigned led_state); // "k", 0xED, LED byte
