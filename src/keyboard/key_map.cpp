@@ -1,0 +1,231 @@
+// Loading the key map file into the translation tables.
+//
+// Each line (or each piece of a line too long for the 80-byte buffer) is
+// taken by the first form that fits it: comment, modifier, key repeat,
+// joystick button or key. Anything else is skipped without a word, so a
+// half-edited map still loads; the observer hook says why a line was
+// skipped for tools that want to know.
+#include "keyboard/key_map.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+key_table_type key_table{};
+std::array<uint8_t, scan_code_count> modifier_of_code{};
+unsigned modifier_state = 0;
+std::array<int32_t, joystick_button_count> joystick_keys{};
+unsigned keyrep_first = 3;
+unsigned keyrep_next = 1;
+
+// Slot n sets bit n. Slot 3 repeats "rcmd", so slot 7 always wins and no
+// name produces bit 0x08: the right-hand keys take the high nibble.
+const std::array<const char *, modifier_name_count> modifier_names = {
+	"lshift", "lctrl", "lalt", "rcmd", "rshift", "rctrl", "ralt", "rcmd",
+};
+
+namespace {
+
+constexpr std::size_t token_buffer = key_map_line_buffer;
+constexpr unsigned key_repeat_mask = 0x7F;
+
+bool is_hex_digit(char c)
+{
+	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// "XX" gives prefix index 0, "E0XX" (or "e0XX") prefix index 1; -1 when the
+// token is no key code.
+int prefix_index_of(const char *token)
+{
+	std::size_t length = strlen(token);
+	if (length == 2 && is_hex_digit(token[0]) && is_hex_digit(token[1]))
+		return 0;
+	if (length == 4 && (token[0] == 'E' || token[0] == 'e') && token[1] == '0' &&
+	    is_hex_digit(token[2]) && is_hex_digit(token[3]))
+		return 1;
+	return -1;
+}
+
+bool all_hex(const char *token)
+{
+	for (; *token; ++token)
+		if (!is_hex_digit(*token))
+			return false;
+	return true;
+}
+
+// The modifier combination of a flag token: upper-case S, C, F and M count
+// wherever they stand; everything else (a lone "-", say) is ignored.
+unsigned combination_of_flags(const char *flags)
+{
+	unsigned combination = 0;
+	if (strchr(flags, 'S'))
+		combination |= combination_shift;
+	if (strchr(flags, 'C'))
+		combination |= combination_ctrl;
+	if (strchr(flags, 'F'))
+		combination |= combination_alt;
+	if (strchr(flags, 'M'))
+		combination |= combination_cmd;
+	return combination;
+}
+
+void store_key(key_entry &slot, const char *name, uint32_t value)
+{
+	free(slot.name);
+	slot.name = strdup(name); // out of memory: the slot stays nameless, so empty
+	slot.value = value;
+}
+
+key_map_verdict apply_modifier_line(unsigned bit, int fields, unsigned long code)
+{
+	if (fields < 2)
+		return key_map_verdict::modifier_no_code;
+	if (code > 0xFF)
+		return key_map_verdict::modifier_code_range;
+	modifier_of_code[code] = static_cast<uint8_t>(bit);
+	return key_map_verdict::modifier;
+}
+
+key_map_verdict apply_joystick_line(const char *line)
+{
+	int button = -1;
+	char name[token_buffer];
+	unsigned long value = 0;
+	if (sscanf(line, "%*s %d %79s %lx", &button, name, &value) != 3)
+		return key_map_verdict::joystick_incomplete;
+	if (button < 0 || button >= static_cast<int>(joystick_button_count))
+		return key_map_verdict::joystick_range;
+	joystick_keys[static_cast<std::size_t>(button)] =
+		static_cast<int32_t>(static_cast<uint32_t>(value));
+	return key_map_verdict::joystick;
+}
+
+key_map_verdict apply_key_line(const char *line, const char *token)
+{
+	int prefix_index = prefix_index_of(token);
+	if (prefix_index < 0)
+		return all_hex(token) ? key_map_verdict::key_bad_code : key_map_verdict::unknown;
+	unsigned code = 0;
+	char name[token_buffer];
+	char flags[token_buffer];
+	unsigned long value = 0;
+	if (sscanf(line, "%x %79s %79s %lx", &code, name, flags, &value) != 4)
+		return key_map_verdict::key_incomplete;
+	key_entry &slot = key_table[combination_of_flags(flags)][code & 0xFF]
+				   [static_cast<std::size_t>(prefix_index)];
+	store_key(slot, name, static_cast<uint32_t>(value));
+	return key_map_verdict::key;
+}
+
+} // namespace
+
+bool key_map_line_used(key_map_verdict verdict)
+{
+	switch (verdict) {
+	case key_map_verdict::modifier:
+	case key_map_verdict::key_repeat:
+	case key_map_verdict::joystick:
+	case key_map_verdict::key:
+		return true;
+	default:
+		return false;
+	}
+}
+
+const char *describe_key_map_verdict(key_map_verdict verdict)
+{
+	static constexpr std::array<const char *, key_map_verdict_count> reasons = {
+		"comment",
+		"blank line",
+		"modifier key",
+		"modifier without a hexadecimal scan code",
+		"modifier scan code above FF",
+		"key repeat setting",
+		"key repeat setting without a hexadecimal number",
+		"joystick button",
+		"joystick line needs: J <button 0-15> <name> <hex value>",
+		"joystick button outside 0-15",
+		"key",
+		"key code must be two hex digits, or E0 and two hex digits",
+		"key line needs: <code> <name> <flags> <hex value>",
+		"unknown first word",
+	};
+	return reasons[static_cast<std::size_t>(verdict)];
+}
+
+void clear_key_tables()
+{
+	modifier_state = 0;
+	modifier_of_code.fill(0);
+	for (auto &combination : key_table)
+		for (auto &code : combination)
+			for (key_entry &slot : code) {
+				free(slot.name);
+				slot = key_entry{nullptr, 0};
+			}
+}
+
+unsigned modifier_bit(const char *name)
+{
+	unsigned bit = 0;
+	for (std::size_t slot = 0; slot < modifier_name_count; ++slot)
+		if (strcasecmp(name, modifier_names[slot]) == 0)
+			bit = 1U << slot;
+	return bit;
+}
+
+key_map_verdict apply_key_map_line(const char *line)
+{
+	if (line[0] == '#')
+		return key_map_verdict::comment;
+	char token[token_buffer];
+	unsigned long number = 0;
+	int fields = sscanf(line, "%79s %lx", token, &number);
+	if (fields < 1)
+		return key_map_verdict::blank;
+
+	if (unsigned bit = modifier_bit(token); bit != 0)
+		return apply_modifier_line(bit, fields, number);
+
+	unsigned *repeat_setting = nullptr;
+	if (strcasecmp(token, "keyrep_first") == 0)
+		repeat_setting = &keyrep_first;
+	else if (strcasecmp(token, "keyrep_next") == 0)
+		repeat_setting = &keyrep_next;
+	if (repeat_setting) {
+		if (fields < 2)
+			return key_map_verdict::key_repeat_no_value;
+		*repeat_setting = static_cast<unsigned>(number & key_repeat_mask);
+		return key_map_verdict::key_repeat;
+	}
+
+	if (strcmp(token, "J") == 0)
+		return apply_joystick_line(line);
+	return apply_key_line(line, token);
+}
+
+int load_key_map_stream(FILE *stream, key_map_observer observer, void *context)
+{
+	char line[key_map_line_buffer];
+	// fgets stops at end of file and at a read error alike; either ends the
+	// load with what was read so far.
+	while (fgets(line, key_map_read_limit, stream)) {
+		key_map_verdict verdict = apply_key_map_line(line);
+		if (observer)
+			observer(line, verdict, context);
+	}
+	return 0;
+}
+
+int load_key_map(const char *path, key_map_observer observer, void *context)
+{
+	clear_key_tables();
+	FILE *stream = fopen(path, "r");
+	if (!stream)
+		return -1;
+	int result = load_key_map_stream(stream, observer, context);
+	(void)fclose(stream);
+	return result;
+}

@@ -1,0 +1,86 @@
+// The key map: which scan codes are modifiers, what every key sends under
+// every modifier combination, and what the joystick buttons send.
+//
+// The map is a line-oriented text file read once at start-up into dense
+// tables, so translating a key is a direct index, never a search. Lines that
+// fit no form are skipped; the loader can tell an observer why, line by
+// line, for a checker to print.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+struct key_entry {
+	char *name;     // copied from the key map; null means the slot is empty
+	uint32_t value; // bits 0-7 key code; bits 8-15 == 0x1E: a wrapped key
+};
+
+inline constexpr std::size_t modifier_combinations = 16; // shift, ctrl, alt, cmd
+inline constexpr std::size_t scan_code_count = 256;
+inline constexpr std::size_t prefix_index_count = 2;     // plain, after 0xE0
+inline constexpr std::size_t joystick_button_count = 16;
+inline constexpr std::size_t modifier_name_count = 8;
+
+// Combination bits of the flag letters "S", "C", "F" and "M".
+inline constexpr unsigned combination_shift = 0x1;
+inline constexpr unsigned combination_ctrl = 0x2;
+inline constexpr unsigned combination_alt = 0x4;
+inline constexpr unsigned combination_cmd = 0x8;
+
+using key_table_type = std::array<std::array<std::array<key_entry, prefix_index_count>,
+					     scan_code_count>,
+				  modifier_combinations>;
+
+extern key_table_type key_table;
+extern std::array<uint8_t, scan_code_count> modifier_of_code;
+extern unsigned modifier_state; // bits of the modifier keys now held
+extern std::array<int32_t, joystick_button_count> joystick_keys;
+extern unsigned keyrep_first;
+extern unsigned keyrep_next;
+extern const std::array<const char *, modifier_name_count> modifier_names;
+
+// Lines are read in pieces of at most this many characters (a longer line
+// arrives as several pieces, each handled as a line of its own).
+inline constexpr std::size_t key_map_line_buffer = 80;
+inline constexpr int key_map_read_limit = 79;
+
+// What became of one line (or piece) of the key map.
+enum class key_map_verdict : uint8_t {
+	comment,            // "#" in column one
+	blank,              // no token at all
+	modifier,           // modifier_of_code entry set
+	modifier_no_code,   // modifier name without a hexadecimal code
+	modifier_code_range,// modifier code above 0xFF
+	key_repeat,         // keyrep_first / keyrep_next set
+	key_repeat_no_value,// keyrep line without a number: setting unchanged
+	joystick,           // joystick_keys entry set
+	joystick_incomplete,// "J" line without index, name and value
+	joystick_range,     // button index outside 0..15
+	key,                // key_table slot filled
+	key_bad_code,       // first token is neither XX nor E0XX
+	key_incomplete,     // key line without name, flags and value
+	unknown,            // a first token that is nothing of the above
+};
+inline constexpr std::size_t key_map_verdict_count = 14;
+
+// True for the verdicts that changed a table.
+[[nodiscard]] bool key_map_line_used(key_map_verdict verdict);
+// A short English reason, for the checker and for debugging.
+[[nodiscard]] const char *describe_key_map_verdict(key_map_verdict verdict);
+
+// Told about every line (or piece) of the file, in file order.
+using key_map_observer = void (*)(const char *line, key_map_verdict verdict, void *context);
+
+// Empties modifier_state, modifier_of_code and key_table.
+void clear_key_tables();
+// The modifier bit of a name, any case; 0 when it names no modifier.
+[[nodiscard]] unsigned modifier_bit(const char *name);
+// Applies one line (or piece) of the key map to the tables.
+key_map_verdict apply_key_map_line(const char *line);
+// Reads a whole key map. 0 when the file was opened (a read error ends the
+// load early and keeps what was read), -1 when it cannot be opened.
+[[nodiscard]] int load_key_map(const char *path, key_map_observer observer = nullptr,
+			       void *context = nullptr);
+[[nodiscard]] int load_key_map_stream(FILE *stream, key_map_observer observer = nullptr,
+				      void *context = nullptr);

@@ -1,0 +1,14 @@
+// Key events out to the handheld: the one seam every key event passes.
+//
+// Without -V an event is a text line " code down \n" on the keyboard device,
+// flushed at once. With -V it is two raw bytes on the key-injection device,
+// left to the stream's own buffering.
+#pragma once
+
+#include <cstdio>
+
+extern FILE *key_out; // null until start-up opens it
+
+void send_key(int code, int down);
+void write_key_raw(int code, int down);
+void write_key_text(int code, int down);

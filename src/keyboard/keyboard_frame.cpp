@@ -1,0 +1,103 @@
+// Translation of keyboard frames; see keyboard_frame.h.
+#include "keyboard/keyboard_frame.h"
+
+#include <cstring>
+
+#include "keyboard/key_map.h"
+#include "keyboard/key_output.h"
+#include "serial/serial_line.h"
+
+int32_t skip_frames = 0;
+unsigned led_state = 0;
+
+namespace {
+
+constexpr uint8_t release_prefix = 0xF0;
+constexpr uint8_t extended_prefix = 0xE0;
+constexpr uint8_t pause_prefix = 0xE1;
+// The Pause key is looked up as E0 80, and the three frames that carry the
+// rest of its sequence are ignored.
+constexpr uint8_t pause_code = 0x80;
+constexpr int32_t pause_tail_frames = 3;
+// The payload is bytes 1..4; a count byte above 4 would point past the frame.
+constexpr uint8_t largest_count = 4;
+
+// Keys the handheld has no code for are sent wrapped in key code 30, with
+// the shift key (27) let go around them while it is held.
+constexpr unsigned wrapped_marker = 0x1E;
+constexpr int wrapper_code = 30;
+constexpr int shift_code = 27;
+
+void toggle_light(unsigned light)
+{
+	led_state ^= light;
+	send_led_command(led_state);
+}
+
+void send_wrapped_key(int code, int down, bool shifted)
+{
+	if (down) {
+		if (shifted)
+			send_key(shift_code, 0);
+		send_key(wrapper_code, 1);
+		send_key(code, 1);
+	} else {
+		send_key(code, 0);
+		if (shifted)
+			send_key(shift_code, 1);
+		send_key(wrapper_code, 0);
+	}
+}
+
+} // namespace
+
+unsigned fold_modifiers(unsigned state)
+{
+	return (state & 0x0F) | ((state >> 4) & 0x0F);
+}
+
+void handle_keyboard_frame(const serial_frame &frame)
+{
+	if (skip_frames != 0) {
+		--skip_frames;
+		return;
+	}
+	uint8_t count = frame[1];
+	if (count > largest_count)
+		return;
+	unsigned code = frame[count + 1u];
+	int down = frame[count] == release_prefix ? 0 : 1;
+	std::size_t prefix_index = 0;
+	if (frame[2] == pause_prefix) {
+		skip_frames = pause_tail_frames;
+		prefix_index = 1;
+		code = pause_code;
+	}
+	if (frame[2] == extended_prefix)
+		prefix_index = 1;
+
+	if (unsigned bit = modifier_of_code[code]; bit != 0) {
+		if (down)
+			modifier_state |= bit;
+		else
+			modifier_state &= ~bit;
+	}
+	unsigned combination = fold_modifiers(modifier_state);
+
+	const key_entry &slot = key_table[combination][code][prefix_index];
+	if (!slot.name)
+		return;
+	if (down) {
+		if (strcmp(slot.name, "NumLock") == 0)
+			toggle_light(led_num_lock);
+		if (strcmp(slot.name, "Caps") == 0)
+			toggle_light(led_caps_lock);
+	}
+	if (slot.value == 0)
+		return;
+	int key_code = static_cast<int>(slot.value & 0xFF);
+	if (((slot.value >> 8) & 0xFF) == wrapped_marker)
+		send_wrapped_key(key_code, down, (combination & combination_shift) != 0);
+	else
+		send_key(key_code, down);
+}

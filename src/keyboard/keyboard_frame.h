@@ -1,0 +1,24 @@
+// Keyboard frames to key events.
+//
+// The adapter passes the PS/2 keyboard's scan code set 2 bytes through
+// unchanged: 0xF0 announces a release, 0xE0 an extended key, and 0xE1
+// starts the Pause key's eight-byte sequence, which the adapter splits over
+// four frames. This file tracks the modifier keys, looks the key up under
+// the current modifier combination and drives the NumLock and Caps lights.
+#pragma once
+
+#include <cstdint>
+
+#include "core/frame_reader.h"
+
+extern int32_t skip_frames; // keyboard frames still to ignore (Pause)
+extern unsigned led_state;  // lock lights as last sent: 0x02 NumLock, 0x04 Caps
+
+inline constexpr unsigned led_num_lock = 0x02;
+inline constexpr unsigned led_caps_lock = 0x04;
+
+// The combination (shift 1, ctrl 2, alt 4, cmd 8) of a modifier state whose
+// low nibble holds the left-hand keys and high nibble the right-hand keys.
+[[nodiscard]] unsigned fold_modifiers(unsigned state);
+
+void handle_keyboard_frame(const serial_frame &frame);
