@@ -1,0 +1,25 @@
+// Joystick buttons; see joystick_frame.h.
+#include "joystick/joystick_frame.h"
+
+#include "keyboard/key_map.h"
+#include "keyboard/key_output.h"
+
+uint32_t joystick_previous = 0;
+
+uint32_t button_bits_of(const serial_frame &frame)
+{
+	return static_cast<uint32_t>(frame[2]) * 256 + frame[3];
+}
+
+void handle_joystick_frame(const serial_frame &frame)
+{
+	uint32_t button_bits = button_bits_of(frame);
+	uint32_t changed = button_bits ^ joystick_previous;
+	for (std::size_t button = 0; button < joystick_button_count; ++button) {
+		if (!(changed >> button & 1))
+			continue;
+		int code = static_cast<int>(static_cast<uint32_t>(joystick_keys[button]) & 0xFF);
+		send_key(code, static_cast<int>(button_bits >> button & 1));
+	}
+	joystick_previous = button_bits;
+}

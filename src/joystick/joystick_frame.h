@@ -1,0 +1,16 @@
+// Joystick frames to key events.
+//
+// The adapter reports the state of up to 16 buttons in every joystick frame:
+// byte 2 holds buttons 8-15, byte 3 buttons 0-7. Each button that changed
+// since the previous joystick frame becomes one key press or release, with
+// the key code that the key map's "J" lines give it.
+#pragma once
+
+#include <cstdint>
+
+#include "core/frame_reader.h"
+
+extern uint32_t joystick_previous; // button bits of the last joystick frame
+
+[[nodiscard]] uint32_t button_bits_of(const serial_frame &frame);
+void handle_joystick_frame(const serial_frame &frame);
