@@ -1,0 +1,98 @@
+// Signal handling and the exit clean-up; see shutdown.h.
+#include "core/shutdown.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <unistd.h>
+
+#include "core/settings.h"
+#include "core/stop_request.h"
+#include "keyboard/key_output.h"
+#include "pointer/cursor.h"
+#include "pointer/mouse_frame.h"
+#include "serial/serial_line.h"
+
+namespace {
+
+// While a stop is pending, SIGALRM arrives this often and interrupts any
+// blocked read, write or close: a stalled consumer can hold the daemon for
+// no longer than one period per call it is blocked in.
+constexpr long interrupt_period_ns = 50'000'000;
+
+timer_t interrupt_timer{};
+volatile sig_atomic_t interrupt_timer_ready = 0;
+bool cleanup_done = false;
+
+// SIGALRM only has to interrupt; the interrupted call sees EINTR.
+void interrupt_blocked_call(int) {}
+
+void install(int signal_number, void (*handler)(int))
+{
+	struct sigaction action{};
+	action.sa_handler = handler;
+	sigemptyset(&action.sa_mask);
+	action.sa_flags = 0; // no SA_RESTART: a blocked call must return
+	(void)sigaction(signal_number, &action, nullptr);
+}
+
+} // namespace
+
+void handle_signal(int signal_number)
+{
+	if (stop_signal != 0)
+		return;
+	stop_signal = signal_number;
+	if (interrupt_timer_ready) {
+		itimerspec period{};
+		period.it_value.tv_nsec = interrupt_period_ns;
+		period.it_interval.tv_nsec = interrupt_period_ns;
+		(void)timer_settime(interrupt_timer, 0, &period, nullptr); // async-signal-safe
+	}
+}
+
+void install_signal_handlers()
+{
+	install(SIGALRM, interrupt_blocked_call);
+	sigevent event{};
+	event.sigev_notify = SIGEV_SIGNAL;
+	event.sigev_signo = SIGALRM;
+	if (timer_create(CLOCK_MONOTONIC, &event, &interrupt_timer) == 0)
+		interrupt_timer_ready = 1;
+	install(SIGINT, handle_signal);
+	install(SIGTERM, handle_signal);
+	install(SIGHUP, handle_signal);
+	// A reader that goes away from an output is a failed write like any
+	// other, not a reason to die without the clean-up.
+	(void)signal(SIGPIPE, SIG_IGN);
+}
+
+void act_on_pending_stop()
+{
+	if (!stop_pending())
+		return;
+	printf(signal_message, static_cast<int>(stop_signal));
+	exit(1);
+}
+
+void cleanup_at_exit()
+{
+	if (cleanup_done)
+		return;
+	cleanup_done = true;
+	if (console_mode)
+		(void)system(restore_builtin_layout);
+	if (serial_fd != -1) {
+		(void)close(serial_fd); // releases the lock; HUPCL drops DTR
+		serial_fd = -1;
+	}
+	if (adapter_out)
+		(void)fclose(adapter_out);
+	if (key_out)
+		(void)fclose(key_out); // writes out raw events still buffered
+	if (touch_out)
+		(void)fclose(touch_out);
+	if (!console_mode && cursor_drawn == 1)
+		erase_cursor(cursor_last_y, cursor_last_x);
+}
