@@ -1,0 +1,145 @@
+// End-to-end harness: the real ps2linkd in a private mount namespace.
+//
+// The daemon's device and file paths are fixed, so each test gives it a
+// world of its own: overlays over /dev, /etc and /opt whose upper layers are
+// a per-test directory, a pseudo-terminal standing in for the adapter's
+// serial line, plain files or FIFOs for the keyboard, touch and framebuffer
+// devices, and a recording "loadkmap" on PATH. The test process stays
+// outside the namespace and sees the same files through the upper layers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+enum class device_kind { absent, file, fifo };
+
+// Screen memory geometry answered by the framebuffer stand-in.
+struct fake_screen {
+	unsigned long smem_start = 0;
+	uint32_t smem_len = 480 * 640 * 2;
+	uint32_t line_length = 960;
+	std::string fail_request; // "fix" or "var" to make that request fail
+	uint16_t background = 0;  // every pixel of the file at start
+};
+
+// A key map small enough to read in a test: "1c a - 1e" style lines.
+inline constexpr const char *minimal_key_map = "# test map\n1c a - 1e\n";
+
+struct daemon_config {
+	std::vector<std::string> arguments;  // after the program name
+	bool serial_option = true;           // append "-p <pty slave>"
+	std::optional<std::string> key_map = std::string(minimal_key_map);
+	std::optional<std::string> console_key_map = std::string(minimal_key_map);
+	std::optional<std::string> pointercal;
+	device_kind kbd = device_kind::file;
+	device_kind keypipe = device_kind::absent;
+	device_kind ts = device_kind::absent;
+	std::optional<fake_screen> screen;   // /dev/fb0 absent when empty
+	bool layouts = true;                 // /etc/ps2.kmap and /etc/zeta.kmap present
+	bool wait_ready = true;              // wait until the daemon reads the line
+	std::string program_name = "ps2linkd"; // argv[0]
+};
+
+struct exit_result {
+	bool exited = false; // false: killed by a signal or timed out
+	int status = -1;     // exit status, or the signal number when killed
+};
+
+// Skips the current test (with a message) when this machine cannot give the
+// daemon a namespace of its own: not root, or mounts refused.
+#define E2E_REQUIRE_NAMESPACES()                                                   \
+	do {                                                                       \
+		if (const char *why = ::e2e::namespaces_unavailable())             \
+			GTEST_SKIP() << why;                                       \
+	} while (0)
+
+[[nodiscard]] const char *namespaces_unavailable();
+
+// One daemon run. Create, start(), talk to it, stop() or wait_exit().
+struct daemon_run {
+	daemon_config config;
+	std::string root;       // per-test directory
+	std::string pty_slave;  // the serial device as the daemon sees it
+	int pty_master = -1;
+	int pid = -1;           // the process started (the parent, with -b)
+	int daemon_pid = -1;    // the daemon itself (the detached one, with -b)
+	int kbd_reader = -1;    // read ends of FIFOs, opened before start
+	int keypipe_reader = -1;
+	int ts_reader = -1;
+
+	explicit daemon_run(daemon_config cfg);
+	~daemon_run();
+	daemon_run(const daemon_run &) = delete;
+	daemon_run &operator=(const daemon_run &) = delete;
+
+	// Paths, as the test sees them, of what the daemon sees as /dev/<name>,
+	// /etc/<name> and /opt/<name>.
+	[[nodiscard]] std::string dev(const std::string &name) const;
+	[[nodiscard]] std::string etc(const std::string &name) const;
+	[[nodiscard]] std::string opt(const std::string &name) const;
+
+	// Starts the daemon; with wait_ready, returns once it is blocked reading
+	// the serial line (so the start-up flush is behind it). False when it
+	// ended or did not get there in time.
+	bool start();
+	// Waits until some process (the daemon, or its detached child) is blocked
+	// reading the pty slave. Returns that process id, or -1.
+	int wait_reading(int timeout_ms = 10000);
+
+	void send(const std::vector<uint8_t> &bytes);
+	void send_frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);
+	void send_key_frame(std::vector<uint8_t> codes);  // 'K', count, codes, padding
+	void send_mouse_frame(uint8_t status, uint8_t dx, uint8_t dy);
+	void send_joystick_frame(uint8_t high, uint8_t low);
+	// Frames are read one byte at a time with a 0.1 s timeout, so a test
+	// that sends many frames waits until the daemon has consumed them all.
+	bool wait_drained(int timeout_ms = 10000);
+
+	// Adapter commands the daemon wrote to the line, read until count bytes
+	// arrived or the timeout passed.
+	std::vector<uint8_t> read_adapter(std::size_t count, int timeout_ms = 5000);
+	// Bytes now waiting on the line from the daemon, without waiting.
+	std::vector<uint8_t> read_adapter_pending();
+
+	// Text written to a regular-file device, or read so far from a FIFO.
+	std::string device_text(const std::string &name);
+	// Waits until the device text has at least length bytes.
+	std::string wait_device_text(const std::string &name, std::size_t length,
+				     int timeout_ms = 5000);
+
+	std::string stdout_text() const;
+	std::string stderr_text() const;
+	std::string loadkmap_log() const; // one line per run: the layout it got
+
+	exit_result stop(int signal_number = 15, int timeout_ms = 10000);
+	exit_result wait_exit(int timeout_ms = 10000);
+	void kill_now();
+
+	// The framebuffer file.
+	[[nodiscard]] uint16_t pixel(int column, int row) const;
+	void set_pixel(int column, int row, uint16_t value);
+	[[nodiscard]] std::vector<uint8_t> framebuffer_bytes() const;
+
+private:
+	std::string fifo_buffer(const std::string &name);
+	std::string kbd_seen_, keypipe_seen_, ts_seen_;
+	bool exited_ = false;
+	[[nodiscard]] bool config_detaches() const;
+	exit_result result_;
+	void prepare();
+};
+
+// Runs the daemon with the given arguments to its end (for start-up
+// failures and the usage texts): no waiting for readiness.
+exit_result run_to_end(daemon_run &run, int timeout_ms = 10000);
+
+// Bytes of text, for exact comparisons with embedded NULs.
+std::string bytes_text(const std::vector<uint8_t> &bytes);
+
+} // namespace e2e
