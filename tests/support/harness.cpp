@@ -334,8 +334,8 @@ int daemon_run::wait_reading(int timeout_ms)
 			if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || self == entry->d_name)
 				continue;
 			if (reading_device(entry->d_name, rdev)) {
-				closedir(proc);
 				daemon_pid = static_cast<int>(strtol(entry->d_name, nullptr, 10));
+				closedir(proc);
 				return daemon_pid;
 			}
 		}
