@@ -1,0 +1,239 @@
+// What one adapter frame costs on each hot path of the daemon.
+//
+// At 9600 bit/s the adapter delivers about 160 frames a second, and every frame runs to
+// completion before the next byte is read: the frame reader, then one handler with its
+// device writes and, for the mouse, four passes over the cursor block in screen memory.
+// Each benchmark iteration handles exactly one frame, so the reported time is per frame.
+// Device writes go to /dev/null, so they include the system call a real device costs.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/frame_reader.h"
+#include "core/settings.h"
+#include "joystick/joystick_frame.h"
+#include "keyboard/key_map.h"
+#include "keyboard/key_output.h"
+#include "keyboard/keyboard_frame.h"
+#include "pointer/cursor.h"
+#include "pointer/mouse_frame.h"
+#include "pointer/screen.h"
+
+namespace {
+
+serial_frame make_frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
+{
+	serial_frame frame = {header, b1, b2, b3, b4, 0};
+	frame[5] = frame_checksum(frame);
+	return frame;
+}
+
+FILE *open_null_device()
+{
+	FILE *stream = fopen("/dev/null", "w");
+	if (!stream) {
+		perror("/dev/null");
+		exit(1);
+	}
+	return stream;
+}
+
+// A handful of keys of each kind the translation knows: plain, shifted, extended, and a
+// key wrapped in code 30.
+constexpr const char bench_key_map[] = "lshift 12\n"
+				       "rshift 59\n"
+				       "1c a - 1c\n"
+				       "1c A S 1c\n"
+				       "32 b - 32\n"
+				       "E075 up - 67\n"
+				       "0e grave - 1e29\n"
+				       "0e tilde S 1e2a\n"
+				       "J 0 fire 40\n"
+				       "J 1 jump 41\n"
+				       "J 15 start 4f\n";
+
+void load_bench_key_map()
+{
+	FILE *stream = fmemopen(const_cast<char *>(bench_key_map), strlen(bench_key_map), "r");
+	if (!stream || load_key_map_stream(stream) != 0) {
+		fprintf(stderr, "cannot load the benchmark key map\n");
+		exit(1);
+	}
+	(void)fclose(stream);
+	// An empty table would measure a path that sends nothing.
+	if (!key_table[combination_shift][0x1C][0].name || !key_table[0][0x75][1].name ||
+	    joystick_keys[15] != 0x4F) {
+		fprintf(stderr, "the benchmark key map did not load as written\n");
+		exit(1);
+	}
+}
+
+// A typing session in scan code set 2: count byte, then the code bytes.
+const std::array<serial_frame, 12> typing = {
+	make_frame(keyboard_header, 1, 0x12, 0, 0),          // left shift down
+	make_frame(keyboard_header, 1, 0x1C, 0, 0),          // A
+	make_frame(keyboard_header, 2, 0xF0, 0x1C, 0),       // A up
+	make_frame(keyboard_header, 2, 0xF0, 0x12, 0),       // left shift up
+	make_frame(keyboard_header, 1, 0x1C, 0, 0),          // a
+	make_frame(keyboard_header, 2, 0xF0, 0x1C, 0),       // a up
+	make_frame(keyboard_header, 2, 0xE0, 0x75, 0),       // cursor up
+	make_frame(keyboard_header, 3, 0xE0, 0xF0, 0x75),    // cursor up released
+	make_frame(keyboard_header, 1, 0x0E, 0, 0),          // grave, wrapped
+	make_frame(keyboard_header, 2, 0xF0, 0x0E, 0),       // grave up
+	make_frame(keyboard_header, 1, 0x32, 0, 0),          // b
+	make_frame(keyboard_header, 2, 0xF0, 0x32, 0),       // b up
+};
+
+void frame_reader_per_frame(benchmark::State &state)
+{
+	const std::array<serial_frame, 3> kinds = {
+		make_frame(keyboard_header, 1, 0x1C, 0, 0),
+		make_frame(mouse_header, 0, 0x08, 3, 0xFE),
+		make_frame(joystick_header, 0, 0x80, 0x01, 0),
+	};
+	std::vector<uint8_t> stream;
+	for (int repeat = 0; repeat < 64; ++repeat)
+		for (const serial_frame &frame : kinds)
+			stream.insert(stream.end(), frame.begin(), frame.end());
+
+	frame_reader reader;
+	std::size_t at = 0;
+	for (auto _ : state) {
+		for (std::size_t k = 0; k < frame_size; ++k) {
+			frame_event event = feed_frame_byte(reader, stream[at + k], true);
+			benchmark::DoNotOptimize(event);
+		}
+		at = (at + frame_size) % stream.size();
+	}
+	state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(frame_reader_per_frame);
+
+// Argument: 0 text events flushed one by one, 1 raw events (-V) left to the buffer.
+void keyboard_frame_per_frame(benchmark::State &state)
+{
+	load_bench_key_map();
+	use_keypipe = state.range(0) != 0;
+	key_out = open_null_device();
+	std::size_t at = 0;
+	for (auto _ : state) {
+		handle_keyboard_frame(typing[at]);
+		at = (at + 1) % typing.size();
+	}
+	(void)fclose(key_out);
+	key_out = nullptr;
+	use_keypipe = false;
+	state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(keyboard_frame_per_frame)->ArgName("keypipe")->Arg(0)->Arg(1);
+
+void joystick_frame_per_frame(benchmark::State &state)
+{
+	load_bench_key_map();
+	key_out = open_null_device();
+	// Press and release of one button, then two at once, then a frame with no change.
+	const std::array<serial_frame, 5> frames = {
+		make_frame(joystick_header, 0, 0x00, 0x01, 0),
+		make_frame(joystick_header, 0, 0x00, 0x00, 0),
+		make_frame(joystick_header, 0, 0x80, 0x02, 0),
+		make_frame(joystick_header, 0, 0x00, 0x00, 0),
+		make_frame(joystick_header, 0, 0x00, 0x00, 0),
+	};
+	std::size_t at = 0;
+	for (auto _ : state) {
+		handle_joystick_frame(frames[at]);
+		at = (at + 1) % frames.size();
+	}
+	(void)fclose(key_out);
+	key_out = nullptr;
+	state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(joystick_frame_per_frame);
+
+// The handheld's screen in ordinary memory: 480 x 640 pixels of 16 bits, 960 bytes a row.
+std::vector<uint16_t> screen_memory;
+
+void map_memory_screen()
+{
+	constexpr uint32_t line_length = 2 * screen_columns;
+	screen_memory.assign(std::size_t{line_length} / 2 * screen_rows, 0x39E7);
+	screen_map = {};
+	screen_map.fd = -1;
+	screen_map.fix_info.line_length = line_length;
+	screen_map.fix_info.smem_len = line_length * screen_rows;
+	screen_map.map_length = screen_map.fix_info.smem_len;
+	screen_map.mapping = reinterpret_cast<unsigned char *>(screen_memory.data());
+	screen_map.pixels = screen_map.mapping;
+	screen_map.limit_start = screen_map.pixels;
+	screen_map.limit_end = screen_map.pixels + screen_map.fix_info.smem_len;
+}
+
+void unmap_memory_screen()
+{
+	screen_map = {};
+	screen_memory.clear();
+	cursor_drawn = 0;
+}
+
+// Small strokes back and forth around the middle of the screen.
+const std::array<serial_frame, 4> strokes = {
+	make_frame(mouse_header, 0, 0x08, 3, 2),
+	make_frame(mouse_header, 0, 0x09, 3, 2),
+	make_frame(mouse_header, 0, 0x38, 0xFD, 0xFE),
+	make_frame(mouse_header, 0, 0x39, 0xFD, 0xFE),
+};
+
+// Argument: 1 the cursor moves in screen memory, 0 console mode (touch line only).
+void mouse_frame_per_frame(benchmark::State &state)
+{
+	map_memory_screen();
+	calibration = {};
+	calibration.scaled = {1, 0, 0, 0, 1, 0, 1};
+	calibration.valid = 1;
+	console_mode = state.range(0) == 0;
+	mouse_x = screen_rows / 2;
+	mouse_y = screen_columns / 2;
+	touch_out = open_null_device();
+	std::size_t at = 0;
+	for (auto _ : state) {
+		handle_mouse_frame(strokes[at]);
+		at = (at + 1) % strokes.size();
+	}
+	(void)fclose(touch_out);
+	touch_out = nullptr;
+	console_mode = false;
+	unmap_memory_screen();
+	state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(mouse_frame_per_frame)->ArgName("cursor")->Arg(0)->Arg(1);
+
+// The cursor move alone: erase, save, draw, save over 256 pixels each.
+void cursor_move_per_frame(benchmark::State &state)
+{
+	map_memory_screen();
+	int column = screen_columns / 2;
+	int row = screen_rows / 2;
+	int step = 3;
+	save_under(column, row);
+	draw_cursor(column, row);
+	save_drawn(column, row);
+	for (auto _ : state) {
+		erase_cursor(column, row);
+		column += step;
+		row += step;
+		step = -step;
+		save_under(column, row);
+		draw_cursor(column, row);
+		save_drawn(column, row);
+	}
+	benchmark::DoNotOptimize(screen_memory.data());
+	unmap_memory_screen();
+	state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(cursor_move_per_frame);
+
+} // namespace
