@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets; the real build lives in CMakeLists.txt.
-.PHONY: all build test test-unit test-sanitize demo install clean
+.PHONY: all build test demo install bench clean
 
 all: build
 
@@ -15,6 +15,11 @@ test: build
 
 demo: build
 	./tools/demo.sh build/default
+
+bench:
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench
+	./build/bench/bench/ps2_bench
 
 install: build
 	cmake --install build/default
