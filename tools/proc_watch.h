@@ -1,0 +1,70 @@
+// Watching other processes through /proc, to wait on conditions instead of
+// guessing with sleeps.
+//
+// The adapter simulator must know when the daemon has opened and configured
+// the serial line, and later when it has taken and handled every byte sent
+// so far; a reader of a FIFO must be known to have taken every line. A
+// single-threaded process that sits blocked in read() on a descriptor has
+// finished with everything it read before, and /proc tells which call a
+// blocked process is in (/proc/PID/syscall), which files its descriptors
+// refer to (/proc/PID/fd, /proc/PID/fdinfo) and how many bytes it has read
+// in all (/proc/PID/io). Reading these for another user's process needs root.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// A file as the kernel knows it, so that two paths or a path and an open
+// descriptor can be compared whatever names lead to them.
+struct file_id {
+	dev_t dev = 0;
+	ino_t ino = 0;
+};
+
+// One open descriptor of another process that refers to a watched file.
+struct file_holder {
+	pid_t pid = 0;
+	int fd = -1;
+	int access = 0; // O_RDONLY, O_WRONLY or O_RDWR, from /proc/PID/fdinfo
+};
+
+[[nodiscard]] bool file_id_of(const char *path, file_id &id);
+
+// Every descriptor of every process other than this one that refers to the
+// file. Processes that vanish during the scan are left out.
+[[nodiscard]] std::vector<file_holder> holders_of(const file_id &id);
+
+// The same for one process only.
+[[nodiscard]] std::vector<file_holder> holders_in(pid_t pid, const file_id &id);
+
+// What a process is doing, from /proc/PID/syscall.
+enum class call_state {
+	gone,    // the process no longer exists (or cannot be read)
+	running, // on a CPU or about to be: not blocked in a call
+	blocked, // blocked in the call given by number and first argument
+};
+
+struct call_snapshot {
+	call_state state = call_state::gone;
+	long number = -1;
+	long first_argument = -1;
+};
+
+[[nodiscard]] call_snapshot current_call(pid_t pid);
+
+// True when the process sits in a call that waits for input: read() and
+// its relatives, or one of the poll family.
+[[nodiscard]] bool waits_for_input(const call_snapshot &call);
+
+// True when the call is read() itself or a relative that reads one
+// descriptor given as its first argument.
+[[nodiscard]] bool reads_directly(const call_snapshot &call);
+
+// The "rchar" count of /proc/PID/io: bytes the process has received from
+// read() and its relatives since it started; -1 when it cannot be read.
+[[nodiscard]] long long bytes_read_by(pid_t pid);
+
+// The command name of a process (/proc/PID/comm), for messages.
+[[nodiscard]] std::string command_of(pid_t pid);

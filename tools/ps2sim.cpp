@@ -1,0 +1,631 @@
+// ps2sim: plays the serial adapter for ps2linkd, from a readable script.
+//
+// The daemon expects a piece of hardware on its serial line that sends
+// six-byte frames for keys, mouse motion and joystick buttons, and takes
+// back the mouse-enable and set-LEDs commands. This program stands in for
+// it on a pseudo-terminal (or a real serial port): it waits until the
+// daemon has configured the line and sits reading it, sends the frames a
+// script asks for, waits after each one until the daemon (and, if asked,
+// the readers of its output devices) have dealt with it, and shows every
+// frame beside what came out of it.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "proc_watch.h"
+#include "set2_encoding.h"
+#include "sim_script.h"
+
+namespace {
+
+const char *const usage_text =
+	"Usage: ps2sim [-l LINK | -p DEVICE [-s SPEED]] [-r PATH] [-w PATH]...\n"
+	"              [-e [LABEL=]FILE]... [-d MS] [-t SECONDS] [-n] SCRIPT\n"
+	"       ps2sim -T\n"
+	"Plays the serial adapter of ps2linkd: sends the keyboard, mouse and\n"
+	"joystick frames that SCRIPT (a file, or - for standard input) asks for,\n"
+	"and shows the adapter commands that come back.\n"
+	"\n"
+	"  -l LINK     open a pseudo-terminal pair and make LINK a symbolic link\n"
+	"              to its slave side; start the daemon with -p on that path\n"
+	"  -p DEVICE   use this serial device instead (8N1, raw)\n"
+	"  -s SPEED    line speed for -p: 9600 (default), 19200, 38400 or 57600\n"
+	"  -r PATH     the device the daemon reads: wait until a process reads\n"
+	"              it before the script starts, and after every frame until\n"
+	"              it has taken the frame (default with -l: the slave side)\n"
+	"  -w PATH     after every frame also wait until the processes reading\n"
+	"              PATH (a FIFO such as /dev/kbd) are waiting for input again\n"
+	"  -e FILE     after every frame show the lines added to FILE (an event\n"
+	"              log) beside it, labelled LABEL when given as LABEL=FILE\n"
+	"  -d MS       wait this long after every frame, for people watching\n"
+	"  -t SECONDS  give up when the daemon keeps us waiting longer (10)\n"
+	"  -n          no waiting for people: ignore -d and pause lines\n"
+	"  -T          check the frame encoder against known frames and exit\n"
+	"\n"
+	"Script lines (one action per line, # starts a comment):\n"
+	"  say TEXT             print TEXT as a heading\n"
+	"  type TEXT            type TEXT on a US keyboard (\\n Enter, \\t Tab)\n"
+	"  key KEY down|up      press or release one key\n"
+	"  tap KEY              press and release one key\n"
+	"  mouse DX DY [left]   move the mouse (-256..255; +Y is up)\n"
+	"  joy BUTTONS          joystick button word, bit i = button i (0x0003)\n"
+	"  raw XX XX ...        send these bytes as they are\n"
+	"  pause N[ms|s]        wait (for people watching)\n"
+	"KEY is a key name, a set-2 code in hex (1c), or e0 and a code (e0 75).\n"
+	"Key names:";
+
+// The layout of a shown line: what was sent on the left, what came of it
+// on the right.
+constexpr int left_width = 46;
+
+// ---------------------------------------------------------------- settings
+
+struct settings {
+	const char *link_path = nullptr;
+	const char *device_path = nullptr;
+	int speed = 9600;
+	const char *daemon_path = nullptr;
+	std::vector<const char *> watch_paths;
+	std::vector<const char *> log_specs;
+	long frame_delay_ms = 0;
+	long timeout_s = 10;
+	bool for_people = true;
+	bool self_check = false;
+	const char *script_path = nullptr;
+};
+
+settings options;
+
+[[noreturn]] void usage(int status)
+{
+	FILE *out = status == 0 ? stdout : stderr;
+	fputs(usage_text, out);
+	for (std::string_view name : key_names())
+		fprintf(out, " %.*s", static_cast<int>(name.size()), name.data());
+	fputc('\n', out);
+	exit(status);
+}
+
+[[noreturn]] void fail(const char *what, const char *object)
+{
+	fprintf(stderr, "ps2sim: %s %s: %s\n", what, object, strerror(errno));
+	exit(1);
+}
+
+// -------------------------------------------------------------- the line
+
+int line_fd = -1;
+int slave_keeper_fd = -1; // keeps a pseudo-terminal's slave side in being
+std::string daemon_device;
+
+void make_raw(int fd, speed_t speed)
+{
+	termios t{};
+	if (tcgetattr(fd, &t) == -1)
+		return; // not a terminal at all: bytes pass unchanged anyway
+	cfmakeraw(&t);
+	t.c_cflag |= CLOCAL | CREAD;
+	t.c_cc[VMIN] = 1;
+	t.c_cc[VTIME] = 0;
+	(void)cfsetispeed(&t, speed);
+	(void)cfsetospeed(&t, speed);
+	(void)tcsetattr(fd, TCSANOW, &t); // a pseudo-terminal refuses nothing here
+}
+
+speed_t speed_constant(int speed)
+{
+	switch (speed) {
+	case 19200: return B19200;
+	case 38400: return B38400;
+	case 57600: return B57600;
+	default: return B9600;
+	}
+}
+
+// A pseudo-terminal pair. The daemon gets the slave side, we keep the
+// master; both are made raw so that every byte, 0x00 and 0xED included,
+// passes unchanged until the daemon sets its own line settings.
+void open_pseudo_terminal()
+{
+	line_fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	if (line_fd == -1)
+		fail("cannot open", "a pseudo-terminal");
+	if (grantpt(line_fd) == -1 || unlockpt(line_fd) == -1)
+		fail("cannot unlock", "the pseudo-terminal");
+	const char *slave = ptsname(line_fd);
+	if (!slave)
+		fail("cannot name", "the pseudo-terminal's slave side");
+	daemon_device = slave;
+	make_raw(line_fd, B9600);
+	slave_keeper_fd = open(slave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+	if (slave_keeper_fd == -1)
+		fail("cannot open", slave);
+	make_raw(slave_keeper_fd, B9600);
+
+	// Publish the slave's path atomically: a link under a temporary name,
+	// renamed over the wanted one.
+	std::string temporary = std::string(options.link_path) + ".new";
+	(void)unlink(temporary.c_str()); // a leftover from an earlier run, if any
+	if (symlink(slave, temporary.c_str()) == -1)
+		fail("cannot create the link", temporary.c_str());
+	if (rename(temporary.c_str(), options.link_path) == -1)
+		fail("cannot create the link", options.link_path);
+	printf("ps2sim: adapter on %s, linked at %s\n", slave, options.link_path);
+}
+
+void open_serial_device()
+{
+	line_fd = open(options.device_path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+	if (line_fd == -1)
+		fail("cannot open", options.device_path);
+	make_raw(line_fd, speed_constant(options.speed));
+	printf("ps2sim: adapter on %s\n", options.device_path);
+}
+
+void send_bytes(const uint8_t *bytes, std::size_t count)
+{
+	while (count > 0) {
+		ssize_t written = write(line_fd, bytes, count);
+		if (written == -1) {
+			if (errno == EINTR)
+				continue;
+			fail("cannot write to", daemon_device.c_str());
+		}
+		bytes += written;
+		count -= static_cast<std::size_t>(written);
+	}
+}
+
+// ------------------------------------------------- what comes back to us
+
+// The adapter commands the daemon writes, decoded a byte at a time:
+//   ground: "e" is the mouse-enable command (complete); "k" starts the
+//           set-LEDs command; any other byte is unexpected.
+//   after_k: 0xED (the keyboard's Set LEDs command) is expected.
+//   after_ed: the LED byte completes the command.
+// An unexpected byte is reported and the decoder returns to ground.
+enum class command_state { ground, after_k, after_ed };
+
+struct command_decoder {
+	command_state state = command_state::ground;
+	std::string bytes; // hex of the command collected so far
+};
+
+command_decoder decoder;
+
+std::string light_text(uint8_t leds)
+{
+	std::string text = "lights: NumLock ";
+	text += (leds & 0x02) ? "on" : "off";
+	text += ", Caps ";
+	text += (leds & 0x04) ? "on" : "off";
+	if (leds & 0x01)
+		text += ", Scroll on";
+	if (leds & ~0x07)
+		text += " (stray bits)";
+	return text;
+}
+
+void add_command_text(std::vector<std::string> &results, const std::string &bytes,
+		      const std::string &meaning)
+{
+	char text[160];
+	snprintf(text, sizeof text, "serial  %-10s %s", bytes.c_str(), meaning.c_str());
+	results.emplace_back(text);
+}
+
+void decode_command_byte(uint8_t byte, std::vector<std::string> &results)
+{
+	std::string hex = hex_bytes(std::span<const uint8_t>(&byte, 1));
+	switch (decoder.state) {
+	case command_state::ground:
+		if (byte == 'e') {
+			add_command_text(results, hex, "mouse enable (\"e\")");
+		} else if (byte == 'k') {
+			decoder.bytes = hex;
+			decoder.state = command_state::after_k;
+		} else {
+			add_command_text(results, hex, "unexpected byte");
+		}
+		return;
+	case command_state::after_k:
+		if (byte == 0xED) {
+			decoder.bytes += " " + hex;
+			decoder.state = command_state::after_ed;
+		} else {
+			add_command_text(results, decoder.bytes + " " + hex,
+					 "unexpected: \"k\" not followed by ED");
+			decoder.state = command_state::ground;
+		}
+		return;
+	case command_state::after_ed:
+		add_command_text(results, decoder.bytes + " " + hex, "set LEDs, " + light_text(byte));
+		decoder.state = command_state::ground;
+		return;
+	}
+}
+
+// Takes whatever the daemon has written to the line so far. A read that
+// finds nothing waiting lets the pseudo-terminal pass on anything still in
+// transit first, so nothing the daemon wrote before it went back to
+// reading is missed.
+void take_commands(std::vector<std::string> &results)
+{
+	for (;;) {
+		pollfd p{line_fd, POLLIN, 0};
+		if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
+			return;
+		uint8_t buffer[64];
+		ssize_t got = read(line_fd, buffer, sizeof buffer);
+		if (got <= 0)
+			return;
+		for (ssize_t i = 0; i < got; ++i)
+			decode_command_byte(buffer[i], results);
+	}
+}
+
+// Event logs written by the readers of the daemon's output devices.
+struct followed_log {
+	std::string label;
+	std::string path;
+	int fd = -1;
+	std::string partial; // a line not yet complete
+};
+
+std::vector<followed_log> logs;
+
+void open_logs()
+{
+	for (const char *spec : options.log_specs) {
+		followed_log log;
+		const char *equals = strchr(spec, '=');
+		log.path = equals ? equals + 1 : spec;
+		if (equals)
+			log.label = std::string(spec, equals) + ": ";
+		log.fd = open(log.path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+		if (log.fd == -1)
+			fail("cannot open the event log", log.path.c_str());
+		logs.push_back(std::move(log));
+	}
+}
+
+void take_log_lines(std::vector<std::string> &results)
+{
+	for (followed_log &log : logs) {
+		char buffer[4096];
+		ssize_t got;
+		while ((got = read(log.fd, buffer, sizeof buffer)) > 0)
+			log.partial.append(buffer, static_cast<std::size_t>(got));
+		std::size_t start = 0;
+		std::size_t newline;
+		while ((newline = log.partial.find('\n', start)) != std::string::npos) {
+			results.push_back(log.label + log.partial.substr(start, newline - start));
+			start = newline + 1;
+		}
+		log.partial.erase(0, start);
+	}
+}
+
+// ------------------------------------------------------------- waiting
+
+file_id daemon_file;
+bool watching_daemon = false;
+long long daemon_read_base = 0; // its byte count when it first sat reading
+long long bytes_sent = 0;
+
+struct deadline {
+	timespec end{};
+};
+
+deadline deadline_from_now()
+{
+	deadline d;
+	clock_gettime(CLOCK_MONOTONIC, &d.end);
+	d.end.tv_sec += options.timeout_s;
+	return d;
+}
+
+bool passed(const deadline &d)
+{
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return now.tv_sec > d.end.tv_sec || (now.tv_sec == d.end.tv_sec && now.tv_nsec >= d.end.tv_nsec);
+}
+
+// One poll interval of the waits below: the conditions are looked at
+// again and again, never assumed after a fixed time.
+void poll_interval()
+{
+	timespec step{0, 1'000'000};
+	nanosleep(&step, nullptr);
+}
+
+// A process that reads a watched file, and its descriptors of that file.
+struct watched_reader {
+	pid_t pid = 0;
+	std::vector<int> fds;
+	const char *path = nullptr;
+};
+
+watched_reader daemon_reader;
+std::vector<watched_reader> output_readers;
+
+// True when the process sits in read() on one of the descriptors, or (when
+// a poll-style wait is allowed) in any call that waits for input.
+bool reads_one_of(const watched_reader &reader, bool poll_allowed)
+{
+	call_snapshot call = current_call(reader.pid);
+	if (!waits_for_input(call))
+		return false;
+	if (!reads_directly(call))
+		return poll_allowed;
+	for (int fd : reader.fds)
+		if (fd == call.first_argument)
+			return true;
+	return false;
+}
+
+// The processes other than us and the daemon that have the file open for
+// reading, each with its descriptors of it.
+std::vector<watched_reader> readers_of(const char *path, const file_id &file, pid_t except)
+{
+	std::vector<watched_reader> readers;
+	for (const file_holder &holder : holders_of(file)) {
+		if (holder.access == O_WRONLY || holder.pid == except)
+			continue;
+		auto known = std::find_if(readers.begin(), readers.end(),
+					  [&](const watched_reader &r) { return r.pid == holder.pid; });
+		if (known == readers.end())
+			readers.push_back(watched_reader{holder.pid, {holder.fd}, path});
+		else
+			known->fds.push_back(holder.fd);
+	}
+	return readers;
+}
+
+// Before the script starts: some other process has the daemon's device
+// open and sits in read() on it. The daemon configures the line, waits a
+// second, throws away what arrived meanwhile and only then starts reading,
+// so anything sent earlier would be lost.
+void wait_for_daemon()
+{
+	printf("ps2sim: waiting for a process to read %s ...\n", daemon_device.c_str());
+	fflush(stdout);
+	deadline d = deadline_from_now();
+	while (!passed(d)) {
+		for (const watched_reader &reader : readers_of(daemon_device.c_str(), daemon_file, 0)) {
+			if (!reads_one_of(reader, false))
+				continue;
+			daemon_read_base = bytes_read_by(reader.pid);
+			if (daemon_read_base < 0)
+				continue;
+			daemon_reader = reader;
+			printf("ps2sim: %s (pid %d) reads the line\n", command_of(reader.pid).c_str(),
+			       static_cast<int>(reader.pid));
+			return;
+		}
+		poll_interval();
+	}
+	fprintf(stderr, "ps2sim: nobody started reading %s within %ld s\n", daemon_device.c_str(),
+		options.timeout_s);
+	exit(1);
+}
+
+// Once the daemon reads its line it has opened its output devices, and
+// their open waited for their readers: the readers are all there now.
+void find_output_readers()
+{
+	for (const char *path : options.watch_paths) {
+		file_id file;
+		if (!file_id_of(path, file)) {
+			fprintf(stderr, "ps2sim: cannot watch %s: %s\n", path, strerror(errno));
+			exit(1);
+		}
+		for (const watched_reader &reader : readers_of(path, file, daemon_reader.pid))
+			output_readers.push_back(reader);
+	}
+}
+
+// After a frame: the daemon has read every byte sent so far and is back in
+// read(). It handles each frame completely before it reads again, so all
+// it made of the frame (key events, touch lines, commands) is out by then.
+void wait_for_daemon_to_take_all()
+{
+	deadline d = deadline_from_now();
+	while (!passed(d)) {
+		long long taken = bytes_read_by(daemon_reader.pid);
+		if (taken < 0) {
+			fprintf(stderr, "ps2sim: the daemon (pid %d) has gone away\n",
+				static_cast<int>(daemon_reader.pid));
+			exit(1);
+		}
+		if (taken - daemon_read_base >= bytes_sent && reads_one_of(daemon_reader, false))
+			return;
+		poll_interval();
+	}
+	fprintf(stderr, "ps2sim: the daemon did not take the frame within %ld s\n", options.timeout_s);
+	exit(1);
+}
+
+// After the daemon: every reader of the watched files waits for input
+// again, so it has taken and shown what the daemon wrote. A reader that
+// has ended is no longer waited for.
+void wait_for_readers()
+{
+	for (const watched_reader &reader : output_readers) {
+		deadline d = deadline_from_now();
+		while (!reads_one_of(reader, true)) {
+			if (current_call(reader.pid).state == call_state::gone)
+				break;
+			if (passed(d)) {
+				fprintf(stderr, "ps2sim: the reader of %s (pid %d) is stuck\n", reader.path,
+					static_cast<int>(reader.pid));
+				exit(1);
+			}
+			poll_interval();
+		}
+	}
+}
+
+void pause_ms(long ms)
+{
+	if (!options.for_people || ms <= 0)
+		return;
+	timespec t{ms / 1000, (ms % 1000) * 1'000'000};
+	while (nanosleep(&t, &t) == -1 && errno == EINTR) {
+	}
+}
+
+// ------------------------------------------------------------- showing
+
+void show_row(const std::string &left, const std::vector<std::string> &right)
+{
+	if (right.empty()) {
+		printf("%s\n", left.c_str());
+		return;
+	}
+	for (std::size_t i = 0; i < right.size(); ++i)
+		printf("%-*s| %s\n", left_width, i == 0 ? left.c_str() : "", right[i].c_str());
+}
+
+// Hands a script line's frames to the line, one at a time: send, wait
+// until the daemon and the readers are done with it, show what came out.
+void deliver(std::span<const uint8_t> bytes, const std::string &meaning)
+{
+	send_bytes(bytes.data(), bytes.size());
+	bytes_sent += static_cast<long long>(bytes.size());
+	std::vector<std::string> results;
+	if (watching_daemon) {
+		wait_for_daemon_to_take_all();
+		wait_for_readers();
+	}
+	take_commands(results);
+	take_log_lines(results);
+	show_row("  " + hex_bytes(bytes) + "  " + meaning, results);
+	fflush(stdout);
+	pause_ms(options.frame_delay_ms);
+}
+
+void say(std::string_view text)
+{
+	printf("\n%.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+int run_script()
+{
+	FILE *script = strcmp(options.script_path, "-") == 0 ? stdin : fopen(options.script_path, "r");
+	if (!script)
+		fail("cannot open the script", options.script_path);
+	script_player player;
+	player.send = deliver;
+	player.say = say;
+	player.pause = pause_ms;
+	char buffer[1024];
+	int line_number = 0;
+	while (fgets(buffer, sizeof buffer, script)) {
+		++line_number;
+		std::string line = buffer;
+		while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+			line.pop_back();
+		script_error error = run_script_line(player, line);
+		if (error.failed) {
+			fprintf(stderr, "ps2sim: %s:%d: %s\n", options.script_path, line_number,
+				error.message.c_str());
+			return 2;
+		}
+	}
+	if (script != stdin)
+		(void)fclose(script); // read only
+	return 0;
+}
+
+// ------------------------------------------------------------------ main
+
+void parse_arguments(int argc, char **argv)
+{
+	int letter;
+	while ((letter = getopt(argc, argv, "l:p:s:r:w:e:d:t:nTh")) != -1) {
+		long value = 0;
+		switch (letter) {
+		case 'l': options.link_path = optarg; break;
+		case 'p': options.device_path = optarg; break;
+		case 's': options.speed = atoi(optarg); break;
+		case 'r': options.daemon_path = optarg; break;
+		case 'w': options.watch_paths.push_back(optarg); break;
+		case 'e': options.log_specs.push_back(optarg); break;
+		case 'd':
+			if (!parse_int(optarg, 0, 60'000, value))
+				usage(2);
+			options.frame_delay_ms = value;
+			break;
+		case 't':
+			if (!parse_int(optarg, 1, 3600, value))
+				usage(2);
+			options.timeout_s = value;
+			break;
+		case 'n': options.for_people = false; break;
+		case 'T': options.self_check = true; break;
+		case 'h': usage(0);
+		default: usage(2);
+		}
+	}
+	if (options.self_check)
+		return;
+	if (optind + 1 != argc || (!options.link_path == !options.device_path))
+		usage(2);
+	options.script_path = argv[optind];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	// Lines must reach a pipe or a log as they are made, not at exit.
+	setvbuf(stdout, nullptr, _IOLBF, 0);
+	parse_arguments(argc, argv);
+	if (options.self_check)
+		return check_encoder();
+
+	if (options.link_path)
+		open_pseudo_terminal();
+	else
+		open_serial_device();
+	if (options.daemon_path)
+		daemon_device = options.daemon_path;
+	open_logs();
+
+	if (!daemon_device.empty() && file_id_of(daemon_device.c_str(), daemon_file)) {
+		watching_daemon = true;
+		wait_for_daemon();
+		find_output_readers();
+	} else {
+		printf("ps2sim: not waiting for the daemon: frames are paced by the script alone\n");
+	}
+
+	std::vector<std::string> results;
+	if (watching_daemon)
+		wait_for_readers();
+	take_commands(results);
+	take_log_lines(results);
+	printf("\n%-*s| %s\n", left_width, "  frames sent to the daemon", "what came out of them");
+	printf("  %s+%s\n", std::string(left_width - 2, '-').c_str(), std::string(40, '-').c_str());
+	if (!results.empty())
+		show_row("  (start-up)", results);
+
+	int status = run_script();
+	if (slave_keeper_fd != -1)
+		(void)close(slave_keeper_fd); // the daemon holds its own descriptors
+	return status;
+}

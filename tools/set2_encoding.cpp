@@ -1,0 +1,228 @@
+// Scan code set 2 for a US keyboard, and the adapter's frames around it.
+//
+// The codes come from the PS/2 keyboard's own set-2 table: each key has one
+// make code (extended keys send 0xE0 first), and its break code is 0xF0
+// followed by the make code (0xE0 0xF0 code for extended keys). The
+// character table below is the one source for typing text.
+#include "set2_encoding.h"
+
+#include <algorithm>
+
+namespace {
+
+// The US layout, one row per character that can be typed: the character,
+// its key's make code and whether shift is held for it.
+struct char_row {
+	char c;
+	uint8_t code;
+	bool shifted;
+};
+
+constexpr char_row char_rows[] = {
+	{'a', 0x1C, false}, {'b', 0x32, false}, {'c', 0x21, false}, {'d', 0x23, false},
+	{'e', 0x24, false}, {'f', 0x2B, false}, {'g', 0x34, false}, {'h', 0x33, false},
+	{'i', 0x43, false}, {'j', 0x3B, false}, {'k', 0x42, false}, {'l', 0x4B, false},
+	{'m', 0x3A, false}, {'n', 0x31, false}, {'o', 0x44, false}, {'p', 0x4D, false},
+	{'q', 0x15, false}, {'r', 0x2D, false}, {'s', 0x1B, false}, {'t', 0x2C, false},
+	{'u', 0x3C, false}, {'v', 0x2A, false}, {'w', 0x1D, false}, {'x', 0x22, false},
+	{'y', 0x35, false}, {'z', 0x1A, false},
+	{'A', 0x1C, true},  {'B', 0x32, true},  {'C', 0x21, true},  {'D', 0x23, true},
+	{'E', 0x24, true},  {'F', 0x2B, true},  {'G', 0x34, true},  {'H', 0x33, true},
+	{'I', 0x43, true},  {'J', 0x3B, true},  {'K', 0x42, true},  {'L', 0x4B, true},
+	{'M', 0x3A, true},  {'N', 0x31, true},  {'O', 0x44, true},  {'P', 0x4D, true},
+	{'Q', 0x15, true},  {'R', 0x2D, true},  {'S', 0x1B, true},  {'T', 0x2C, true},
+	{'U', 0x3C, true},  {'V', 0x2A, true},  {'W', 0x1D, true},  {'X', 0x22, true},
+	{'Y', 0x35, true},  {'Z', 0x1A, true},
+	{'1', 0x16, false}, {'2', 0x1E, false}, {'3', 0x26, false}, {'4', 0x25, false},
+	{'5', 0x2E, false}, {'6', 0x36, false}, {'7', 0x3D, false}, {'8', 0x3E, false},
+	{'9', 0x46, false}, {'0', 0x45, false},
+	{'!', 0x16, true},  {'@', 0x1E, true},  {'#', 0x26, true},  {'$', 0x25, true},
+	{'%', 0x2E, true},  {'^', 0x36, true},  {'&', 0x3D, true},  {'*', 0x3E, true},
+	{'(', 0x46, true},  {')', 0x45, true},
+	{'`', 0x0E, false}, {'~', 0x0E, true},  {'-', 0x4E, false}, {'_', 0x4E, true},
+	{'=', 0x55, false}, {'+', 0x55, true},  {'[', 0x54, false}, {'{', 0x54, true},
+	{']', 0x5B, false}, {'}', 0x5B, true},  {'\\', 0x5D, false}, {'|', 0x5D, true},
+	{';', 0x4C, false}, {':', 0x4C, true},  {'\'', 0x52, false}, {'"', 0x52, true},
+	{',', 0x41, false}, {'<', 0x41, true},  {'.', 0x49, false}, {'>', 0x49, true},
+	{'/', 0x4A, false}, {'?', 0x4A, true},
+	{' ', 0x29, false}, {'\t', 0x0D, false}, {'\n', 0x5A, false},
+};
+
+// Every printable ASCII character, plus tab and newline.
+static_assert(std::size(char_rows) == 95 + 2);
+
+constexpr std::size_t ascii_count = 128;
+
+constexpr std::array<char_stroke, ascii_count> make_stroke_table()
+{
+	std::array<char_stroke, ascii_count> table{};
+	for (const char_row &row : char_rows) {
+		auto index = static_cast<unsigned char>(row.c);
+		table[index] = char_stroke{set2_key{row.code, false, false}, row.shifted, true};
+	}
+	return table;
+}
+
+constexpr std::array<char_stroke, ascii_count> stroke_table = make_stroke_table();
+
+// Each character appears once: no row was overwritten by a later one.
+constexpr bool each_character_once()
+{
+	std::size_t typeable = 0;
+	for (const char_stroke &stroke : stroke_table)
+		typeable += stroke.typeable ? 1 : 0;
+	return typeable == std::size(char_rows);
+}
+static_assert(each_character_once());
+
+// Keys by name, for "key" and "tap" lines and for showing what was sent.
+struct key_row {
+	std::string_view name;
+	set2_key key;
+};
+
+constexpr set2_key plain(uint8_t code) { return set2_key{code, false, false}; }
+constexpr set2_key extended(uint8_t code) { return set2_key{code, true, false}; }
+
+constexpr key_row key_rows[] = {
+	{"lshift", plain(0x12)},     {"rshift", plain(0x59)},    {"lctrl", plain(0x14)},
+	{"rctrl", extended(0x14)},   {"lalt", plain(0x11)},      {"ralt", extended(0x11)},
+	{"lcmd", extended(0x1F)},    {"rcmd", extended(0x27)},   {"menu", extended(0x2F)},
+	{"caps", plain(0x58)},       {"numlock", plain(0x77)},   {"scrolllock", plain(0x7E)},
+	{"esc", plain(0x76)},        {"enter", plain(0x5A)},     {"space", plain(0x29)},
+	{"tab", plain(0x0D)},        {"backspace", plain(0x66)},
+	{"f1", plain(0x05)},         {"f2", plain(0x06)},        {"f3", plain(0x04)},
+	{"f4", plain(0x0C)},         {"f5", plain(0x03)},        {"f6", plain(0x0B)},
+	{"f7", plain(0x83)},         {"f8", plain(0x0A)},        {"f9", plain(0x01)},
+	{"f10", plain(0x09)},        {"f11", plain(0x78)},       {"f12", plain(0x07)},
+	{"up", extended(0x75)},      {"down", extended(0x72)},   {"left", extended(0x6B)},
+	{"right", extended(0x74)},   {"insert", extended(0x70)}, {"delete", extended(0x71)},
+	{"home", extended(0x6C)},    {"end", extended(0x69)},    {"pageup", extended(0x7D)},
+	{"pagedown", extended(0x7A)},
+	{"kp0", plain(0x70)},        {"kp1", plain(0x69)},       {"kp2", plain(0x72)},
+	{"kp3", plain(0x7A)},        {"kp4", plain(0x6B)},       {"kp5", plain(0x73)},
+	{"kp6", plain(0x74)},        {"kp7", plain(0x6C)},       {"kp8", plain(0x75)},
+	{"kp9", plain(0x7D)},        {"kpdot", plain(0x71)},     {"kpplus", plain(0x79)},
+	{"kpminus", plain(0x7B)},    {"kpstar", plain(0x7C)},    {"kpslash", extended(0x4A)},
+	{"kpenter", extended(0x5A)},
+	{"pause", set2_key{0x77, false, true}},
+};
+
+constexpr std::array<std::string_view, std::size(key_rows)> make_key_name_list()
+{
+	std::array<std::string_view, std::size(key_rows)> names{};
+	for (std::size_t i = 0; i < std::size(key_rows); ++i)
+		names[i] = key_rows[i].name;
+	return names;
+}
+
+constexpr auto key_name_list = make_key_name_list();
+
+bool same_key(const set2_key &a, const set2_key &b)
+{
+	return a.code == b.code && a.extended == b.extended && a.pause == b.pause;
+}
+
+} // namespace
+
+char_stroke stroke_of(char c)
+{
+	auto index = static_cast<unsigned char>(c);
+	if (index >= ascii_count)
+		return char_stroke{};
+	return stroke_table[index];
+}
+
+const set2_key *key_named(std::string_view name)
+{
+	for (const key_row &row : key_rows)
+		if (row.name == name)
+			return &row.key;
+	return nullptr;
+}
+
+std::string_view name_of(const set2_key &key)
+{
+	for (const key_row &row : key_rows)
+		if (same_key(row.key, key))
+			return row.name;
+	return "";
+}
+
+std::span<const std::string_view> key_names()
+{
+	return key_name_list;
+}
+
+uint8_t frame_sum(const adapter_frame &frame)
+{
+	return static_cast<uint8_t>(frame[1] + frame[2] + frame[3] + frame[4]);
+}
+
+adapter_frame keyboard_frame(std::span<const uint8_t> codes)
+{
+	adapter_frame frame{};
+	frame[0] = keyboard_letter;
+	std::size_t count = std::min<std::size_t>(codes.size(), 3);
+	frame[1] = static_cast<uint8_t>(count);
+	for (std::size_t i = 0; i < count; ++i)
+		frame[2 + i] = codes[i];
+	frame[5] = frame_sum(frame);
+	return frame;
+}
+
+std::vector<adapter_frame> press_frames(const set2_key &key)
+{
+	if (key.pause) {
+		// The keyboard sends E1 14 77 E1 F0 14 F0 77 for Pause and no break
+		// code; the adapter passes it on as four frames, the first of which
+		// begins with E1.
+		static constexpr uint8_t part1[] = {pause_prefix, 0x14};
+		static constexpr uint8_t part2[] = {0x77};
+		static constexpr uint8_t part3[] = {pause_prefix, break_prefix, 0x14};
+		static constexpr uint8_t part4[] = {break_prefix, 0x77};
+		return {keyboard_frame(part1), keyboard_frame(part2), keyboard_frame(part3),
+			keyboard_frame(part4)};
+	}
+	if (key.extended) {
+		const uint8_t codes[] = {extended_prefix, key.code};
+		return {keyboard_frame(codes)};
+	}
+	const uint8_t codes[] = {key.code};
+	return {keyboard_frame(codes)};
+}
+
+std::vector<adapter_frame> release_frames(const set2_key &key)
+{
+	if (key.pause)
+		return {};
+	if (key.extended) {
+		const uint8_t codes[] = {extended_prefix, break_prefix, key.code};
+		return {keyboard_frame(codes)};
+	}
+	const uint8_t codes[] = {break_prefix, key.code};
+	return {keyboard_frame(codes)};
+}
+
+adapter_frame mouse_frame(int dx, int dy, bool left_down)
+{
+	// The PS/2 mouse status byte: bit 0 the left button, bits 4 and 5 the
+	// ninth (sign) bits of the X and Y movements, which follow as low bytes.
+	uint8_t status = left_down ? 0x01 : 0x00;
+	if (dx < 0)
+		status |= 0x10;
+	if (dy < 0)
+		status |= 0x20;
+	adapter_frame frame{mouse_letter, 0x00, status, static_cast<uint8_t>(dx & 0xFF),
+			    static_cast<uint8_t>(dy & 0xFF), 0};
+	frame[5] = frame_sum(frame);
+	return frame;
+}
+
+adapter_frame joystick_frame(uint16_t buttons)
+{
+	adapter_frame frame{joystick_letter, 0x00, static_cast<uint8_t>(buttons >> 8),
+			    static_cast<uint8_t>(buttons & 0xFF), 0x00, 0};
+	frame[5] = frame_sum(frame);
+	return frame;
+}
