@@ -113,6 +113,16 @@ bool file_id_of(const char *path, file_id &id)
 	return true;
 }
 
+bool file_id_of_fd(int fd, file_id &id)
+{
+	struct stat st {};
+	if (fstat(fd, &st) == -1)
+		return false;
+	id.dev = st.st_dev;
+	id.ino = st.st_ino;
+	return true;
+}
+
 std::vector<file_holder> holders_of(const file_id &id)
 {
 	std::vector<file_holder> found;

@@ -31,6 +31,7 @@ struct file_holder {
 };
 
 [[nodiscard]] bool file_id_of(const char *path, file_id &id);
+[[nodiscard]] bool file_id_of_fd(int fd, file_id &id);
 
 // Every descriptor of every process other than this one that refers to the
 // file. Processes that vanish during the scan are left out.

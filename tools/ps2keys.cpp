@@ -22,7 +22,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
+
+#include "proc_watch.h"
 
 namespace {
 
@@ -279,6 +283,45 @@ void map_screen(const char *path)
 	screen = static_cast<uint8_t *>(mapping);
 }
 
+// ------------------------------------------------- the writer's rhythm
+
+// The daemon writes a touch line and then moves its cursor: erases it,
+// saves what lies under the new place, draws it. Painting while it does
+// that could land between its save and its draw and be covered, and the
+// next erase would then put the old background back over the paint. The
+// handheld's software repaints after the cursor has moved; so do we: we
+// paint once the writer of our input waits for input again.
+int input_fd = -1;
+std::vector<pid_t> writers;
+bool writers_known = false;
+
+void find_writers()
+{
+	writers_known = true;
+	file_id input;
+	if (!file_id_of_fd(input_fd, input))
+		return;
+	for (const file_holder &holder : holders_of(input))
+		if (holder.access != O_RDONLY)
+			writers.push_back(holder.pid);
+}
+
+void wait_for_writers_to_settle()
+{
+	if (!writers_known)
+		find_writers();
+	for (pid_t pid : writers) {
+		// A bounded wait: a writer we cannot read about must not stop us.
+		for (int tries = 0; tries < 2000; ++tries) {
+			call_snapshot call = current_call(pid);
+			if (call.state == call_state::gone || waits_for_input(call))
+				break;
+			timespec step{0, 1'000'000};
+			nanosleep(&step, nullptr);
+		}
+	}
+}
+
 // ------------------------------------------------------------ the lines
 
 std::string label;
@@ -307,8 +350,10 @@ void show_touch(const char *line, long pressure, long x, long y)
 	bool down = pressure > 0;
 	printf("%s%-20s %s column %ld, row %ld\n", label.c_str(), quoted(line).c_str(),
 	       down ? "touch at" : "no touch,", at.column, at.row);
-	if (screen && down)
+	if (screen && down) {
+		wait_for_writers_to_settle();
 		paint_stroke(touching ? last_touch : at, at);
+	}
 	touching = down;
 	last_touch = at;
 }
@@ -376,6 +421,7 @@ int main(int argc, char **argv)
 		fprintf(stderr, "ps2keys: cannot open %s: %s\n", input_path, strerror(errno));
 		return 1;
 	}
+	input_fd = fileno(input);
 	char line[256];
 	while (fgets(line, sizeof line, input))
 		decode_line(line);
