@@ -1,0 +1,80 @@
+#!/bin/bash
+# check_demo.sh BUILD_DIR [--update]: the demo, run unpaced, must show what
+# tools/demo.expected shows and leave the expected pixels on the screen.
+#
+# The demo drives the real daemon end to end (adapter frames in; key
+# events, touch lines, light commands, messages, exit status and the
+# screen out), and every wait in it is on a condition, so its transcript
+# is the same on every run once the pseudo-terminal number, temporary
+# names and process ids are masked. A difference means that something a
+# person would see has changed. --update rewrites tools/demo.expected from
+# a run: only after reading the new transcript and finding it right.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+expected=$repo/tools/demo.expected
+
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != --update ]; }; then
+	echo "Usage: $0 BUILD_DIR [--update]" >&2
+	exit 2
+fi
+if [ "$(id -u)" -ne 0 ]; then
+	echo "skipped: the demo runs the daemon in a private mount namespace, as root"
+	exit 77
+fi
+build=$(cd "$1" && pwd)
+
+out=$(mktemp -d /tmp/ps2link-demo-check.XXXXXX)
+trap 'rm -rf "$out"' EXIT
+
+status=0
+DEMO_SIM_OPTIONS=-n DEMO_ARTIFACTS=$out "$repo/tools/demo.sh" "$build" > "$out/raw" 2>&1 ||
+	status=$?
+if [ $status -ne 0 ]; then
+	cat "$out/raw"
+	echo "check_demo.sh: the demo failed with status $status" >&2
+	exit 1
+fi
+
+# Mask what differs from run to run, and the terminal's bold.
+sed -E -e 's/\x1b\[[0-9;]*m//g' \
+	-e "s#$out#ARTIFACTS#g" -e "s#$build#BUILD#g" \
+	-e 's#/dev/pts/[0-9]+#/dev/pts/N#g' \
+	-e 's#/tmp/ps2link-demo\.[A-Za-z0-9]+#/tmp/DEMO#g' \
+	-e 's/pid [0-9]+/pid N/g' "$out/raw" > "$out/transcript"
+
+if [ $# -eq 2 ]; then
+	cp "$out/transcript" "$expected"
+	echo "check_demo.sh: wrote $expected; read it before committing it"
+	exit 0
+fi
+
+failed=0
+if ! diff -u "$expected" "$out/transcript"; then
+	echo "check_demo.sh: the transcript differs from tools/demo.expected (above)" >&2
+	failed=1
+fi
+
+# One 16-bit pixel of the final framebuffer: 960 bytes per row.
+pixel() { od -An -tx2 -j $(($2 * 960 + $1 * 2)) -N2 "$out/screen.rgb565" | tr -d ' '; }
+
+# legend | column | row | test | value
+checks=(
+	"cursor tip, black, at the last anchors (column 304, row 500)|303|500|=|0000"
+	"cursor body, white, one in from the tip|302|501|=|ffff"
+	"star stroke where the cursor stood meanwhile: kept by the erase|295|486|=|ff20"
+	"star stroke at the first touch|344|470|=|ff20"
+	"first cursor position (column 115, row 157): background back|114|157|!=|0000"
+	"first cursor position, a white pixel: background back|113|158|!=|ffff"
+)
+for check in "${checks[@]}"; do
+	IFS='|' read -r legend column row test value <<< "$check"
+	actual=$(pixel "$column" "$row")
+	if { [ "$test" = "=" ] && [ "$actual" != "$value" ]; } ||
+		{ [ "$test" = "!=" ] && [ "$actual" = "$value" ]; }; then
+		echo "check_demo.sh: $legend: pixel ($column, $row) is $actual, expected $test $value" >&2
+		failed=1
+	fi
+done
+[ -s "$out/screen.png" ] || { echo "check_demo.sh: no screen.png" >&2; failed=1; }
+exit $failed
