@@ -169,8 +169,11 @@ fi
 line=$(readlink "$tmp/adapter")
 
 # Line-buffered output, so that the daemon's messages reach its log (and
-# ps2sim's display) as they are printed.
-LD_PRELOAD=$fake_fb stdbuf -oL "$daemon" -p "$line" -M -i > "$daemon_log" 2>&1 &
+# ps2sim's display) as they are printed. A daemon built with the address
+# sanitizer must be told to accept the preloaded libraries before its own.
+daemon_asan=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
+LD_PRELOAD=$fake_fb ASAN_OPTIONS=$daemon_asan stdbuf -oL "$daemon" -p "$line" -M -i \
+	> "$daemon_log" 2>&1 &
 daemon_pid=$!
 pids+=($daemon_pid)
 
