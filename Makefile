@@ -21,6 +21,16 @@ bench:
 	cmake --build --preset bench
 	./build/bench/bench/ps2_bench
 
+# The static, stripped daemon for the handheld: build/arm/src/ps2linkd.
+.PHONY: arm test-arm
+arm:
+	cmake --preset arm >/dev/null
+	cmake --build --preset arm
+
+# Cross build, unit tests under qemu-arm, system test on an emulated board.
+test-arm:
+	./tests/system/run_arm_tests.sh
+
 install: build
 	cmake --install build/default
 

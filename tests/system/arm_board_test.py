@@ -1,0 +1,494 @@
+#!/usr/bin/env python3
+"""System test of the static ARM ps2linkd on an emulated ARM board.
+
+Unit tests under a user-mode emulator say nothing about the real kernel
+devices the daemon lives on: a UART, a framebuffer, the console keyboard
+layout. This driver boots a real ARM Linux kernel on QEMU's vexpress-a9 with
+a small initramfs (busybox, the daemon, the board's init script), types
+adapter frames into the board's second UART through a host pseudo-terminal,
+reads the adapter commands that come back, takes screenshots of the board's
+display through QMP, and checks what the handheld's software would see.
+
+Usage: arm_board_test.py --kernel K --dtb D --busybox B --daemon P --out DIR
+"""
+
+import argparse
+import gzip
+import json
+import os
+import select
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import tty
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BOARD_FILES = os.path.join(HERE, "board")
+
+COLUMNS, ROWS = 480, 640
+
+# A guard against a hung board, not a measurement: no check depends on it.
+HANG_GUARD_S = 60
+
+class Failed(Exception):
+    """The board cannot go on: it stopped, hung, or answered nonsense."""
+
+
+# ---------------------------------------------------------------- frames --
+
+
+def frame(header, payload):
+    """An adapter frame: header letter, four payload bytes, their sum."""
+    payload = list(payload) + [0] * (4 - len(payload))
+    return bytes([ord(header)] + payload + [sum(payload) & 0xFF])
+
+
+def key(*scan_codes):
+    """A keyboard frame: the count, then the scan-code bytes as sent."""
+    return frame("K", [len(scan_codes), *scan_codes])
+
+
+def mouse(status, dx, dy):
+    """A mouse frame: status (bit 0 left, bits 4/5 signs of dx/dy), dx, dy."""
+    return frame("M", [0, status, dx & 0xFF, dy & 0xFF])
+
+
+def joystick(buttons):
+    """A joystick frame: buttons 8-15, then buttons 0-7."""
+    return frame("J", [0, buttons >> 8, buttons & 0xFF])
+
+
+def with_bad_checksum(good):
+    return good[:5] + bytes([(good[5] + 1) & 0xFF])
+
+
+F12_PRESS = key(0x07)  # the board's init stops the daemon on its key event
+
+# ------------------------------------------------------- expected results --
+
+SIGNAL_MESSAGE = b"SIGNAL(15) " + "を受けたのでポートを閉じて終了します。\n".encode("euc_jp")
+
+# The calibration in board/pointercal (2000 0 -7000 0 3000 11000 1000) maps
+# a panel point (x, y) to column 2x - 7 and row 3y + 11; a touch line
+# carries the inverse, x = (column + 7) / 2 and y = (row - 11) / 3,
+# truncated toward zero.
+
+# Each step: legend, frames typed, then the key events (between brackets:
+# the text line without its newline), touch lines and adapter commands
+# that the step adds.
+CONSOLE_STEPS = [
+    ("pointer to column 200, row 100: a touch line, no cursor in console mode",
+     [mouse(0x00, 100, 200)], [], ["0 103 29 0"], b""),
+    ("F1, a key of the console key map only",
+     [key(0x05), key(0xF0, 0x05)], [" 59 1 ", " 59 0 "], [], b""),
+]
+
+MAIN_STEPS = [
+    ("a pressed and released",
+     [key(0x1C), key(0xF0, 0x1C)], [" 30 1 ", " 30 0 "], [], b""),
+    ("shift+1: its own key is wrapped in key 30 with shift let go around it",
+     [key(0x12), key(0x16), key(0xF0, 0x16), key(0xF0, 0x12)],
+     [" 27 1 ", " 27 0 ", " 30 1 ", " 2 1 ", " 2 0 ", " 27 1 ", " 30 0 ", " 27 0 "],
+     [], b""),
+    ("up arrow, an E0 key",
+     [key(0xE0, 0x75), key(0xE0, 0xF0, 0x75)], [" 103 1 ", " 103 0 "], [], b""),
+    ("NumLock: the light goes on, no key event",
+     [key(0x77), key(0xF0, 0x77)], [], [], b"k\xed\x02"),
+    ("Caps: both lights on, and its key event",
+     [key(0x58), key(0xF0, 0x58)], [" 58 1 ", " 58 0 "], [], b"k\xed\x06"),
+    ("joystick buttons 0 and 9 pressed one after the other, released together",
+     [joystick(0x0001), joystick(0x0201), joystick(0x0000)],
+     [" 28 1 ", " 57 1 ", " 28 0 ", " 57 0 "], [], b""),
+    ("a frame with a bad checksum is dropped",
+     [with_bad_checksum(key(0x1C))], [], [], b""),
+    ("pointer moves: button, negative steps, the clamp at 0, rounding toward zero",
+     [mouse(0x00, 100, 200),   # row 100, column 200
+      mouse(0x01, 20, 20),     # row 120, column 220, left button down
+      mouse(0x31, -100, -10),  # row 20, column 210
+      mouse(0x30, -20, -256),  # clamped to row 0, column 0
+      mouse(0x00, 255, 240),   # row 255, column 240
+      mouse(0x00, 65, 0)],     # row 320, column 240: the cursor stays here
+     [], ["0 103 29 0", "500 113 36 0", "500 108 3 0", "0 3 -3 0",
+          "0 123 81 0", "0 123 103 0"], b""),
+    # Frames are handled in order: once this key is out, the cursor is drawn.
+    ("a again, after the pointer",
+     [key(0x1C), key(0xF0, 0x1C)], [" 30 1 ", " 30 0 "], [], b""),
+]
+
+CURSOR_ANCHOR = (240, 320)  # (column, row) after MAIN_STEPS
+
+# The cursor as the handheld's users know it, stored row by stored row:
+# B black, W white, . transparent. Stored row k lands in column
+# anchor_column - 1 - k, stored column j in row anchor_row + j.
+CURSOR_PICTURE = [
+    "BBBBBBBBB.......",
+    "BWWWWWWWB.......",
+    "BWWWWWWWB.......",
+    "BWWWWWWWB.......",
+    "BWWWWWWWB.......",
+    "BWWWWWWWB.......",
+    "BWWWWWWWB.......",
+    "BWWWWWWWWB......",
+    "BBBBBWWWWWB.....",
+    ".....BWWWWWB....",
+    "......BWWWWWB...",
+    ".......BWWWWWB..",
+    "........BWWWWWB.",
+    ".........BWWWB..",
+    "..........BWB...",
+    "...........B....",
+]
+
+# ------------------------------------------------------------ the screen --
+
+
+def background_pixel(column, row):
+    """RGB565 of the picture the board's init puts on the screen: every
+    pixel differs from its neighbours, so a pixel restored from the wrong
+    place shows."""
+    red = column * 31 // (COLUMNS - 1)
+    green = row * 63 // (ROWS - 1)
+    blue = (column ^ row) & 0x1F
+    return red << 11 | green << 5 | blue
+
+
+def background_file():
+    pixels = bytearray()
+    for row in range(ROWS):
+        for column in range(COLUMNS):
+            pixels += struct.pack("<H", background_pixel(column, row))
+    return bytes(pixels)
+
+
+def rgb_of(pixel565):
+    """The colour QEMU's display shows for an RGB565 pixel."""
+    return ((pixel565 >> 11) << 3, ((pixel565 >> 5) & 0x3F) << 2, (pixel565 & 0x1F) << 3)
+
+
+def expected_screen(cursor_anchor=None):
+    screen = [[rgb_of(background_pixel(c, r)) for c in range(COLUMNS)] for r in range(ROWS)]
+    if cursor_anchor:
+        anchor_column, anchor_row = cursor_anchor
+        for k, stored_row in enumerate(CURSOR_PICTURE):
+            for j, value in enumerate(stored_row):
+                column, row = anchor_column - 1 - k, anchor_row + j
+                if value != "." and 0 <= column < COLUMNS and 0 <= row < ROWS:
+                    screen[row][column] = rgb_of(0x0000 if value == "B" else 0xFFFF)
+    return screen
+
+
+def read_png(path):
+    """Rows of (r, g, b) from an 8-bit RGB, non-interlaced PNG."""
+    with open(path, "rb") as f:
+        data = f.read()
+    position, compressed = 8, b""
+    while position < len(data):
+        length, kind = struct.unpack(">I4s", data[position:position + 8])
+        body = data[position + 8:position + 8 + length]
+        position += 12 + length
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            if (depth, colour, interlace) != (8, 2, 0):
+                raise Failed(f"{path}: not an 8-bit RGB PNG")
+        elif kind == b"IDAT":
+            compressed += body
+    raw = zlib.decompress(compressed)
+    stride, rows, previous = width * 3, [], bytearray(width * 3)
+    for y in range(height):
+        start = y * (stride + 1)
+        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
+        for x in range(stride):
+            left = line[x - 3] if x >= 3 else 0
+            up = previous[x]
+            up_left = previous[x - 3] if x >= 3 else 0
+            if kind == 1:
+                line[x] = (line[x] + left) & 0xFF
+            elif kind == 2:
+                line[x] = (line[x] + up) & 0xFF
+            elif kind == 3:
+                line[x] = (line[x] + (left + up) // 2) & 0xFF
+            elif kind == 4:
+                guess = left + up - up_left
+                nearest = min((abs(guess - left), 0, left), (abs(guess - up), 1, up),
+                              (abs(guess - up_left), 2, up_left))[2]
+                line[x] = (line[x] + nearest) & 0xFF
+        rows.append([tuple(line[x:x + 3]) for x in range(0, stride, 3)])
+        previous = line
+    return rows
+
+
+# ------------------------------------------------------------- the board --
+
+
+board = {}  # the running board: process, QMP stream, adapter line, reports
+
+
+def start_board(args, workdir):
+    rootfs = os.path.join(workdir, "rootfs")
+    for path, source in [("bin/busybox", args.busybox), ("sbin/ps2linkd", args.daemon),
+                         ("init", os.path.join(BOARD_FILES, "init")),
+                         ("etc/pointercal", os.path.join(BOARD_FILES, "pointercal")),
+                         ("etc/ser_code_vantor_console.ini",
+                          os.path.join(BOARD_FILES, "ser_code_vantor_console.ini")),
+                         ("opt/Brindle/etc/ser_code_vantor.ini",
+                          os.path.join(BOARD_FILES, "ser_code_vantor.ini"))]:
+        os.makedirs(os.path.dirname(os.path.join(rootfs, path)), exist_ok=True)
+        shutil.copy(source, os.path.join(rootfs, path))
+    os.chmod(os.path.join(rootfs, "init"), 0o755)
+    os.makedirs(os.path.join(rootfs, "usr/share/board"))
+    with open(os.path.join(rootfs, "usr/share/board/background.rgb565"), "wb") as f:
+        f.write(background_file())
+    names = subprocess.run(["find", "."], cwd=rootfs, check=True, capture_output=True).stdout
+    archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs,
+                             input=names, check=True, capture_output=True).stdout
+    initrd = os.path.join(workdir, "initrd.gz")
+    with gzip.open(initrd, "wb", compresslevel=1) as f:
+        f.write(archive)
+
+    qmp_path = os.path.join(workdir, "qmp.sock")
+    board["console_log"] = os.path.join(args.out, "console.log")
+    command = ["qemu-system-arm", "-M", "vexpress-a9", "-m", "256",
+               "-kernel", args.kernel, "-dtb", args.dtb, "-initrd", initrd,
+               "-append", "console=ttyAMA0 quiet consoleblank=0 vt.global_cursor_default=0",
+               "-display", "none", "-monitor", "none", "-no-reboot",
+               "-serial", "file:" + board["console_log"], "-serial", "pty",
+               "-qmp", f"unix:{qmp_path},server=on,wait=off", "-S"]
+    environment = dict(os.environ, QEMU_AUDIO_DRV="none")
+    board["qemu"] = subprocess.Popen(command, env=environment, stdout=subprocess.DEVNULL)
+    guard = time.monotonic() + HANG_GUARD_S
+    while not os.path.exists(qmp_path):
+        if board["qemu"].poll() is not None or time.monotonic() > guard:
+            raise Failed("QEMU did not start: " + " ".join(command))
+        time.sleep(0.05)
+    connection = socket.socket(socket.AF_UNIX)
+    connection.connect(qmp_path)
+    board["qmp"] = connection.makefile("rw")
+    board["qmp"].readline()  # greeting
+    qmp("qmp_capabilities")
+    # The adapter line: the board's second UART, a host pseudo-terminal.
+    pty = [c["filename"][4:] for c in qmp("query-chardev") if c["label"] == "serial1"][0]
+    board["adapter"] = os.open(pty, os.O_RDWR | os.O_NOCTTY)
+    tty.setraw(board["adapter"])
+    board["from_adapter"], board["commands"] = b"", b""
+    board["console"], board["console_rest"], board["reports"] = open(
+        board["console_log"], "rb"), b"", []
+    qmp("cont")
+    board["started"] = time.monotonic()
+
+
+def qmp(command, **arguments):
+    request = {"execute": command}
+    if arguments:
+        request["arguments"] = arguments
+    board["qmp"].write(json.dumps(request) + "\n")
+    board["qmp"].flush()
+    while True:
+        line = board["qmp"].readline()
+        if not line:
+            raise Failed(f"QMP {command}: QEMU closed the connection")
+        answer = json.loads(line)
+        if "error" in answer:
+            raise Failed(f"QMP {command}: {answer['error']}")
+        if "return" in answer:
+            return answer["return"]
+
+
+def pump():
+    """Collects what the board sent: adapter commands and "@@ " reports."""
+    ready, _, _ = select.select([board["adapter"]], [], [], 0.05)
+    if ready:
+        try:
+            board["from_adapter"] += os.read(board["adapter"], 4096)
+        except OSError:
+            pass  # the board has closed the line (powered off)
+    board["console_rest"] += board["console"].read()
+    *lines, board["console_rest"] = board["console_rest"].split(b"\n")
+    for line in lines:
+        line = line.rstrip(b"\r").decode("latin-1")
+        if line.startswith("@@ "):
+            board["reports"].append(line[3:])
+
+
+def wait_until(condition, what):
+    guard = time.monotonic() + HANG_GUARD_S
+    while not condition():
+        if board["qemu"].poll() is not None:
+            raise Failed(f"the board stopped while waiting for {what}")
+        if time.monotonic() > guard:
+            raise Failed(f"no {what} from the board; its last reports: {board['reports'][-8:]}"
+                         f"; adapter commands so far: {board['from_adapter']!r}")
+        pump()
+
+
+def reports_starting(prefix):
+    return [r[len(prefix):] for r in board["reports"] if r.startswith(prefix)]
+
+
+def lines_of(kind, run):
+    """Key event or touch lines of a run, without their brackets."""
+    return [r[1:-1] for r in reports_starting(f"{kind} {run} ")]
+
+
+def bytes_of(kind, run):
+    return bytes.fromhex(" ".join(reports_starting(f"{kind} {run} ")))
+
+
+def report(name):
+    found = [r for r in board["reports"] if r.startswith(name + " ") or r == name]
+    return found[-1] if found else None
+
+
+def type_frames(frames):
+    data = b"".join(frames)
+    while data:
+        _, writable, _ = select.select([], [board["adapter"]], [], 1)
+        if writable:
+            data = data[os.write(board["adapter"], data):]
+
+
+def screenshot(path):
+    qmp("screendump", filename=os.path.abspath(path), format="png")
+    return read_png(path)
+
+
+# ---------------------------------------------------------------- checks --
+
+failures = []
+
+
+def check(legend, actual, expected):
+    if actual == expected:
+        print(f"  ok    {legend}")
+    else:
+        print(f"  FAIL  {legend}\n        expected {expected!r}\n        actual   {actual!r}")
+        failures.append(legend)
+
+
+def check_screen(legend, rows, expected):
+    if (len(rows[0]), len(rows)) != (COLUMNS, ROWS):
+        check(legend + ": screenshot size", (len(rows[0]), len(rows)), (COLUMNS, ROWS))
+        return
+    wrong = [(c, r, rows[r][c], expected[r][c]) for r in range(ROWS) for c in range(COLUMNS)
+             if rows[r][c] != expected[r][c]]
+    check(legend, f"{len(wrong)} pixels off; the first as (column, row, seen, wanted): "
+          f"{wrong[:3]}" if wrong else "every pixel as expected", "every pixel as expected")
+
+
+def play(run, steps):
+    """Types the steps' frames and checks each step's output. The adapter
+    commands are counted over the whole boot: a daemon sends its first one
+    before it is ready."""
+    keys, touches = [], []
+    for legend, frames, new_keys, new_touches, new_commands in steps:
+        keys, touches = keys + new_keys, touches + new_touches
+        board["commands"] += new_commands
+        type_frames(frames)
+        wait_until(lambda: len(lines_of("kbd", run)) >= len(keys)
+                   and len(lines_of("ts", run)) >= len(touches)
+                   and len(board["from_adapter"]) >= len(board["commands"]),
+                   f"the output of '{legend}'")
+        check(f"{run}: {legend}",
+              (lines_of("kbd", run), lines_of("ts", run), board["from_adapter"]),
+              (keys, touches, board["commands"]))
+    return keys
+
+
+def stop_run(run, keys):
+    type_frames([F12_PRESS])
+    wait_until(lambda: report(f"exit {run}"), f"the end of the {run} run")
+    check(f"{run}: F12 is the last key event; SIGTERM ends the daemon with status 1",
+          (lines_of("kbd", run)[len(keys):], report(f"exit {run}")),
+          ([" 88 1 "], f"exit {run} 1"))
+
+
+def console_run(out):
+    wait_until(lambda: report("ready console") or report("exit console"),
+               "the daemon's readiness (console mode)")
+    board["ready_after"] = time.monotonic() - board["started"]
+    check("console: the daemon starts and waits on the adapter line",
+          report("ready console") is not None, True)
+    check("console: start-up loaded the console layout", report("layout console running"),
+          "layout console running ps2")
+    board["commands"] += b"e"  # -M
+    keys = play("console", CONSOLE_STEPS)
+    check_screen("console: no cursor drawn in console mode",
+                 screenshot(os.path.join(out, "console-run.png")), expected_screen())
+    stop_run("console", keys)
+    check("console: the exit restored the built-in layout", report("layout console after"),
+          "layout console after zeta")
+    check("console: standard output holds the signal message only",
+          bytes_of("stdout", "console"), SIGNAL_MESSAGE)
+    check("console: nothing on standard error", bytes_of("stderr", "console"), b"")
+
+
+def main_run(out):
+    wait_until(lambda: report("ready main") or report("exit main"), "the daemon's readiness")
+    check("main: the daemon starts and waits on the adapter line",
+          report("ready main") is not None, True)
+    check("main: the layout is left alone", report("layout main running"),
+          "layout main running zeta")
+    board["commands"] += b"e"  # -M
+    keys = play("main", MAIN_STEPS)
+    check_screen("main: the cursor is drawn at column 240, row 320 and nowhere else",
+                 screenshot(os.path.join(out, "screenshot.png")), expected_screen(CURSOR_ANCHOR))
+    stop_run("main", keys)
+    check_screen("main: the exit erased the cursor",
+                 screenshot(os.path.join(out, "after-exit.png")), expected_screen())
+    check("main: standard output: the -i message, the checksum error, the signal message",
+          bytes_of("stdout", "main"), b"DTR set to HIGH\nError checksum\n" + SIGNAL_MESSAGE)
+    check("main: nothing on standard error", bytes_of("stderr", "main"), b"")
+    check("main: the layout is still the built-in one", report("layout main after"),
+          "layout main after zeta")
+    wait_until(lambda: report("done"), "the board's end")
+    pump()
+    check("boot: adapter commands of both runs, nothing at the exits",
+          board["from_adapter"], board["commands"])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    for name in ("kernel", "dtb", "busybox", "daemon", "out"):
+        parser.add_argument("--" + name, required=True)
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    workdir = tempfile.mkdtemp(prefix="ps2link-arm-")
+    try:
+        start_board(args, workdir)
+        wait_until(lambda: report("layouts"), "the board's start")
+        print(f"board: kernel up after {board['reports'][0].split()[-1]} s of board time")
+        check("board: the display is a 480 x 640 RGB565 framebuffer", report("fb"),
+              "fb 0 CLCD FB size 480,640 bpp 16 stride 960")
+        check("board: the two layouts made for console mode differ", report("layouts"),
+              "layouts differ")
+        console_run(args.out)
+        main_run(args.out)
+        board["qmp"].write('{"execute": "quit"}\n')  # no answer to wait for
+        board["qmp"].flush()
+        board["qemu"].wait(timeout=HANG_GUARD_S)
+        print(f"board: the first daemon ready {board['ready_after']:.1f} s after power-on "
+              f"({report('ready console').split()[-1]} s of board time), "
+              f"whole run {time.monotonic() - board['started']:.1f} s")
+    except Failed as failure:
+        print(f"  FAIL  {failure}")
+        failures.append(str(failure))
+    finally:
+        if "qemu" in board and board["qemu"].poll() is None:
+            board["qemu"].kill()
+            board["qemu"].wait()
+        shutil.rmtree(workdir, ignore_errors=True)
+    print(f"artefacts: {args.out} (console.log, screenshot.png, console-run.png, "
+          f"after-exit.png)")
+    if failures:
+        print(f"{len(failures)} check(s) failed")
+        return 1
+    print("all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

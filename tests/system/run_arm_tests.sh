@@ -1,0 +1,134 @@
+#!/bin/sh
+# ARM checks of ps2linkd: the static cross build for the handheld's ARMv5TE
+# core, the unit tests run under the user-mode emulator, and a system test
+# that boots a real ARM Linux kernel on an emulated board and drives the
+# daemon there through its UART, framebuffer and keyboard layout.
+#
+# Every step needs tools that a plain host build does not: a step whose
+# tools or packages are missing says so on a "SKIP" line and is left out.
+# Exit status: 0 when every step ran and passed (or was skipped, unless
+# --skip-status N asks for N in that case, as CTest does), 1 on a failure.
+#
+# Usage: tests/system/run_arm_tests.sh [--skip-status N]
+set -u
+
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+cache=$source_dir/build/arm-cache   # downloaded packages and the board's files
+artifacts=$source_dir/artifacts/arm-system
+skip_status=0
+if [ "${1:-}" = --skip-status ]; then
+	skip_status=$2
+fi
+skipped=0
+
+skip() {
+	echo "SKIP: $*"
+	skipped=1
+}
+
+fail() {
+	echo "FAIL: $*"
+	exit 1
+}
+
+missing_tools() {
+	for tool in "$@"; do
+		command -v "$tool" >/dev/null 2>&1 || printf ' %s' "$tool"
+	done
+}
+
+finish() {
+	if [ "$skipped" = 1 ]; then
+		exit "$skip_status"
+	fi
+	exit 0
+}
+
+cd "$source_dir" || exit 1
+
+# 1. The static, stripped daemon for the handheld.
+echo "== ARM cross build (cmake preset arm)"
+missing=$(missing_tools cmake ninja arm-linux-gnueabi-g++)
+if [ -n "$missing" ]; then
+	skip "ARM cross build: missing$missing (Debian: g++-arm-linux-gnueabi cmake ninja-build)"
+	finish
+fi
+cmake --preset arm >/dev/null || fail "configuring the ARM build"
+cmake --build --preset arm || fail "building for ARM"
+daemon=$source_dir/build/arm/src/ps2linkd
+echo "ps2linkd for ARM: $(wc -c < "$daemon") bytes; $(file -b "$daemon" 2>/dev/null)"
+# The handheld has little room: iostreams or the exception machinery would
+# add most of a megabyte. Even stripped, their type names stay in the file.
+if grep -qa -e ios_base -e St9exception "$daemon"; then
+	fail "ps2linkd for ARM pulls in iostreams or exceptions (see nm on an unstripped build)"
+fi
+
+# 2. The unit tests on the handheld's CPU model.
+echo "== ARM unit tests (qemu-arm -cpu pxa270)"
+if [ -n "$(missing_tools qemu-arm)" ]; then
+	skip "ARM unit tests: missing qemu-arm (Debian: qemu-user)"
+else
+	ctest --preset arm || fail "ARM unit tests"
+fi
+
+# 3. The daemon on a real ARM kernel: Debian's armhf armmp kernel on QEMU's
+# vexpress-a9 board, with busybox as the board's userland.
+echo "== ARM system test (qemu-system-arm -M vexpress-a9)"
+missing=$(missing_tools qemu-system-arm dtc cpio python3 apt-get apt-cache dpkg-deb)
+if [ -n "$missing" ]; then
+	skip "ARM system test: missing$missing" \
+	     "(Debian: qemu-system-arm device-tree-compiler cpio python3)"
+	finish
+fi
+if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+	skip "ARM system test: the armhf architecture is not configured; as root run" \
+	     "'dpkg --add-architecture armhf && apt-get update'"
+	finish
+fi
+
+# The kernel package behind linux-image-armmp, e.g. linux-image-6.1.0-NN-armmp.
+kernel_package=$(apt-cache depends linux-image-armmp:armhf 2>/dev/null |
+		 sed -n 's/^ *Depends: \(linux-image-[^:]*-armmp\).*/\1/p' | head -n 1)
+if [ -z "$kernel_package" ]; then
+	skip "ARM system test: apt knows no linux-image-armmp:armhf (run apt-get update)"
+	finish
+fi
+mkdir -p "$cache/debs"
+for package in "$kernel_package" busybox-static; do
+	if ! ls "$cache/debs/${package}_"*_armhf.deb >/dev/null 2>&1; then
+		echo "downloading $package:armhf into $cache/debs"
+		(cd "$cache/debs" && apt-get download -q "$package:armhf" 2>&1 | grep -v '^W: Download is performed unsandboxed') ||
+			true
+	fi
+	if ! ls "$cache/debs/${package}_"*_armhf.deb >/dev/null 2>&1; then
+		skip "ARM system test: could not download $package:armhf"
+		finish
+	fi
+done
+
+# Only three files are needed: the kernel, the board's device tree, busybox.
+board=$cache/board-$kernel_package
+if [ ! -f "$board/busybox" ]; then
+	rm -rf "$board" && mkdir -p "$board/unpacked" || fail "making $board"
+	dpkg-deb --fsys-tarfile "$cache/debs/${kernel_package}_"*_armhf.deb |
+		tar -x -C "$board/unpacked" --wildcards './boot/vmlinuz-*' '*/vexpress-v2p-ca9.dtb' &&
+	dpkg-deb --fsys-tarfile "$cache/debs/busybox-static_"*_armhf.deb |
+		tar -x -C "$board/unpacked" ./bin/busybox || fail "unpacking the packages"
+	mv "$board"/unpacked/boot/vmlinuz-* "$board/vmlinuz" &&
+	find "$board/unpacked" -name vexpress-v2p-ca9.dtb -exec mv {} "$board/stock.dtb" \; &&
+	mv "$board/unpacked/bin/busybox" "$board/busybox" &&
+	rm -rf "$board/unpacked" || fail "unpacking the board's files"
+fi
+
+# The stock tree drives the display controller through a DVI bridge; the
+# board's panel is added to it here (see board/panel.dtsi).
+dtc -q -I dtb -O dts -o "$board/board.dts" "$board/stock.dtb" &&
+cat "$source_dir/tests/system/board/panel.dtsi" >> "$board/board.dts" &&
+dtc -q -I dts -O dtb -o "$board/board.dtb" "$board/board.dts" ||
+	fail "building the board's device tree"
+
+rm -rf "$artifacts"
+python3 "$source_dir/tests/system/arm_board_test.py" --kernel "$board/vmlinuz" \
+	--dtb "$board/board.dtb" --busybox "$board/busybox" --daemon "$daemon" \
+	--out "$artifacts" || fail "ARM system test (see $artifacts)"
+finish
