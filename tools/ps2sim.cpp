@@ -92,8 +92,14 @@ settings options;
 {
 	FILE *out = status == 0 ? stdout : stderr;
 	fputs(usage_text, out);
-	for (std::string_view name : key_names())
-		fprintf(out, " %.*s", static_cast<int>(name.size()), name.data());
+	int column = 0;
+	for (std::string_view name : key_names()) {
+		if (column + 1 + static_cast<int>(name.size()) > 74) {
+			fputs("\n ", out);
+			column = 1;
+		}
+		column += fprintf(out, " %.*s", static_cast<int>(name.size()), name.data());
+	}
 	fputc('\n', out);
 	exit(status);
 }
