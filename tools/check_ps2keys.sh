@@ -1,0 +1,80 @@
+#!/bin/bash
+# check_ps2keys.sh PS2KEYS: ps2keys names keys by the key map's rules,
+# turns touches back into screen positions and paints where it should.
+#
+# The demo's right-hand column is only as true as this decoder: a key
+# named from a shifted line or a later duplicate, or a touch placed with
+# the calibration applied the wrong way round, would show people something
+# the daemon never did. A small key map with the awkward lines, a
+# calibration, input lines and the exact output expected.
+set -euo pipefail
+
+keys=$1
+dir=$(mktemp -d /tmp/check_ps2keys.XXXXXX)
+trap 'rm -rf "$dir"' EXIT
+
+cat > "$dir/map" <<'EOF'
+# 1c comment - 63
+lshift 12
+1c a - 1e
+1C A S 1e
+1d later - 1e
+12 LeftShift - 2a
+E075 Up - 67
+75 KP8 - 48
+59 shiftonly S 36
+1c2 three - 05
+J 0 Fire 1c
+J 3 Jump 1e
+j 4 lower 2a
+EOF
+echo "8000 0 -960000 0 11000 -1650000 65000" > "$dir/pointercal"
+truncate -s 614400 "$dir/fb"
+
+printf '%s' ' 30 1 ' $'\n' ' 30 0 ' $'\n' ' 42 1 ' $'\n' ' 103 0 ' $'\n' ' 72 1 ' $'\n' \
+	' 54 1 ' $'\n' ' 28 1 ' $'\n' ' 5 1 ' $'\n' > "$dir/kbd"
+printf '500 2915 2927 0\n0 2590 3104 0\nhello\n' > "$dir/ts"
+
+cat > "$dir/expected" <<'EOF'
+kbd  " 30 1 \n"    press    a  (joystick 3 Jump)
+kbd  " 30 0 \n"    release  a  (joystick 3 Jump)
+kbd  " 42 1 \n"    press    LeftShift
+kbd  " 103 0 \n"   release  Up
+kbd  " 72 1 \n"    press    KP8
+kbd  " 54 1 \n"    press    ?
+kbd  " 28 1 \n"    press    ?  (joystick 0 Fire)
+kbd  " 5 1 \n"     press    ?
+kbd  (closed by the writer)
+ts   "500 2915 2927 0\n"  touch at column 344, row 470
+ts   "0 2590 3104 0\n"    no touch, column 304, row 500
+ts   "hello\n"  (not a key event or a touch line)
+ts   (closed by the writer)
+EOF
+
+{
+	"$keys" -P kbd -m "$dir/map" "$dir/kbd"
+	"$keys" -P "ts " -c "$dir/pointercal" -f "$dir/fb" -b < "$dir/ts"
+} > "$dir/actual"
+
+failed=0
+diff -u "$dir/expected" "$dir/actual" || failed=1
+
+# One 16-bit pixel of the framebuffer: 960 bytes per row.
+pixel() { od -An -tx2 -j $(($2 * 960 + $1 * 2)) -N2 "$dir/fb" | tr -d ' '; }
+# legend | column | row | test | value
+checks=(
+	"the touch with the button down is painted|344|470|=|ff20"
+	"the dot has a radius of two|344|472|=|ff20"
+	"the touch without the button is not|304|500|!=|ff20"
+	"the picture's title bar, top left as seen sideways|479|0|=|defc"
+)
+for check in "${checks[@]}"; do
+	IFS='|' read -r legend column row test value <<< "$check"
+	actual=$(pixel "$column" "$row")
+	if { [ "$test" = "=" ] && [ "$actual" != "$value" ]; } ||
+		{ [ "$test" = "!=" ] && [ "$actual" = "$value" ]; }; then
+		echo "check_ps2keys.sh: $legend: pixel ($column, $row) is $actual, expected $test $value" >&2
+		failed=1
+	fi
+done
+exit $failed
