@@ -39,27 +39,45 @@ void install(int signal_number, void (*handler)(int))
 
 } // namespace
 
+namespace {
+
+void arm_interrupt_timer()
+{
+	itimerspec period{};
+	period.it_value.tv_nsec = interrupt_period_ns;
+	period.it_interval.tv_nsec = interrupt_period_ns;
+	(void)timer_settime(interrupt_timer, 0, &period, nullptr); // async-signal-safe
+}
+
+} // namespace
+
 void handle_signal(int signal_number)
 {
 	if (stop_signal != 0)
 		return;
 	stop_signal = signal_number;
-	if (interrupt_timer_ready) {
-		itimerspec period{};
-		period.it_value.tv_nsec = interrupt_period_ns;
-		period.it_interval.tv_nsec = interrupt_period_ns;
-		(void)timer_settime(interrupt_timer, 0, &period, nullptr); // async-signal-safe
-	}
+	if (interrupt_timer_ready)
+		arm_interrupt_timer();
+}
+
+void create_interrupt_timer()
+{
+	interrupt_timer_ready = 0;
+	sigevent event{};
+	event.sigev_notify = SIGEV_SIGNAL;
+	event.sigev_signo = SIGALRM;
+	if (timer_create(CLOCK_MONOTONIC, &event, &interrupt_timer) != 0)
+		return;
+	interrupt_timer_ready = 1;
+	// A stop that came in while there was no timer still needs one.
+	if (stop_pending())
+		arm_interrupt_timer();
 }
 
 void install_signal_handlers()
 {
 	install(SIGALRM, interrupt_blocked_call);
-	sigevent event{};
-	event.sigev_notify = SIGEV_SIGNAL;
-	event.sigev_signo = SIGALRM;
-	if (timer_create(CLOCK_MONOTONIC, &event, &interrupt_timer) == 0)
-		interrupt_timer_ready = 1;
+	create_interrupt_timer();
 	install(SIGINT, handle_signal);
 	install(SIGTERM, handle_signal);
 	install(SIGHUP, handle_signal);

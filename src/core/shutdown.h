@@ -31,5 +31,10 @@ void handle_signal(int signal_number);
 // prepares the interrupting timer and ignores SIGPIPE.
 void install_signal_handlers();
 
+// Creates the interrupting timer of this process. Timers are not inherited
+// across fork, so the process that detaches into the background makes its
+// own.
+void create_interrupt_timer();
+
 // When a stop is pending: prints the signal message and calls exit(1).
 void act_on_pending_stop();

@@ -45,7 +45,9 @@ void detach()
 	// The messages printed so far belong to the terminal that started us;
 	// the process that leaves inside daemon() would take them along.
 	(void)fflush(stdout);
-	(void)daemon(0, 0); // on failure the loop simply runs in the foreground
+	if (daemon(0, 0) == 0)
+		create_interrupt_timer();
+	// On failure the loop simply runs in the foreground, timer and all.
 }
 
 } // namespace
