@@ -1,0 +1,714 @@
+// The mouse as the handheld's touch screen, seen from outside the real daemon.
+//
+// The daemon reads the touch calibration, maps a stand-in framebuffer, turns
+// mouse frames into touch lines on /dev/ts and draws its own cursor into the
+// screen memory. These tests send the frames over the serial line, read the
+// lines and the pixels back, and play the handheld's other software by
+// repainting pixels of the framebuffer file between frames.
+#include "harness.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using e2e::daemon_config;
+using e2e::daemon_run;
+using e2e::device_kind;
+using e2e::fake_screen;
+
+constexpr int screen_columns = 480;
+constexpr int screen_rows = 640;
+constexpr int cursor_size = 16;
+constexpr long page_size = 4096;
+
+// Neither black, white nor the picture's see-through marker 1, so that every
+// cursor pixel written or left alone shows.
+constexpr uint16_t background = 0x1234;
+constexpr uint16_t black = 0x0000;
+constexpr uint16_t white = 0xFFFF;
+
+// PS/2 mouse status byte: left button, and the ninth (sign) bit of the X and
+// Y movements.
+constexpr uint8_t left_button = 0x01;
+constexpr uint8_t x_negative = 0x10;
+constexpr uint8_t y_negative = 0x20;
+
+constexpr const char *identity_calibration = "1000 0 0 0 1000 0 1000\n";
+constexpr std::string_view cannot_open_warning = "Warning: cannot open /etc/pointercal.\n";
+constexpr std::string_view unknown_format_warning = "Warning: /etc/pointercal is unknown format.\n";
+
+// What SIGTERM makes the daemon print on its way out, in EUC-JP.
+constexpr std::string_view sigterm_message =
+	"SIGNAL(15) "
+	"\xa4\xf2\xbc\xf5\xa4\xb1\xa4\xbf\xa4\xce\xa4\xc7\xa5\xdd\xa1\xbc\xa5\xc8\xa4\xf2"
+	"\xca\xc4\xa4\xb8\xa4\xc6\xbd\xaa\xce\xbb\xa4\xb7\xa4\xde\xa4\xb9\xa1\xa3\n";
+
+// The arrow as the handheld held sideways shows it, stored row by stored row:
+// stored row k lands in column anchor_column - 1 - k, stored column j in row
+// anchor_row + j. B black, W white, . see-through.
+constexpr std::array<std::string_view, cursor_size> arrow = {
+	"BBBBBBBBB.......", "BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWB.......",
+	"BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWWB......",
+	"BBBBBWWWWWB.....", ".....BWWWWWB....", "......BWWWWWB...", ".......BWWWWWB..",
+	"........BWWWWWB.", ".........BWWWB..", "..........BWB...", "...........B....",
+};
+
+constexpr int arrow_count(char c)
+{
+	int count = 0;
+	for (std::string_view row : arrow)
+		count += static_cast<int>(std::count(row.begin(), row.end(), c));
+	return count;
+}
+static_assert(arrow_count('B') == 42 && arrow_count('W') == 79 && arrow_count('.') == 135,
+	      "the arrow above is mistyped");
+
+// A framebuffer of background pixels: where its memory starts, how long it
+// is and how many bytes a row takes.
+fake_screen screen_memory(unsigned long smem_start, uint32_t smem_len, uint32_t line_length)
+{
+	fake_screen screen;
+	screen.smem_start = smem_start;
+	screen.smem_len = smem_len;
+	screen.line_length = line_length;
+	screen.background = background;
+	return screen;
+}
+
+// The daemon with the mouse option, a touch device to read lines from, a
+// framebuffer of background pixels and the given calibration file.
+daemon_config pointer_config(std::vector<std::string> arguments,
+			     std::optional<std::string> pointercal = identity_calibration)
+{
+	daemon_config config;
+	config.arguments = std::move(arguments);
+	config.pointercal = std::move(pointercal);
+	config.ts = device_kind::file;
+	config.screen = screen_memory(0, 2 * screen_columns * screen_rows, 2 * screen_columns);
+	return config;
+}
+
+// One mouse frame moving by dx and dy, each -256..255: the low byte of each
+// movement, with its sign in the status byte.
+void send_move(daemon_run &run, int dx, int dy, uint8_t buttons = 0)
+{
+	uint8_t status = buttons;
+	if (dx < 0)
+		status |= x_negative;
+	if (dy < 0)
+		status |= y_negative;
+	run.send_mouse_frame(status, static_cast<uint8_t>(dx & 0xFF),
+			     static_cast<uint8_t>(dy & 0xFF));
+}
+
+// The pointer as the test steers it (mouse_x along the rows, mouse_y along
+// the columns, both from 0), and the touch lines its frames must have
+// written so far under the identity calibration.
+struct pointer_track {
+	int x = 0;
+	int y = 0;
+	std::string lines;
+};
+
+void step(daemon_run &run, pointer_track &at, int dx, int dy, uint8_t buttons = 0)
+{
+	send_move(run, dx, dy, buttons);
+	at.x = std::clamp(at.x + dx, 0, screen_rows - 1);
+	at.y = std::clamp(at.y + dy, 0, screen_columns - 1);
+	at.lines += std::to_string(buttons & left_button ? 500 : 0) + " " + std::to_string(at.y) +
+		    " " + std::to_string(at.x) + " 0\n";
+}
+
+// The frames that take the pointer from where it is to (x, y) on the screen.
+void go_to(daemon_run &run, pointer_track &at, int x, int y, uint8_t buttons = 0)
+{
+	while (at.x != x || at.y != y)
+		step(run, at, std::clamp(x - at.x, -256, 255), std::clamp(y - at.y, -256, 255),
+		     buttons);
+}
+
+// Waits until the touch device holds as much text as expected, then until
+// the daemon is back reading the serial line: a frame writes its line before
+// it moves the cursor, so by then the cursor of the last frame is drawn.
+// (Bytes written to the pseudo-terminal reach the daemon's side a moment
+// later; an empty line alone does not prove that a frame was handled.)
+testing::AssertionResult touch_lines_are(daemon_run &run, const std::string &expected)
+{
+	std::string text = run.wait_device_text("ts", expected.size());
+	if (text.size() >= expected.size() && !run.wait_drained())
+		return testing::AssertionFailure() << "the daemon did not come back to the line";
+	text = run.device_text("ts");
+	if (text != expected)
+		return testing::AssertionFailure()
+		       << "touch device holds " << testing::PrintToString(text) << ", expected "
+		       << testing::PrintToString(expected);
+	return testing::AssertionSuccess();
+}
+
+// Where pixel (column, row) lies in the framebuffer file, or -1 where the
+// cursor may not touch it: off the 480 x 640 screen or past smem_len.
+long file_offset(const fake_screen &screen, int column, int row)
+{
+	if (column < 0 || column >= screen_columns || row < 0 || row >= screen_rows)
+		return -1;
+	long in_memory = 2L * column + static_cast<long>(row) * screen.line_length;
+	if (in_memory + 2 > static_cast<long>(screen.smem_len))
+		return -1;
+	return static_cast<long>(screen.smem_start & 0xFFF) + in_memory;
+}
+
+uint16_t arrow_colour(char c, uint16_t under)
+{
+	return c == 'B' ? black : c == 'W' ? white : under;
+}
+
+// The framebuffer file as it must look with the cursor drawn at the anchors
+// over the given content.
+std::vector<uint8_t> with_cursor(std::vector<uint8_t> bytes, const fake_screen &screen,
+				 int anchor_column, int anchor_row)
+{
+	for (int k = 0; k < cursor_size; ++k) {
+		for (int j = 0; j < cursor_size; ++j) {
+			long at = file_offset(screen, anchor_column - 1 - k, anchor_row + j);
+			char c = arrow[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
+			if (at < 0 || c == '.')
+				continue;
+			uint16_t value = arrow_colour(c, 0);
+			bytes[static_cast<std::size_t>(at)] = static_cast<uint8_t>(value & 0xFF);
+			bytes[static_cast<std::size_t>(at) + 1] = static_cast<uint8_t>(value >> 8);
+		}
+	}
+	return bytes;
+}
+
+// Compares the framebuffer file with what it must hold and names the first
+// pixels that differ.
+testing::AssertionResult screen_is(const daemon_run &run, const std::vector<uint8_t> &expected)
+{
+	std::vector<uint8_t> actual = run.framebuffer_bytes();
+	if (actual.size() != expected.size())
+		return testing::AssertionFailure() << "framebuffer file of " << actual.size()
+						   << " bytes, expected " << expected.size();
+	const fake_screen &screen = *run.config.screen;
+	std::size_t page_offset = screen.smem_start & 0xFFF;
+	std::string report;
+	int wrong = 0;
+	for (std::size_t at = 0; at < actual.size(); ++at) {
+		if (actual[at] == expected[at])
+			continue;
+		char line[160];
+		if (at < page_offset || at + 1 >= actual.size()) {
+			snprintf(line, sizeof line,
+				 "\n  byte %zu outside the screen memory: 0x%02x, expected 0x%02x",
+				 at, actual[at], expected[at]);
+		} else {
+			std::size_t pixel = at - (at - page_offset) % 2;
+			std::size_t in_memory = pixel - page_offset;
+			snprintf(line, sizeof line,
+				 "\n  column %zu, row %zu: 0x%04x, expected 0x%04x",
+				 in_memory % screen.line_length / 2, in_memory / screen.line_length,
+				 actual[pixel] | actual[pixel + 1] << 8,
+				 expected[pixel] | expected[pixel + 1] << 8);
+			at = pixel + 1;
+		}
+		if (++wrong <= 8)
+			report += line;
+	}
+	if (wrong == 0)
+		return testing::AssertionSuccess();
+	return testing::AssertionFailure() << wrong << " pixels differ:" << report;
+}
+
+// Bytes of the daemon's mappings of /dev/fb0, in whole pages as the kernel
+// lists them.
+long mapped_framebuffer_bytes(int pid)
+{
+	long total = 0;
+	std::string path = "/proc/" + std::to_string(pid) + "/maps";
+	FILE *maps = fopen(path.c_str(), "r");
+	if (!maps)
+		return -1;
+	char line[512];
+	while (fgets(line, sizeof line, maps)) {
+		unsigned long start = 0, end = 0;
+		if (strstr(line, "/dev/fb0") && sscanf(line, "%lx-%lx", &start, &end) == 2)
+			total += static_cast<long>(end - start);
+	}
+	fclose(maps);
+	return total;
+}
+
+// Descriptors the daemon holds open on /dev/fb0.
+int framebuffer_descriptors(int pid)
+{
+	std::string dir_path = "/proc/" + std::to_string(pid) + "/fd";
+	DIR *dir = opendir(dir_path.c_str());
+	if (!dir)
+		return -1;
+	int count = 0;
+	while (dirent *entry = readdir(dir)) {
+		char target[512] = {};
+		std::string link = dir_path + "/" + entry->d_name;
+		if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+		    std::string_view(target).ends_with("/dev/fb0"))
+			++count;
+	}
+	closedir(dir);
+	return count;
+}
+
+// ---- Start-up: calibration file and framebuffer ----
+
+// Every way the calibration file can be read: the warning on standard error,
+// byte for byte, and the touch line it leads to at mouse_x 100, mouse_y 50
+// with the button down. Without seven integers the daemon still starts and
+// draws its cursor.
+TEST(screen_setup, calibration_file_warnings)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct calibration_case {
+		const char *legend;
+		std::optional<std::string> file;
+		std::string_view warning;
+		const char *line;
+	};
+	const calibration_case cases[] = {
+		{"no calibration file", std::nullopt, cannot_open_warning, "500 50 100 0\n"},
+		{"empty file", "", unknown_format_warning, "500 50 100 0\n"},
+		// a1..a3 read, a4..a7 zero: no divisor, the screen position is sent.
+		{"10 20 30 and a letter", "10 20 30 x 1000 1000 1000\n", unknown_format_warning,
+		 "500 50 100 0\n"},
+		// Any white space between the integers, text after the seventh.
+		{"seven integers over several lines",
+		 "2000\n0\t0  0\n1000 0\n1000 written by the calibrator\n", "", "500 25 100 0\n"},
+	};
+	for (const calibration_case &c : cases) {
+		SCOPED_TRACE(c.legend);
+		daemon_run run(pointer_config({"-M"}, c.file));
+		ASSERT_TRUE(run.start());
+		send_move(run, 100, 50, left_button);
+		ASSERT_TRUE(touch_lines_are(run, c.line));
+		EXPECT_EQ(run.stderr_text(), c.warning);
+		EXPECT_EQ(run.pixel(49, 100), black) << "the arrow's tip";
+		auto result = run.stop();
+		EXPECT_TRUE(result.exited);
+		EXPECT_EQ(result.status, 1);
+		EXPECT_EQ(run.stdout_text(), sigterm_message);
+	}
+}
+
+// The screen memory is mapped from offset 0 of the device, which maps whole
+// pages: pixel (0, 0) lies as far into the mapping as smem_start lies into
+// its page, and nothing before it belongs to the screen. The mapping stays
+// and the descriptor is closed.
+TEST(screen_setup, cursor_lands_at_the_start_of_the_screen_memory)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct memory_case {
+		const char *legend;
+		fake_screen screen;
+		long mapped; // smem_len + page offset, in whole pages
+	};
+	const memory_case cases[] = {
+		{"page-aligned screen memory", screen_memory(0x20000000, 614400, 960),
+		 150 * page_size},
+		{"0x345 into its page, rows padded to 1024 bytes",
+		 screen_memory(0x20000345, 655360, 1024), 161 * page_size},
+		{"screen memory of only 8 rows", screen_memory(0x1000, 8 * 960, 960),
+		 2 * page_size},
+	};
+	for (const memory_case &c : cases) {
+		SCOPED_TRACE(c.legend);
+		daemon_config config = pointer_config({"-M"});
+		config.screen = c.screen;
+		daemon_run run(config);
+		ASSERT_TRUE(run.start());
+		EXPECT_EQ(mapped_framebuffer_bytes(run.daemon_pid), c.mapped);
+		EXPECT_EQ(framebuffer_descriptors(run.daemon_pid), 0);
+
+		std::vector<uint8_t> before = run.framebuffer_bytes();
+		send_move(run, 0, 16); // anchors column 16, row 0
+		ASSERT_TRUE(touch_lines_are(run, "0 16 0 0\n"));
+		EXPECT_EQ(run.pixel(15, 0), black) << "the arrow's tip";
+		EXPECT_TRUE(screen_is(run, with_cursor(before, c.screen, 16, 0)));
+		run.stop();
+		EXPECT_TRUE(screen_is(run, before)) << "after the exit's erase";
+	}
+}
+
+// Without a framebuffer device the daemon says nothing about it and runs:
+// the touch lines still go out, and no cursor is drawn or erased anywhere.
+TEST(screen_setup, no_framebuffer_device)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config = pointer_config({"-M"});
+	config.screen.reset();
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	pointer_track at;
+	go_to(run, at, 100, 50);
+	go_to(run, at, 639, 479);
+	ASSERT_TRUE(touch_lines_are(run, "0 50 100 0\n0 305 355 0\n0 479 610 0\n0 479 639 0\n"));
+	auto result = run.stop();
+	EXPECT_TRUE(result.exited);
+	EXPECT_EQ(result.status, 1);
+	EXPECT_EQ(run.stdout_text(), sigterm_message);
+	EXPECT_EQ(run.stderr_text(), "");
+}
+
+// A framebuffer that refuses either screen-information request: "error"
+// without a newline, the descriptor closed, nothing mapped, and the pixels
+// never touched, while the touch lines go on.
+TEST(screen_setup, failing_screen_information_request)
+{
+	E2E_REQUIRE_NAMESPACES();
+	for (const char *request : {"fix", "var"}) {
+		SCOPED_TRACE(request);
+		daemon_config config = pointer_config({"-M"});
+		config.screen->fail_request = request;
+		daemon_run run(config);
+		ASSERT_TRUE(run.start());
+		EXPECT_EQ(mapped_framebuffer_bytes(run.daemon_pid), 0);
+		EXPECT_EQ(framebuffer_descriptors(run.daemon_pid), 0);
+		std::vector<uint8_t> before = run.framebuffer_bytes();
+		send_move(run, 100, 50, left_button);
+		ASSERT_TRUE(touch_lines_are(run, "500 50 100 0\n"));
+		EXPECT_TRUE(screen_is(run, before));
+		auto result = run.stop();
+		EXPECT_EQ(result.status, 1);
+		EXPECT_EQ(run.stdout_text(), std::string("error") + std::string(sigterm_message));
+		EXPECT_EQ(run.stderr_text(), "");
+		EXPECT_TRUE(screen_is(run, before));
+	}
+}
+
+// ---- Touch lines ----
+
+// The identity calibration reports the screen position itself: mouse_y as
+// touch_x, mouse_x as touch_y, the left button as the pressure; rotated, the
+// pressure is 500 or 1000 and the position turned. Every frame writes a line,
+// also without motion, and the other buttons change nothing.
+TEST(touch_lines, identity_calibration_and_the_button)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct frame_line {
+		uint8_t status;
+		uint8_t dx;
+		uint8_t dy;
+		const char *plain;
+		const char *rotated;
+	};
+	const frame_line frames[] = {
+		{left_button, 100, 50, "500 50 100 0\n", "1000 100 430 0\n"},
+		{0x00, 0, 0, "0 50 100 0\n", "500 100 430 0\n"},
+		{0x06, 0, 0, "0 50 100 0\n", "500 100 430 0\n"},
+		{0x07, 0, 0, "500 50 100 0\n", "1000 100 430 0\n"},
+	};
+	for (bool rotated : {false, true}) {
+		SCOPED_TRACE(rotated ? "-M -x" : "-M");
+		daemon_run run(pointer_config(rotated ? std::vector<std::string>{"-M", "-x"}
+						      : std::vector<std::string>{"-M"}));
+		ASSERT_TRUE(run.start());
+		std::string expected;
+		for (const frame_line &f : frames) {
+			run.send_mouse_frame(f.status, f.dx, f.dy);
+			expected += rotated ? f.rotated : f.plain;
+		}
+		EXPECT_TRUE(touch_lines_are(run, expected));
+		EXPECT_EQ(run.stderr_text(), "");
+	}
+}
+
+// Calibration integers are scaled by whole thousands, truncated toward zero
+// (2999 is 2, -3999 is -3, 65536 is 65), and the inverse transform's
+// quotients are truncated toward zero too: -366.67 is -366, 66.67 is 66.
+TEST(touch_lines, scaled_calibration)
+{
+	E2E_REQUIRE_NAMESPACES();
+	for (const char *file : {"2000 0 100000 0 -3000 200000 65536\n",
+				 "2999 999 100999 -999 -3999 200999 65536\n"}) {
+		SCOPED_TRACE(file);
+		daemon_run run(pointer_config({"-M"}, file));
+		ASSERT_TRUE(run.start());
+		send_move(run, 0, 0);
+		send_move(run, 20, 10, left_button);
+		EXPECT_TRUE(touch_lines_are(run, "0 -50 66 0\n500 275 -366 0\n"));
+		EXPECT_EQ(run.stderr_text(), "");
+	}
+}
+
+// The X movement is byte 3 with its sign in status bit 4, the Y movement
+// byte 4 with its sign in bit 5; the pointer stops at the screen's edges,
+// mouse_x at 0..639 and mouse_y at 0..479. Read through the identity
+// calibration: each line is "0 mouse_y mouse_x 0".
+TEST(touch_lines, movement_and_screen_edges)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct frame_case {
+		const char *legend;
+		uint8_t status;
+		uint8_t x_byte;
+		uint8_t y_byte;
+		int x;
+		int y;
+	};
+	const frame_case frames[] = {
+		{"X +5", 0x00, 0x05, 0x00, 5, 0},
+		{"X -5: 0xFB with the X sign", x_negative, 0xFB, 0x00, 0, 0},
+		{"X -1 at row 0 stays at 0", x_negative, 0xFF, 0x00, 0, 0},
+		{"Y +3", 0x00, 0x00, 0x03, 0, 3},
+		{"Y -10 from 3 stops at 0", y_negative, 0x00, 0xF6, 0, 0},
+		{"X +255", 0x00, 0xFF, 0x00, 255, 0},
+		{"X and Y +255 at once", 0x00, 0xFF, 0xFF, 510, 255},
+		{"X +90", 0x00, 0x5A, 0x00, 600, 255},
+		{"X +100 from 600 stops at 639", 0x00, 0x64, 0x00, 639, 255},
+		{"Y +255 from 255 stops at 479", 0x00, 0x00, 0xFF, 639, 479},
+		{"X sign with byte 0: -256", x_negative, 0x00, 0x00, 383, 479},
+		{"Y sign with byte 0: -256", y_negative, 0x00, 0x00, 383, 223},
+		{"overflow bits 6 and 7 ignored", 0xC0, 0x01, 0x01, 384, 224},
+		{"Y sign moves only Y", y_negative, 0x02, 0xFE, 386, 222},
+		{"X sign moves only X", x_negative, 0xFE, 0x02, 384, 224},
+		{"both negative, Y past its edge", x_negative | y_negative, 0x01, 0x01, 129, 0},
+	};
+	daemon_run run(pointer_config({"-M"}));
+	ASSERT_TRUE(run.start());
+	std::string expected;
+	for (const frame_case &f : frames) {
+		SCOPED_TRACE(f.legend);
+		run.send_mouse_frame(f.status, f.x_byte, f.y_byte);
+		expected += "0 " + std::to_string(f.y) + " " + std::to_string(f.x) + " 0\n";
+		ASSERT_TRUE(touch_lines_are(run, expected));
+	}
+	// The cursor follows the last position: its tip at column mouse_y - 1.
+	// At mouse_y 0 it lies wholly off the screen.
+	EXPECT_EQ(run.pixel(0, 129), background);
+	send_move(run, 0, 1);
+	ASSERT_TRUE(touch_lines_are(run, expected + "0 1 129 0\n"));
+	EXPECT_EQ(run.pixel(0, 129), black);
+}
+
+// Where the calibration gives the transform no divisor (a1 or a5 within
+// -999..999, or no file), the line carries the screen position itself,
+// rotated as usual with -x. A calibration cut short that still has a
+// divisor is used as computed.
+TEST(touch_lines, calibration_without_usable_result)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct transform_case {
+		const char *legend;
+		std::optional<std::string> file;
+		std::vector<std::string> arguments;
+		std::string_view warning;
+		const char *line;
+	};
+	const transform_case cases[] = {
+		{"a1 of 999", "999 0 0 0 1000 0 1000\n", {"-M"}, "", "500 50 100 0\n"},
+		{"a5 of -999", "1000 0 0 0 -999 0 1000\n", {"-M"}, "", "500 50 100 0\n"},
+		{"no calibration file, rotated", std::nullopt, {"-M", "-x"}, cannot_open_warning,
+		 "1000 100 430 0\n"},
+		// a7 missing: every numerator is 0 over a divisor of 1.
+		{"six integers", "1000 0 0 0 1000 0\n", {"-M"}, unknown_format_warning,
+		 "500 0 0 0\n"},
+	};
+	for (const transform_case &c : cases) {
+		SCOPED_TRACE(c.legend);
+		daemon_run run(pointer_config(c.arguments, c.file));
+		ASSERT_TRUE(run.start());
+		send_move(run, 100, 50, left_button);
+		EXPECT_TRUE(touch_lines_are(run, c.line));
+		EXPECT_EQ(run.stderr_text(), c.warning);
+	}
+}
+
+// In console mode the lines go out as usual and the screen is left alone,
+// also by the exit clean-up.
+TEST(touch_lines, console_mode_leaves_the_screen_alone)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run(pointer_config({"-c", "-M"}));
+	ASSERT_TRUE(run.start());
+	std::vector<uint8_t> before = run.framebuffer_bytes();
+	pointer_track at;
+	go_to(run, at, 100, 50, left_button);
+	go_to(run, at, 0, 16);
+	ASSERT_TRUE(touch_lines_are(run, "500 50 100 0\n0 16 0 0\n"));
+	EXPECT_TRUE(screen_is(run, before));
+	auto result = run.stop();
+	EXPECT_EQ(result.status, 1);
+	EXPECT_TRUE(screen_is(run, before));
+}
+
+// Without -M the adapter's mouse frames are not taken: the whole frame is
+// dropped, so a "K" in its payload starts nothing, and neither a line nor a
+// cursor follows. The keyboard frame after it arrives intact.
+TEST(touch_lines, mouse_frame_without_the_mouse_option_is_dropped)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run(pointer_config({}));
+	ASSERT_TRUE(run.start());
+	std::vector<uint8_t> before = run.framebuffer_bytes();
+	run.send_frame('M', 'K', 0x01, 0x1C, 0x00);
+	run.send_key_frame({0x1C});
+	EXPECT_EQ(run.wait_device_text("kbd", 7), " 30 1 \n");
+	ASSERT_TRUE(run.wait_drained());
+	EXPECT_EQ(run.device_text("kbd"), " 30 1 \n");
+	EXPECT_EQ(run.device_text("ts"), "");
+	EXPECT_TRUE(screen_is(run, before));
+	run.stop();
+	EXPECT_EQ(run.stdout_text(), sigterm_message) << "no checksum error either";
+}
+
+// ---- The cursor on the screen ----
+
+// Anchors column 16, row 0 (mouse_y 16, mouse_x 0) put the block on columns
+// 0..15 and rows 0..15: stored row k in column 15 - k, stored column j in
+// row j, the tip at column 15, row 0. Under a patterned block every
+// see-through pixel keeps its own value.
+TEST(screen_cursor, picture_at_column_16_row_0)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run(pointer_config({"-M"}));
+	ASSERT_TRUE(run.start());
+	auto pattern = [](int column, int row) {
+		return static_cast<uint16_t>(0x4000 + column * 16 + row);
+	};
+	for (int column = 0; column < cursor_size; ++column)
+		for (int row = 0; row < cursor_size; ++row)
+			run.set_pixel(column, row, pattern(column, row));
+	std::vector<uint8_t> before = run.framebuffer_bytes();
+
+	send_move(run, 0, 16);
+	ASSERT_TRUE(touch_lines_are(run, "0 16 0 0\n"));
+	// The block read back in the picture's own letters: stored row k from
+	// column 15 - k, stored column j from row j; "." where the pattern
+	// survived, "?" for anything else.
+	std::vector<std::string> seen;
+	for (int k = 0; k < cursor_size; ++k) {
+		std::string stored_row;
+		for (int j = 0; j < cursor_size; ++j) {
+			uint16_t got = run.pixel(15 - k, j);
+			char letter = '?';
+			if (got == black)
+				letter = 'B';
+			else if (got == white)
+				letter = 'W';
+			else if (got == pattern(15 - k, j))
+				letter = '.';
+			stored_row += letter;
+		}
+		seen.push_back(stored_row);
+	}
+	EXPECT_EQ(seen, std::vector<std::string>(arrow.begin(), arrow.end()));
+	EXPECT_TRUE(screen_is(run, with_cursor(before, *run.config.screen, 16, 0)))
+		<< "nothing outside the block";
+	run.stop();
+	EXPECT_TRUE(screen_is(run, before)) << "the pattern back after the exit's erase";
+}
+
+// The block is clipped to the screen: at column anchor 0 nothing shows, at 8
+// only columns 0..7 (the tip in column 7), at 479 columns 463..478 and never
+// column 479, at row anchor 639 only row 639 with the arrow's left edge, even
+// where the screen memory goes on past the last row. Each move puts the
+// previous block back to the background.
+TEST(screen_cursor, clipped_at_the_screen_edges)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct stop_case {
+		const char *legend;
+		int x; // mouse_x, the row anchor
+		int y; // mouse_y, the column anchor
+	};
+	const stop_case stops[] = {
+		{"column anchor 0: off the screen", 0, 0},
+		{"column anchor 8: columns 0..7", 0, 8},
+		{"column anchor 479: columns 463..478", 0, 479},
+		{"row anchor 639: row 639 only", 639, 479},
+		{"column anchor 8, row anchor 639", 639, 8},
+		{"column anchor 16, row anchor 624: the block on the last rows", 624, 16},
+	};
+	daemon_config config = pointer_config({"-M"});
+	config.screen = screen_memory(0, 960 * (screen_rows + cursor_size), 960); // rows past 639
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	const fake_screen &screen = *run.config.screen;
+	std::vector<uint8_t> blank = run.framebuffer_bytes();
+	pointer_track at;
+	step(run, at, 0, 0);
+	for (const stop_case &s : stops) {
+		SCOPED_TRACE(s.legend);
+		go_to(run, at, s.x, s.y);
+		ASSERT_TRUE(touch_lines_are(run, at.lines));
+		EXPECT_TRUE(screen_is(run, with_cursor(blank, screen, s.y, s.x)));
+	}
+	// A few pixels named outright, as the arrow's picture puts them.
+	go_to(run, at, 0, 8);
+	ASSERT_TRUE(touch_lines_are(run, at.lines));
+	EXPECT_EQ(run.pixel(7, 0), black) << "the tip";
+	EXPECT_EQ(run.pixel(6, 1), white);
+	EXPECT_EQ(run.pixel(8, 0), background);
+	go_to(run, at, 639, 479);
+	ASSERT_TRUE(touch_lines_are(run, at.lines));
+	for (int column = 470; column <= 478; ++column)
+		EXPECT_EQ(run.pixel(column, 639), black) << "column " << column;
+	EXPECT_EQ(run.pixel(469, 639), background);
+	EXPECT_EQ(run.pixel(479, 639), background);
+	EXPECT_EQ(run.pixel(478, 640), background) << "memory past the last row";
+}
+
+// Other software draws into the same memory. A pixel repainted while the
+// cursor covers it keeps its new content when the cursor goes, whether the
+// cursor drew there or not; the rest of the block gets the background back.
+// Redrawn in place, the cursor covers a repainted pixel again and later
+// restores the repaint, not the old background.
+TEST(screen_cursor, erase_keeps_pixels_repainted_meanwhile)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run(pointer_config({"-M"}));
+	ASSERT_TRUE(run.start());
+	const fake_screen &screen = *run.config.screen;
+	std::vector<uint8_t> expected = run.framebuffer_bytes();
+	auto repaint = [&](int column, int row, uint16_t value) {
+		run.set_pixel(column, row, value);
+		auto at = static_cast<std::size_t>(file_offset(screen, column, row));
+		expected[at] = static_cast<uint8_t>(value & 0xFF);
+		expected[at + 1] = static_cast<uint8_t>(value >> 8);
+	};
+
+	// Block at columns 84..99, rows 200..215.
+	pointer_track at;
+	go_to(run, at, 200, 100);
+	ASSERT_TRUE(touch_lines_are(run, at.lines));
+	ASSERT_EQ(run.pixel(99, 200), black);
+	repaint(99, 200, 0x5555); // the black tip
+	repaint(98, 201, 0x0F0F); // white inside the arrow
+	repaint(84, 200, 0x7777); // see-through corner
+
+	// Block at columns 134..149, rows 250..265.
+	go_to(run, at, 250, 150);
+	ASSERT_TRUE(touch_lines_are(run, at.lines));
+	EXPECT_TRUE(screen_is(run, with_cursor(expected, screen, 150, 250)))
+		<< "old block: background and the three repaints";
+
+	repaint(149, 250, 0x6666); // the black tip, covered again below
+	repaint(134, 250, 0x3333); // see-through corner
+	step(run, at, 0, 0, left_button); // erased and drawn in place
+	ASSERT_TRUE(touch_lines_are(run, at.lines));
+	EXPECT_EQ(run.pixel(149, 250), black);
+	EXPECT_EQ(run.pixel(134, 250), 0x3333);
+
+	auto result = run.stop();
+	EXPECT_EQ(result.status, 1);
+	EXPECT_TRUE(screen_is(run, expected)) << "after the exit's erase";
+}
+
+} // namespace
