@@ -1,10 +1,278 @@
 // Start-up, command line, serial line and frame loop of the real daemon.
+//
+// The daemon is driven as a user and the adapter would drive it: through its
+// arguments, a pseudo-terminal as the serial line and the device files it
+// writes. These tests check what can be seen from outside: exit statuses and
+// exact messages, the line settings read back from the terminal, adapter
+// commands, key events, and files that must not appear.
 #include "harness.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
 
 namespace {
 
 using e2e::daemon_config;
 using e2e::daemon_run;
+using e2e::device_kind;
+using e2e::exit_result;
+using bytes = std::vector<uint8_t>;
+using run_list = std::vector<std::unique_ptr<daemon_run>>;
+
+constexpr const char hint_text[] = "-h for more information.\n";
+// The usage text as the handheld's users have always seen it: its stale
+// defaults and its spelling are part of it.
+constexpr const char usage_text[] =
+	"Usage: ps2link-test [OPTION]\n"
+	"-p : serial port device name (defalt: /dev/ttyS0)\n"
+	"-s : serial port speed (defalt: 9600 bps)\n"
+	"-V : vnc keypipe module use\n"
+	"-i : debug info print\n"
+	"-b : background daemon\n"
+	"-v : print version\n"
+	"-h : display this message\n"
+	"-m : key mapping file name\n"
+	"-M : Use mouse\n"
+	"-c : console/X mode\n"
+	"     default: /opt/Brindle/etc/ser_code_vanto.ini \n";
+constexpr const char version_text[] = "ps2link-test version 1.1.0\n";
+// argv[0] with a directory: the texts name the program by its base name.
+constexpr const char program_path[] = "/usr/local/sbin/ps2link-test";
+
+// Key events of the harness's minimal key map ("1c a - 1e") and of joystick
+// button 0, which has no J line and so sends key code 0.
+constexpr const char key_down[] = " 30 1 \n";
+constexpr const char key_up[] = " 30 0 \n";
+constexpr const char button_down[] = " 0 1 \n";
+constexpr const char button_up[] = " 0 0 \n";
+constexpr const char checksum_error[] = "Error checksum\n";
+
+long long now_ms()
+{
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+void pause_ms(int ms)
+{
+	timespec step{ms / 1000, (ms % 1000) * 1000000L};
+	nanosleep(&step, nullptr);
+}
+
+std::string read_text(const std::string &path)
+{
+	std::string text;
+	FILE *file = fopen(path.c_str(), "rb");
+	if (!file)
+		return text;
+	char buffer[512];
+	std::size_t got;
+	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+		text.append(buffer, got);
+	fclose(file);
+	return text;
+}
+
+bool exists(const std::string &path)
+{
+	struct stat info{};
+	return lstat(path.c_str(), &info) == 0;
+}
+
+std::size_t count_of(const std::string &text, const std::string &piece)
+{
+	std::size_t count = 0;
+	for (std::size_t at = text.find(piece); at != std::string::npos;
+	     at = text.find(piece, at + piece.size()))
+		++count;
+	return count;
+}
+
+std::string repeated(const char *text, int times)
+{
+	std::string all;
+	for (int i = 0; i < times; ++i)
+		all += text;
+	return all;
+}
+
+// Messages go to standard output; standard error carries nothing but the
+// screen set-up's warnings about the calibration file (none here).
+bool calibration_warnings_only(const std::string &text)
+{
+	std::size_t line = 0;
+	while (line < text.size()) {
+		std::size_t end = text.find('\n', line);
+		if (end == std::string::npos || text.compare(line, 9, "Warning: ") != 0)
+			return false;
+		line = end + 1;
+	}
+	return true;
+}
+
+// Names in one upper layer of the daemon's world: what it created there.
+std::vector<std::string> upper_layer(const daemon_run &run, const char *top)
+{
+	std::vector<std::string> names;
+	DIR *dir = opendir((run.root + "/" + top).c_str());
+	while (dirent *entry = dir ? readdir(dir) : nullptr)
+		if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+			names.push_back(entry->d_name);
+	if (dir)
+		closedir(dir);
+	std::sort(names.begin(), names.end());
+	return names;
+}
+
+// The line's settings as the terminal holds them; the master side reports
+// the settings of its slave, which is where the daemon wrote them.
+termios line_settings(const daemon_run &run)
+{
+	termios settings{};
+	EXPECT_EQ(tcgetattr(run.pty_master, &settings), 0) << strerror(errno);
+	return settings;
+}
+
+// Puts the line in a state the daemon must change: a slow speed that no
+// option selects, cooked input and output, parity, two stop bits.
+void dirty_line(const daemon_run &run)
+{
+	termios settings{};
+	ASSERT_EQ(tcgetattr(run.pty_master, &settings), 0);
+	settings.c_iflag |= ICRNL | IXON | INPCK | ISTRIP | BRKINT;
+	settings.c_oflag |= OPOST | ONLCR;
+	settings.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+	settings.c_cflag = (settings.c_cflag & ~CSIZE) | CS7 | PARENB | PARODD | CSTOPB | CRTSCTS;
+	settings.c_cc[VMIN] = 4;
+	settings.c_cc[VTIME] = 7;
+	cfsetospeed(&settings, B1200);
+	cfsetispeed(&settings, B1200);
+	ASSERT_EQ(tcsetattr(run.pty_master, TCSANOW, &settings), 0) << strerror(errno);
+}
+
+daemon_config with_arguments(std::vector<std::string> arguments)
+{
+	daemon_config config;
+	config.arguments = std::move(arguments);
+	return config;
+}
+
+// Starts every run at once, so that their one-second start-up pauses
+// overlap, then waits until each reads its line.
+bool start_together(run_list &runs)
+{
+	for (auto &run : runs) {
+		run->config.wait_ready = false;
+		if (!run->start())
+			return false;
+	}
+	for (auto &run : runs)
+		if (run->wait_reading() <= 0)
+			return false;
+	return true;
+}
+
+// Waits for the process the harness started, and no other: several runs
+// may end at the same time. The run no longer owns a process afterwards.
+exit_result reap_started(daemon_run &run, int timeout_ms = 10000)
+{
+	long long deadline = now_ms() + timeout_ms;
+	for (;;) {
+		int status = 0;
+		pid_t done = waitpid(run.pid, &status, WNOHANG);
+		if (done == run.pid) {
+			run.pid = -1;
+			return WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
+						 : exit_result{false, WTERMSIG(status)};
+		}
+		if (done < 0 || now_ms() >= deadline)
+			return exit_result{};
+		pause_ms(5);
+	}
+}
+
+// Whether the daemon holds the serial line open and sleeps: the start-up
+// pause between configuring the line and flushing its input.
+bool in_start_up_pause(const daemon_run &run)
+{
+	std::string process = "/proc/" + std::to_string(run.pid);
+	long number = -1;
+	if (sscanf(read_text(process + "/syscall").c_str(), "%ld", &number) != 1 ||
+	    (number != SYS_clock_nanosleep && number != SYS_nanosleep))
+		return false;
+	struct stat line{};
+	if (stat(run.pty_slave.c_str(), &line) != 0)
+		return false;
+	bool open = false;
+	DIR *dir = opendir((process + "/fd").c_str());
+	while (dirent *entry = dir ? readdir(dir) : nullptr) {
+		struct stat info{};
+		std::string link = process + "/fd/" + entry->d_name;
+		if (entry->d_name[0] != '.' && stat(link.c_str(), &info) == 0 &&
+		    S_ISCHR(info.st_mode) && info.st_rdev == line.st_rdev)
+			open = true;
+	}
+	if (dir)
+		closedir(dir);
+	return open;
+}
+
+// Bytes received on the line that nobody has read yet.
+int queued_on_line(const daemon_run &run)
+{
+	int line = open(run.pty_slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	int queued = -1;
+	if (line >= 0) {
+		if (ioctl(line, FIONREAD, &queued) != 0)
+			queued = -1;
+		close(line);
+	}
+	return queued;
+}
+
+// A counter of the process's reads: "syscr" (read calls) or "rchar" (bytes).
+long read_counter(int pid, const char *name)
+{
+	std::string io = read_text("/proc/" + std::to_string(pid) + "/io");
+	std::string key = std::string(name) + ": ";
+	std::size_t at = io.find(key);
+	return at == std::string::npos ? -1 : strtol(io.c_str() + at + key.size(), nullptr, 10);
+}
+
+// Sends bytes on the line and waits until the daemon has read every one and
+// sleeps in its next read, so whatever they cause has been written. Once it
+// runs, the daemon reads nothing but the line, so its byte count tells. (A
+// byte written on the adapter's side reaches the daemon's side a moment
+// later, so an empty input queue alone would not prove it was read.)
+bool send_and_wait(daemon_run &run, const bytes &data, int timeout_ms = 10000)
+{
+	long before = read_counter(run.daemon_pid, "rchar");
+	if (before < 0)
+		return false;
+	run.send(data);
+	long long deadline = now_ms() + timeout_ms;
+	while (read_counter(run.daemon_pid, "rchar") < before + static_cast<long>(data.size())) {
+		if (now_ms() >= deadline)
+			return false;
+		pause_ms(2);
+	}
+	return run.wait_reading(timeout_ms) > 0;
+}
 
 TEST(spine, keyboard_frame_reaches_the_keyboard_device)
 {
@@ -16,6 +284,452 @@ TEST(spine, keyboard_frame_reaches_the_keyboard_device)
 	auto result = run.stop();
 	EXPECT_TRUE(result.exited);
 	EXPECT_EQ(result.status, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+TEST(spine_command_line, arguments_table)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct row {
+		const char *legend;
+		std::vector<std::string> arguments;
+		const char *printed;
+		int status;
+	};
+	const row rows[] = {
+		{"-h prints the usage text", {"-h"}, usage_text, 0},
+		{"-v prints the version", {"-v"}, version_text, 0},
+		{"-vh: the version only", {"-vh"}, version_text, 0},
+		{"-hv: the usage text only", {"-hv"}, usage_text, 0},
+		{"-hq: parsing ends at h", {"-hq"}, usage_text, 0},
+		{"-x is an option the usage text leaves out", {"-x", "-h"}, usage_text, 0},
+		{"a dash alone is accepted and changes nothing", {"-", "-v"}, version_text, 0},
+		{"--", {"--"}, hint_text, 1},
+		{"-a", {"-a"}, hint_text, 1},
+		{"letters are case-sensitive", {"-H"}, hint_text, 1},
+		{"a stray word", {"ttyS0"}, hint_text, 1},
+		{"a stray word after good options", {"-i", "ttyS0", "-h"}, hint_text, 1},
+		{"an empty argument", {""}, hint_text, 1},
+		{"-i -q", {"-i", "-q"}, hint_text, 1},
+		{"-q -h: parsing stops at the first error", {"-q", "-h"}, hint_text, 1},
+		{"-qh", {"-qh"}, hint_text, 1},
+		{"-p last", {"-i", "-p"}, hint_text, 1},
+		{"-s last", {"-s"}, hint_text, 1},
+		{"-m last", {"-m"}, hint_text, 1},
+		{"-ps with one argument left", {"-ps", "/dev/ttyS0"}, hint_text, 1},
+		{"-p takes the next argument even when it begins with a dash",
+		 {"-p", "-h"}, "Error opening serial device !\n", 1},
+	};
+	// Every run ends by itself; they are started together to save time.
+	run_list runs;
+	for (const row &r : rows) {
+		daemon_config config = with_arguments(r.arguments);
+		config.serial_option = false;
+		config.program_name = program_path;
+		config.wait_ready = false;
+		runs.push_back(std::make_unique<daemon_run>(config));
+		ASSERT_TRUE(runs.back()->start());
+	}
+	for (std::size_t i = 0; i < runs.size(); ++i) {
+		SCOPED_TRACE(rows[i].legend);
+		daemon_run &run = *runs[i];
+		exit_result result = reap_started(run);
+		EXPECT_TRUE(result.exited);
+		EXPECT_EQ(result.status, rows[i].status);
+		EXPECT_EQ(run.stdout_text(), rows[i].printed);
+		EXPECT_TRUE(calibration_warnings_only(run.stderr_text())) << run.stderr_text();
+	}
+}
+
+// ---------------------------------------------------------------------------
+// Start-up failures
+
+TEST(spine_start_up, failures_table)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct row {
+		const char *legend;
+		daemon_config config;
+		const char *printed;
+		bool lock_line = false;      // another process holds the line
+		bool line_touched = false;   // the daemon gets to configure the line
+		const char *adapter = "";    // commands sent before the failure
+		const char *missing = nullptr; // device that must not be created
+	};
+	auto with = [](std::vector<std::string> arguments, auto adjust) {
+		daemon_config config = with_arguments(std::move(arguments));
+		adjust(config);
+		return config;
+	};
+	auto same = [](daemon_config &) {};
+	auto own_line = [](daemon_config &c) { c.serial_option = false; };
+	std::vector<row> rows = {
+		{"missing key map: reported before the line is touched",
+		 with({"-i"}, [](daemon_config &c) { c.key_map.reset(); }),
+		 "Key map file is not found\n"},
+		{"serial device that does not exist",
+		 with({"-i", "-p", "/dev/ttyPS2"}, own_line),
+		 "Error opening serial device !\n"},
+		{"plain file as serial device",
+		 with({"-i", "-p", "/dev/line"}, own_line),
+		 "can't TCGETA\nCouldn't set serial parameters !\n"},
+		{"serial device locked by another process", with({"-i"}, same), "", true},
+		{"-M without a touch device", with({"-M"}, same), "", false, true, "e", "ts"},
+		{"no keyboard device",
+		 with({}, [](daemon_config &c) { c.kbd = device_kind::absent; }), "", false, true,
+		 "", "kbd"},
+		{"-V without a key-injection device",
+		 with({"-V"}, same), "", false, true, "", "keypipe"},
+	};
+
+	run_list runs;
+	std::vector<termios> before(rows.size());
+	std::vector<std::vector<std::string>> dev_before(rows.size());
+	std::vector<int> locks;
+	for (std::size_t i = 0; i < rows.size(); ++i) {
+		runs.push_back(std::make_unique<daemon_run>(rows[i].config));
+		daemon_run &run = *runs.back();
+		// A regular file where the daemon is told its line is.
+		FILE *line = fopen(run.dev("line").c_str(), "w");
+		ASSERT_NE(line, nullptr);
+		fclose(line);
+		before[i] = line_settings(run);
+		if (rows[i].lock_line) {
+			int fd = open(run.pty_slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+			ASSERT_GE(fd, 0);
+			ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+			locks.push_back(fd);
+		}
+		dev_before[i] = upper_layer(run, "dev");
+		run.config.wait_ready = false;
+		ASSERT_TRUE(run.start());
+	}
+	// The runs end by themselves, some after the line's start-up pause:
+	// they are started together and each is reaped on its own.
+	for (std::size_t i = 0; i < rows.size(); ++i) {
+		const row &r = rows[i];
+		daemon_run &run = *runs[i];
+		SCOPED_TRACE(r.legend);
+		exit_result result = reap_started(run);
+		EXPECT_TRUE(result.exited);
+		EXPECT_EQ(result.status, 1);
+		EXPECT_EQ(run.stdout_text(), r.printed);
+		EXPECT_TRUE(calibration_warnings_only(run.stderr_text())) << run.stderr_text();
+		EXPECT_EQ(e2e::bytes_text(run.read_adapter_pending()), r.adapter);
+		termios after = line_settings(run);
+		bool line_changed = after.c_iflag != before[i].c_iflag ||
+				    after.c_lflag != before[i].c_lflag ||
+				    after.c_cflag != before[i].c_cflag ||
+				    after.c_cc[VTIME] != before[i].c_cc[VTIME];
+		EXPECT_EQ(line_changed, r.line_touched);
+		EXPECT_EQ(upper_layer(run, "dev"), dev_before[i]) << "a file appeared in /dev";
+		if (r.missing) {
+			EXPECT_FALSE(exists(run.dev(r.missing)));
+		}
+		EXPECT_EQ(read_text(run.dev("line")), "") << "the plain file was written to";
+	}
+	for (int fd : locks)
+		close(fd);
+}
+
+// ---------------------------------------------------------------------------
+// Serial line
+
+TEST(spine_serial_line, speed_table)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct row {
+		const char *legend;
+		std::vector<std::string> arguments; // "LINE": the pseudo-terminal
+		speed_t speed;
+	};
+	const row rows[] = {
+		{"no -s", {}, B9600},
+		{"-s 0", {"-s", "0"}, B9600},
+		{"-s word", {"-s", "fast"}, B9600},
+		{"-s 115200", {"-s", "115200"}, B9600},
+		{"-s 9600", {"-s", "9600"}, B9600},
+		{"-s 19200", {"-s", "19200"}, B19200},
+		{"-s 38400", {"-s", "38400"}, B38400},
+		{"-s 57600", {"-s", "57600"}, B57600},
+		{"-s with blanks and a sign before the digits", {"-s", " \t+19200"}, B19200},
+		{"-s with text after the digits", {"-s", "38400bps"}, B38400},
+		{"-s negative: the dash argument is the speed", {"-s", "-57600"}, B9600},
+		{"-s 2^32 + 19200 does not wrap to 19200", {"-s", "4294986496"}, B9600},
+		{"the last -s wins", {"-s", "19200", "-s", "57600"}, B57600},
+		{"-ps takes the device, then the speed; a dash alone changes nothing",
+		 {"-", "-ps", "LINE", "57600", "-"}, B57600},
+	};
+	run_list runs;
+	for (const row &r : rows) {
+		daemon_config config;
+		config.arguments = r.arguments;
+		config.serial_option = std::find(r.arguments.begin(), r.arguments.end(), "LINE") ==
+				       r.arguments.end();
+		runs.push_back(std::make_unique<daemon_run>(config));
+		daemon_run &run = *runs.back();
+		std::replace(run.config.arguments.begin(), run.config.arguments.end(),
+			     std::string("LINE"), run.pty_slave);
+		dirty_line(run);
+	}
+	ASSERT_TRUE(start_together(runs));
+	for (std::size_t i = 0; i < runs.size(); ++i) {
+		SCOPED_TRACE(rows[i].legend);
+		daemon_run &run = *runs[i];
+		termios settings = line_settings(run);
+		EXPECT_EQ(cfgetospeed(&settings), rows[i].speed);
+		exit_result result = run.stop();
+		EXPECT_EQ(result.status, 1);
+		EXPECT_EQ(count_of(run.stdout_text(), "SIGNAL(15)"), 1u) << run.stdout_text();
+	}
+}
+
+TEST(spine_serial_line, raw_settings_written_over_a_cooked_line)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run({});
+	dirty_line(run);
+	termios before = line_settings(run);
+	ASSERT_TRUE(run.start());
+	termios after = line_settings(run);
+	EXPECT_EQ(after.c_iflag, tcflag_t{IGNBRK | IMAXBEL});
+	EXPECT_EQ(after.c_iflag, 0x2001u);
+	EXPECT_EQ(after.c_oflag, 0u);
+	EXPECT_EQ(after.c_lflag, 0u);
+	EXPECT_EQ(after.c_cflag & CSIZE, tcflag_t{CS8});
+	EXPECT_EQ(after.c_cflag & (CREAD | HUPCL | CLOCAL), tcflag_t{CREAD | HUPCL | CLOCAL});
+	EXPECT_EQ(after.c_cflag & (PARENB | PARODD | CSTOPB), 0u);
+	EXPECT_EQ(after.c_cflag & 0xFFFF, tcflag_t{B9600 | 0x0CB0});
+	// The short record holds the low 16 bits of each flag word: hardware
+	// flow control, above them, keeps what the line had.
+	EXPECT_NE(before.c_cflag & CRTSCTS, 0u);
+	EXPECT_EQ(after.c_cflag & ~tcflag_t{0xFFFF}, before.c_cflag & ~tcflag_t{0xFFFF});
+	EXPECT_EQ(after.c_cc[VMIN], 0);
+	EXPECT_EQ(after.c_cc[VTIME], 1);
+	// The short record carries eight control characters and the line
+	// discipline; the rest of what the terminal holds is left as it was.
+	for (int cc : {VINTR, VQUIT, VERASE, VKILL, VEOF, VSWTC, VSTART, VSTOP, VSUSP}) {
+		SCOPED_TRACE(cc);
+		EXPECT_EQ(after.c_cc[cc], before.c_cc[cc]);
+	}
+	EXPECT_EQ(after.c_line, before.c_line);
+	EXPECT_EQ(run.stop().status, 1);
+}
+
+TEST(spine_serial_line, dtr_message_only_with_debug_info)
+{
+	E2E_REQUIRE_NAMESPACES();
+	run_list runs;
+	runs.push_back(std::make_unique<daemon_run>(with_arguments({"-i"})));
+	runs.push_back(std::make_unique<daemon_run>(with_arguments({})));
+	ASSERT_TRUE(start_together(runs));
+	for (auto &run : runs)
+		EXPECT_EQ(run->stop().status, 1);
+	std::string debug = runs[0]->stdout_text();
+	EXPECT_EQ(debug.rfind("DTR set to HIGH\n", 0), 0u) << debug;
+	EXPECT_EQ(count_of(debug, "DTR"), 1u) << debug;
+	EXPECT_EQ(count_of(runs[1]->stdout_text(), "DTR"), 0u) << runs[1]->stdout_text();
+}
+
+TEST(spine_serial_line, bytes_sent_during_start_up_are_discarded)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run({});
+	run.config.wait_ready = false;
+	ASSERT_TRUE(run.start());
+	long long deadline = now_ms() + 10000;
+	while (!in_start_up_pause(run) && now_ms() < deadline)
+		pause_ms(2);
+	ASSERT_TRUE(in_start_up_pause(run)) << "the daemon never paused with its line open";
+	// A whole joystick press and the start of a keyboard frame, which would
+	// swallow the first bytes sent after start-up if they were kept. They
+	// are in the daemon's input queue before its pause ends.
+	const bytes early = {0x4A, 0x00, 0x00, 0x01, 0x00, 0x01, 0x4B, 0x01};
+	run.send(early);
+	bool queued_in_pause = false;
+	while (!queued_in_pause && in_start_up_pause(run) && now_ms() < deadline)
+		queued_in_pause = queued_on_line(run) == static_cast<int>(early.size()) &&
+				  in_start_up_pause(run);
+	ASSERT_TRUE(queued_in_pause);
+	ASSERT_GT(run.wait_reading(), 0);
+	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	EXPECT_EQ(run.device_text("kbd"), key_down);
+	EXPECT_EQ(run.stop().status, 1);
+	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
+}
+
+TEST(spine_serial_line, mouse_enable_command_only_with_mouse)
+{
+	E2E_REQUIRE_NAMESPACES();
+	run_list runs;
+	// -M: "e" goes to the adapter and the touch device is opened.
+	daemon_config mouse = with_arguments({"-M"});
+	mouse.ts = device_kind::file;
+	runs.push_back(std::make_unique<daemon_run>(mouse));
+	// Without -M nothing is sent and the touch device is not needed.
+	daemon_config no_mouse = with_arguments({});
+	no_mouse.ts = device_kind::absent;
+	runs.push_back(std::make_unique<daemon_run>(no_mouse));
+	ASSERT_TRUE(start_together(runs));
+	EXPECT_EQ(e2e::bytes_text(runs[0]->read_adapter(1)), "e");
+	for (auto &run : runs) {
+		ASSERT_TRUE(send_and_wait(*run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+		EXPECT_EQ(run->device_text("kbd"), key_down);
+		EXPECT_EQ(e2e::bytes_text(run->read_adapter_pending()), "");
+		EXPECT_EQ(run->stop().status, 1);
+	}
+	EXPECT_FALSE(exists(runs[1]->dev("ts")));
+}
+
+TEST(spine_serial_line, hung_up_line_is_retried_at_a_gentle_pace)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run({});
+	ASSERT_TRUE(run.start());
+	// The adapter's side goes away: every read on the line now fails at once.
+	close(run.pty_master);
+	run.pty_master = -1;
+	// Rate measurement: the window is what is measured over, not a wait
+	// for something to happen.
+	long first = read_counter(run.daemon_pid, "syscr");
+	long long started = now_ms();
+	pause_ms(600);
+	long reads = read_counter(run.daemon_pid, "syscr") - first;
+	double seconds = static_cast<double>(now_ms() - started) / 1000.0;
+	ASSERT_GE(first, 0);
+	EXPECT_GE(reads, 1) << "the daemon stopped reading the line";
+	EXPECT_LE(static_cast<double>(reads), 20.0 * seconds + 3.0)
+		<< reads << " reads in " << seconds << " s";
+	exit_result result = run.stop(SIGTERM);
+	EXPECT_TRUE(result.exited);
+	EXPECT_EQ(result.status, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Output devices and detaching
+
+TEST(spine_start_up, keypipe_instead_of_keyboard_with_V)
+{
+	E2E_REQUIRE_NAMESPACES();
+	// No /dev/kbd at all: the daemon must not need it.
+	daemon_config config = with_arguments({"-V"});
+	config.kbd = device_kind::absent;
+	config.keypipe = device_kind::file;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	EXPECT_EQ(run.stop().status, 1);
+	// Raw events are written out by the close at exit.
+	EXPECT_EQ(run.device_text("keypipe"), std::string("\x1e\x01", 2));
+	EXPECT_FALSE(exists(run.dev("kbd")));
+}
+
+TEST(spine_start_up, background_keeps_messages_printed_before_detaching)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run(with_arguments({"-bi"}));
+	run.config.wait_ready = false;
+	ASSERT_TRUE(run.start());
+	int started = run.pid;
+	exit_result parent = reap_started(run);
+	run.pid = started; // the harness still owns the detached daemon
+	EXPECT_TRUE(parent.exited);
+	EXPECT_EQ(parent.status, 0);
+	ASSERT_GT(run.wait_reading(), 0);
+	EXPECT_NE(run.daemon_pid, started);
+	EXPECT_EQ(run.stdout_text(), "DTR set to HIGH\n");
+	// The detached daemon handles frames; its reports go to /dev/null.
+	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x00,
+					0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	EXPECT_EQ(run.device_text("kbd"), key_down);
+	EXPECT_EQ(run.stdout_text(), "DTR set to HIGH\n");
+	exit_result result = run.stop();
+	EXPECT_TRUE(result.exited);
+	EXPECT_EQ(result.status, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Frame loop
+
+TEST(spine_frames, sync_and_checksum_table)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct row {
+		const char *legend;
+		std::vector<bytes> pieces; // sent one after another, each consumed
+		std::string events;        // key events that follow
+		std::size_t errors;        // "Error checksum" reports that follow
+	};
+	// One daemon goes through the rows in order: each row starts and ends
+	// between frames, and the joystick's buttons are back up at its end
+	// unless the next row says otherwise.
+	const row rows[] = {
+		{"bytes before the first header are dropped; the good frame is handled once",
+		 {{0x00, 0xFF, 0x1D, 0x65, 0x6B, 0x0A, 0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}},
+		 key_down, 0},
+		{"checksum wraps: FF FF 01 01 needs 00 (buttons 0 and 8 to 15)",
+		 {{0x4A, 0xFF, 0xFF, 0x01, 0x01, 0x00}}, repeated(button_down, 9), 0},
+		{"all-zero payload needs 00", {{0x4A, 0x00, 0x00, 0x00, 0x00, 0x00}},
+		 repeated(button_up, 9), 0},
+		{"checksum one too high: one report, the next byte starts a frame",
+		 {{0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1E, 0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}},
+		 key_down, 1},
+		{"checksum one too low on a joystick press: nothing pressed",
+		 {{0x4A, 0x00, 0x00, 0x01, 0x00, 0x00}}, "", 1},
+		{"header values inside frames are data",
+		 {{0x4B, 0x01, 0x1C, 0x4B, 0x4D, 0xB5, 0x4A, 0x4A, 0x00, 0x01, 0x4D, 0x98,
+		   0x4A, 0x4A, 0x00, 0x00, 0x4D, 0x97, 0x4B, 0x01, 0x1C, 0x2E, 0x00, 0x4B}},
+		 std::string(key_down) + button_down + button_up + key_down, 0},
+		{"frame kind follows each header: keyboard, joystick, keyboard, joystick",
+		 {{0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D, 0x4A, 0x00, 0x00, 0x01, 0x00, 0x01,
+		   0x4B, 0x02, 0xF0, 0x1C, 0x00, 0x0E, 0x4A, 0x00, 0x00, 0x00, 0x00, 0x00}},
+		 std::string(key_down) + button_down + key_up + button_up, 0},
+		{"a frame cut after three bytes is completed by the next frame's first three",
+		 {{0x4B, 0x01, 0x1C},
+		  {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D, 0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}},
+		 key_down, 1},
+	};
+	daemon_run run({});
+	ASSERT_TRUE(run.start());
+	std::string events_before = run.device_text("kbd");
+	std::size_t errors_before = 0;
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.legend);
+		for (const bytes &piece : r.pieces) {
+			ASSERT_TRUE(send_and_wait(run, piece));
+		}
+		std::string events = run.device_text("kbd");
+		std::size_t errors = count_of(run.stdout_text(), checksum_error);
+		EXPECT_EQ(events.substr(events_before.size()), r.events);
+		EXPECT_EQ(errors - errors_before, r.errors);
+		events_before = events;
+		errors_before = errors;
+	}
+	EXPECT_EQ(run.stop().status, 1);
+}
+
+TEST(spine_frames, mouse_frame_without_mouse_is_dropped_whole)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run({});
+	ASSERT_TRUE(run.start());
+	// A keyboard press, if it reached the keyboard handler.
+	ASSERT_TRUE(send_and_wait(run, {0x4D, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	// After a joystick frame: a press of button 0, if it reached the
+	// joystick handler.
+	ASSERT_TRUE(send_and_wait(run, {0x4A, 0x00, 0x00, 0x00, 0x00, 0x00,
+					0x4D, 0x00, 0x00, 0x01, 0x00, 0x01}));
+	// If only the "M" were dropped, the rest and the next byte would be the
+	// good keyboard frame 4B 01 1C 00 68 85.
+	ASSERT_TRUE(send_and_wait(run, {0x4D, 0x4B, 0x01, 0x1C, 0x00, 0x68, 0x85}));
+	EXPECT_EQ(run.device_text("kbd"), "");
+	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	EXPECT_EQ(run.device_text("kbd"), key_down);
+	EXPECT_EQ(run.stop().status, 1);
+	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
+	EXPECT_EQ(e2e::bytes_text(run.read_adapter_pending()), "");
 }
 
 } // namespace
