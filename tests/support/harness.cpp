@@ -2,6 +2,7 @@
 #include "harness.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace e2e {
 
@@ -230,6 +232,13 @@ void daemon_run::prepare()
 	std::string loadkmap = root + "/bin/loadkmap";
 	write_file(loadkmap, "#!/bin/sh\nprintf 'loadkmap %s\\n' \"$(cat)\" >> '" + root +
 				     "/loadkmap.log'\n");
+	if (config.loadkmap_checks_line) {
+		// A lock we can take ourselves means the daemon holds none.
+		std::string script = read_whole_file(loadkmap);
+		write_file(loadkmap, script + "if flock -n -x '" + pty_slave +
+					     "' true; then echo free; else echo held; fi >> '" + root +
+					     "/line_lock.log'\n");
+	}
 	chmod(loadkmap.c_str(), 0755);
 
 	struct device {
@@ -246,7 +255,8 @@ void daemon_run::prepare()
 			write_file(dev(d.name), "");
 		} else if (d.kind == device_kind::fifo) {
 			mkfifo(dev(d.name).c_str(), 0644);
-			*d.reader = open(dev(d.name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+			if (config.fifo_readers)
+				*d.reader = open(dev(d.name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 		}
 	}
 	if (config.screen) {
@@ -304,6 +314,11 @@ bool daemon_run::start()
 		dup2(out_fd, 1);
 		dup2(err_fd, 2);
 		setpgid(0, 0);
+		// The daemon starts as from a shell: a SIGPIPE that the test runner
+		// ignores must not be inherited and hide a death by it.
+		signal(SIGPIPE, SIG_DFL);
+		// A test that is killed (a timeout) takes its daemon along.
+		prctl(PR_SET_PDEATHSIG, SIGKILL);
 		if (unshare(CLONE_NEWNS) != 0) {
 			dprintf(2, "harness: unshare: %s\n", strerror(errno));
 			_exit(120);
@@ -311,6 +326,18 @@ bool daemon_run::start()
 		if (const char *failed = enter_world(root)) {
 			dprintf(2, "harness: %s: %s\n", failed, strerror(errno));
 			_exit(121);
+		}
+		// A FIFO seen through the overlay is a pipe of its own, apart from
+		// the one behind the upper layer's file that the test reads: bind the
+		// upper file itself over the device path.
+		const std::pair<std::string, device_kind> fifos[] = {
+			{"kbd", config.kbd}, {"keypipe", config.keypipe}, {"ts", config.ts}};
+		for (const auto &[name, kind] : fifos) {
+			if (kind == device_kind::fifo &&
+			    mount(dev(name).c_str(), ("/dev/" + name).c_str(), nullptr, MS_BIND, nullptr) != 0) {
+				dprintf(2, "harness: binding the FIFO /dev/%s: %s\n", name.c_str(), strerror(errno));
+				_exit(123);
+			}
 		}
 		execve(PS2LINKD_PATH, argv.data(), envp.data());
 		dprintf(2, "harness: exec: %s\n", strerror(errno));
@@ -589,6 +616,70 @@ std::vector<uint8_t> daemon_run::framebuffer_bytes() const
 	std::string bytes = read_whole_file(dev("fb0"));
 	return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
+
+bool daemon_run::in_syscall(std::initializer_list<long> numbers) const
+{
+	std::string process = "/proc/" + std::to_string(daemon_pid > 0 ? daemon_pid : pid);
+	char exe[PATH_MAX] = {};
+	char binary[PATH_MAX] = {};
+	if (readlink((process + "/exe").c_str(), exe, sizeof exe - 1) < 0 ||
+	    !realpath(PS2LINKD_PATH, binary) || strcmp(exe, binary) != 0)
+		return false;
+	// "running" while on a processor; the call's number while asleep in it.
+	long number = -1;
+	if (sscanf(read_whole_file(process + "/syscall").c_str(), "%ld", &number) != 1)
+		return false;
+	for (long wanted : numbers)
+		if (number == wanted)
+			return true;
+	return false;
+}
+
+bool daemon_run::wait_in_syscall(std::initializer_list<long> numbers, int timeout_ms)
+{
+	long long deadline = now_ms() + timeout_ms;
+	do {
+		if (in_syscall(numbers))
+			return true;
+		if (!exited_ && pid > 0 && !config_detaches()) {
+			int status = 0;
+			if (waitpid(pid, &status, WNOHANG) == pid) {
+				exited_ = true;
+				result_ = WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
+							    : exit_result{false, WTERMSIG(status)};
+				return false;
+			}
+		}
+		pause_ms(poll_step_ms);
+	} while (now_ms() < deadline);
+	return false;
+}
+
+bool daemon_run::send_until_blocked_writing(const std::vector<uint8_t> &frames, int timeout_ms)
+{
+	// About a kilobyte of whole cycles at a time, written without waiting:
+	// once the daemon is stuck the line fills up as well, and a blocking
+	// write would hold the test.
+	std::vector<uint8_t> batch;
+	while (!frames.empty() && batch.size() < 1024)
+		batch.insert(batch.end(), frames.begin(), frames.end());
+	int flags = fcntl(pty_master, F_GETFL);
+	fcntl(pty_master, F_SETFL, flags | O_NONBLOCK);
+	std::size_t at = 0;
+	bool blocked = false;
+	long long deadline = now_ms() + timeout_ms;
+	while (!batch.empty() && !(blocked = in_syscall({SYS_write})) && now_ms() < deadline) {
+		ssize_t wrote = write(pty_master, batch.data() + at, batch.size() - at);
+		if (wrote > 0)
+			at = (at + static_cast<std::size_t>(wrote)) % batch.size();
+		else
+			pause_ms(1);
+	}
+	fcntl(pty_master, F_SETFL, flags);
+	return blocked;
+}
+
+std::string daemon_run::line_lock_log() const { return read_whole_file(root + "/line_lock.log"); }
 
 exit_result run_to_end(daemon_run &run, int timeout_ms)
 {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,12 @@ struct daemon_config {
 	bool layouts = true;                 // /etc/ps2.kmap and /etc/zeta.kmap present
 	bool wait_ready = true;              // wait until the daemon reads the line
 	std::string program_name = "ps2linkd"; // argv[0]
+	// Off: FIFO devices are made but no read end is opened, so the daemon's
+	// open() of one waits for a reader that never comes.
+	bool fifo_readers = true;
+	// On: the loadkmap stand-in also logs whether the serial line is locked
+	// while it runs ("held" or "free", one line per run; line_lock_log()).
+	bool loadkmap_checks_line = false;
 };
 
 struct exit_result {
@@ -120,6 +127,16 @@ struct daemon_run {
 	exit_result stop(int signal_number = 15, int timeout_ms = 10000);
 	exit_result wait_exit(int timeout_ms = 10000);
 	void kill_now();
+
+	// Whether the daemon (the started binary, not the harness's child before
+	// exec) sleeps in one of these system calls right now.
+	[[nodiscard]] bool in_syscall(std::initializer_list<long> numbers) const;
+	// Waits until it does. False when it ended or did not get there in time.
+	bool wait_in_syscall(std::initializer_list<long> numbers, int timeout_ms = 10000);
+	// Sends the frames over and over until the daemon sleeps in write(): a
+	// consumer that stopped reading has filled up.
+	bool send_until_blocked_writing(const std::vector<uint8_t> &frames, int timeout_ms = 30000);
+	std::string line_lock_log() const; // with loadkmap_checks_line
 
 	// The framebuffer file.
 	[[nodiscard]] uint16_t pixel(int column, int row) const;
