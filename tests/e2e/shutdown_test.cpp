@@ -1,0 +1,360 @@
+// Stopping the real daemon: the three signals, the exit clean-up, and a stop
+// that meets a daemon which is busy, blocked in a device call or writing to a
+// consumer that went away or stopped reading. Whatever it was doing, the
+// daemon must print its message once, undo what it set up and end with 1.
+#include "harness.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using e2e::daemon_config;
+using e2e::daemon_run;
+using e2e::device_kind;
+
+// "を受けたのでポートを閉じて終了します。" in EUC-JP, the handheld console's
+// encoding: 19 characters of two bytes each.
+constexpr char message_japanese[] =
+	"\xa4\xf2\xbc\xf5\xa4\xb1\xa4\xbf\xa4\xce\xa4\xc7\xa5\xdd\xa1\xbc\xa5\xc8\xa4\xf2"
+	"\xca\xc4\xa4\xb8\xa4\xc6\xbd\xaa\xce\xbb\xa4\xb7\xa4\xde\xa4\xb9\xa1\xa3";
+constexpr char message_prefix_format[] = "SIGNAL(%d) ";
+static_assert(sizeof message_japanese - 1 == 38);
+// The whole format with its newline: 50 bytes.
+static_assert(sizeof message_prefix_format - 1 + sizeof message_japanese - 1 + 1 == 50);
+
+std::string signal_message(int signal_number)
+{
+	return "SIGNAL(" + std::to_string(signal_number) + ") " + message_japanese + "\n";
+}
+
+// A keyboard frame: "K", the count of scan-code bytes, the bytes, padding
+// and the checksum. (In the harness's minimal map, scan code 1C is key 30.)
+std::vector<uint8_t> key_frame(std::vector<uint8_t> codes)
+{
+	auto count = static_cast<uint8_t>(codes.size());
+	codes.resize(3, 0);
+	return {'K', count, codes[0], codes[1], codes[2],
+		static_cast<uint8_t>(count + codes[0] + codes[1] + codes[2])};
+}
+
+std::vector<uint8_t> joystick_frame(uint8_t high, uint8_t low)
+{
+	return {'J', 0, high, low, 0, static_cast<uint8_t>(high + low)};
+}
+
+std::vector<uint8_t> joined(std::initializer_list<std::vector<uint8_t>> parts)
+{
+	std::vector<uint8_t> all;
+	for (const auto &part : parts)
+		all.insert(all.end(), part.begin(), part.end());
+	return all;
+}
+
+void expect_signal_exit(daemon_run &run, const e2e::exit_result &result, int number_in_message)
+{
+	EXPECT_TRUE(result.exited) << "ended by signal " << result.status << " or hung";
+	EXPECT_EQ(result.status, 1);
+	EXPECT_EQ(run.stdout_text(), signal_message(number_in_message));
+}
+
+// Caps Lock's only effect is a light command back on the line. Frames are
+// handled in order, so once that command is back every frame sent before it
+// has been handled (the line being empty does not prove that much).
+constexpr const char *caps_line = "58 Caps - 0\n";
+constexpr const char *key_map_with_caps = "1c a - 1e\n58 Caps - 0\n";
+
+[[nodiscard]] bool frames_handled(daemon_run &run)
+{
+	(void)run.read_adapter_pending();
+	run.send_key_frame({0x58});
+	return run.read_adapter(3).size() == 3;
+}
+
+TEST(shutdown, each_signal_ends_an_idle_daemon_with_its_message_and_status_1)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct row {
+		const char *legend;
+		int signal_number;
+		int number_in_message;
+	};
+	const row rows[] = {{"SIGTERM", SIGTERM, 15}, {"SIGINT", SIGINT, 2}, {"SIGHUP", SIGHUP, 1}};
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.legend);
+		daemon_run run({});
+		ASSERT_TRUE(run.start());
+		auto result = run.stop(r.signal_number);
+		expect_signal_exit(run, result, r.number_in_message);
+		EXPECT_EQ(run.loadkmap_log(), "") << "no layout command outside console mode";
+	}
+}
+
+TEST(shutdown, console_mode_restores_the_layout_first_and_once)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.arguments = {"-c"};
+	config.loadkmap_checks_line = true;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	EXPECT_EQ(run.loadkmap_log(), "loadkmap ps2\n");
+	auto result = run.stop(SIGTERM);
+	expect_signal_exit(run, result, 15);
+	EXPECT_EQ(run.loadkmap_log(), "loadkmap ps2\nloadkmap zeta\n");
+	// At start-up the line is not open yet; at exit the restore comes before
+	// the line is closed.
+	EXPECT_EQ(run.line_lock_log(), "free\nheld\n");
+}
+
+TEST(shutdown, version_and_usage_restore_the_layout_only_after_c)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct row {
+		std::vector<std::string> arguments;
+		const char *output_start;
+		const char *layout_log;
+	};
+	const row rows[] = {
+		{{"-c", "-v"}, "ps2linkd version 1.1.0\n", "loadkmap zeta\n"},
+		{{"-v", "-c"}, "ps2linkd version 1.1.0\n", ""},
+		{{"-c", "-h"}, "Usage: ps2linkd [OPTION]\n-p : serial port device name", "loadkmap zeta\n"},
+	};
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.arguments[0] + " " + r.arguments[1]);
+		daemon_config config;
+		config.arguments = r.arguments;
+		daemon_run run(config);
+		auto result = e2e::run_to_end(run);
+		EXPECT_TRUE(result.exited);
+		EXPECT_EQ(result.status, 0);
+		EXPECT_EQ(run.stdout_text().rfind(r.output_start, 0), 0u) << run.stdout_text();
+		EXPECT_EQ(run.loadkmap_log(), r.layout_log);
+	}
+}
+
+TEST(shutdown, second_console_daemon_on_a_locked_line_switches_the_layout_and_back)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run first({});
+	ASSERT_TRUE(first.start());
+
+	daemon_config config;
+	config.serial_option = false;
+	config.arguments = {"-c", "-p", first.pty_slave};
+	daemon_run second(config);
+	auto result = e2e::run_to_end(second);
+	EXPECT_TRUE(result.exited);
+	EXPECT_EQ(result.status, 1);
+	EXPECT_EQ(second.stdout_text(), "");
+	EXPECT_EQ(second.loadkmap_log(), "loadkmap ps2\nloadkmap zeta\n");
+
+	// The first one never noticed.
+	first.send_key_frame({0x1C});
+	EXPECT_EQ(first.wait_device_text("kbd", 7), " 30 1 \n");
+	expect_signal_exit(first, first.stop(SIGTERM), 15);
+}
+
+TEST(shutdown, cursor_is_erased_at_exit)
+{
+	E2E_REQUIRE_NAMESPACES();
+	constexpr uint16_t background = 0x1234; // neither cursor colour
+	daemon_config config;
+	config.arguments = {"-M"};
+	config.key_map = key_map_with_caps;
+	config.ts = device_kind::file;
+	config.screen = e2e::fake_screen{};
+	config.screen->background = background;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	const std::vector<uint8_t> blank = run.framebuffer_bytes();
+
+	run.send_mouse_frame(0x00, 100, 100); // well inside the screen
+	ASSERT_TRUE(frames_handled(run));
+	ASSERT_NE(run.framebuffer_bytes(), blank) << "the cursor was never drawn";
+
+	expect_signal_exit(run, run.stop(SIGTERM), 15);
+	EXPECT_EQ(run.framebuffer_bytes(), blank) << "cursor pixels left on the screen";
+}
+
+TEST(shutdown, raw_key_events_reach_the_keypipe_at_exit)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.arguments = {"-V"};
+	config.kbd = device_kind::absent;
+	config.keypipe = device_kind::file;
+	config.key_map = key_map_with_caps;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	run.send_key_frame({0x1C});
+	run.send_key_frame({0xF0, 0x1C});
+	ASSERT_TRUE(frames_handled(run));
+	// Raw events are not flushed one by one: they wait in the stream.
+	EXPECT_EQ(run.device_text("keypipe"), "");
+
+	expect_signal_exit(run, run.stop(SIGTERM), 15);
+	EXPECT_EQ(run.device_text("keypipe"), std::string("\x1e\x01\x1e\x00", 4));
+}
+
+TEST(shutdown, signal_while_frames_stream_in_ends_the_daemon_once)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run({});
+	ASSERT_TRUE(run.start());
+	const std::vector<uint8_t> press_release = joined({key_frame({0x1C}), key_frame({0xF0, 0x1C})});
+
+	// Another process keeps the line full while the daemon is stopped.
+	fflush(nullptr);
+	pid_t sender = fork();
+	ASSERT_GE(sender, 0);
+	if (sender == 0) {
+		for (;;)
+			if (write(run.pty_master, press_release.data(), press_release.size()) < 0)
+				_exit(0);
+	}
+	run.wait_device_text("kbd", 7 * 100);
+	auto result = run.stop(SIGTERM);
+	kill(sender, SIGKILL);
+	waitpid(sender, nullptr, 0);
+
+	expect_signal_exit(run, result, 15);
+	// Only whole events: the frame under way was abandoned between events.
+	std::string events = run.device_text("kbd");
+	ASSERT_GE(events.size(), 7u * 100);
+	for (std::size_t at = 0; at < events.size(); at += 7) {
+		std::string event = events.substr(at, 7);
+		ASSERT_TRUE(event == " 30 1 \n" || event == " 30 0 \n") << "at byte " << at;
+	}
+}
+
+TEST(shutdown, key_reader_that_goes_away_leaves_the_daemon_running)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.kbd = device_kind::fifo;
+	config.key_map = key_map_with_caps;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	run.send_key_frame({0x1C});
+	ASSERT_EQ(run.wait_device_text("kbd", 7), " 30 1 \n");
+
+	close(run.kbd_reader);
+	run.kbd_reader = -1;
+	run.send_key_frame({0xF0, 0x1C});
+	run.send_key_frame({0x1C});
+	// Still handling frames once it has written into the void.
+	ASSERT_TRUE(frames_handled(run)) << "the daemon died writing to a FIFO without reader";
+
+	expect_signal_exit(run, run.stop(SIGTERM), 15);
+}
+
+// Key map for the stalled-reader cases: 1C is sent wrapped (key 5 inside
+// key 30), with shift let go around it when shift is held; the sixteen
+// joystick buttons are keys 0x40 and up.
+const std::string wrapping_key_map = std::string(caps_line) +
+	"lshift 12\n"
+	"1c a - 1e05\n"
+	"1c A S 1e05\n"
+	"J 0 b0 40\nJ 1 b1 41\nJ 2 b2 42\nJ 3 b3 43\nJ 4 b4 44\nJ 5 b5 45\nJ 6 b6 46\n"
+	"J 7 b7 47\nJ 8 b8 48\nJ 9 b9 49\nJ 10 b10 4a\nJ 11 b11 4b\nJ 12 b12 4c\n"
+	"J 13 b13 4d\nJ 14 b14 4e\nJ 15 b15 4f\n";
+
+TEST(shutdown, stalled_key_reader_does_not_hold_a_stop)
+{
+	E2E_REQUIRE_NAMESPACES();
+	// Two events a frame, then three with shift held.
+	const std::vector<uint8_t> wrapped = joined({
+		key_frame({0x1C}), key_frame({0xF0, 0x1C}), key_frame({0x12}),
+		key_frame({0x1C}), key_frame({0xF0, 0x1C}), key_frame({0xF0, 0x12}),
+	});
+	// All sixteen buttons down, then all up: sixteen events a frame.
+	const std::vector<uint8_t> chords = joined({joystick_frame(0xFF, 0xFF), joystick_frame(0, 0)});
+	struct row {
+		const char *legend;
+		std::vector<std::string> arguments;
+		device_kind kbd;
+		device_kind keypipe;
+		std::vector<uint8_t> frames;
+	};
+	const row rows[] = {
+		{"wrapped keys on the keyboard device", {}, device_kind::fifo, device_kind::absent, wrapped},
+		{"joystick chords on the keyboard device", {}, device_kind::fifo, device_kind::absent, chords},
+		{"raw events of both on the keypipe", {"-V"}, device_kind::absent, device_kind::fifo,
+		 joined({wrapped, chords})},
+	};
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.legend);
+		daemon_config config;
+		config.arguments = r.arguments;
+		config.key_map = wrapping_key_map;
+		config.kbd = r.kbd;
+		config.keypipe = r.keypipe;
+		daemon_run run(config);
+		ASSERT_TRUE(run.start());
+		// The harness holds the FIFO's read end but never reads it.
+		ASSERT_TRUE(run.send_until_blocked_writing(r.frames)) << "never blocked on the full FIFO";
+		auto result = run.stop(SIGTERM);
+		expect_signal_exit(run, result, 15);
+	}
+}
+
+TEST(shutdown, raw_events_left_over_for_a_full_keypipe_do_not_hold_the_exit)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.arguments = {"-V"};
+	config.key_map = wrapping_key_map;
+	config.kbd = device_kind::absent;
+	config.keypipe = device_kind::fifo;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	// Raw events leave the stream a block at a time. Whole blocks fill the
+	// FIFO exactly; one more chord stays in the stream, for the exit to
+	// write to a FIFO that nobody reads.
+	const int capacity = fcntl(run.keypipe_reader, F_GETPIPE_SZ);
+	ASSERT_GT(capacity, 0);
+	constexpr int chord_bytes = 16 * 2;
+	for (int frame = 0; frame <= capacity / chord_bytes; ++frame) {
+		const uint8_t buttons = frame % 2 == 0 ? 0xFF : 0x00;
+		run.send_joystick_frame(buttons, buttons);
+	}
+	ASSERT_TRUE(frames_handled(run)) << "blocked before the last chord";
+	int in_fifo = 0;
+	ASSERT_EQ(ioctl(run.keypipe_reader, FIONREAD, &in_fifo), 0);
+	ASSERT_EQ(in_fifo, capacity) << "the FIFO is not full";
+
+	expect_signal_exit(run, run.stop(SIGTERM), 15);
+}
+
+TEST(shutdown, signal_during_the_start_up_pause_ends_start_up)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.wait_ready = false;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	// The one-second wait for the adapter, after the signals are caught.
+	ASSERT_TRUE(run.wait_in_syscall({SYS_clock_nanosleep, SYS_nanosleep}));
+	expect_signal_exit(run, run.stop(SIGTERM), 15);
+}
+
+TEST(shutdown, signal_during_a_blocked_device_open_ends_start_up)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.kbd = device_kind::fifo;
+	config.fifo_readers = false; // opening it for writing waits for a reader
+	config.wait_ready = false;
+	daemon_run run(config);
+	ASSERT_TRUE(run.start());
+	ASSERT_TRUE(run.wait_in_syscall({SYS_openat}));
+	expect_signal_exit(run, run.stop(SIGTERM), 15);
+}
+
+} // namespace
