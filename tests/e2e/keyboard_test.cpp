@@ -22,50 +22,6 @@ using bytes = std::vector<uint8_t>;
 
 const std::string key_map_not_found = "Key map file is not found\n";
 
-long long now_ms()
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
-// Bytes the daemon has read so far, by the kernel's count for the process.
-// While it runs, its only reads are of the serial line.
-long long bytes_read(const daemon_run &run)
-{
-	std::string path = "/proc/" + std::to_string(run.daemon_pid) + "/io";
-	FILE *file = fopen(path.c_str(), "r");
-	if (!file)
-		return -1;
-	long long count = -1;
-	char line[128];
-	while (fgets(line, sizeof line, file))
-		if (sscanf(line, "rchar: %lld", &count) == 1)
-			break;
-	fclose(file);
-	return count;
-}
-
-// Sends bytes and waits until the daemon has read every one of them and is
-// blocked reading the line again, so that all they cause has happened. The
-// line's input queue alone can look empty while the bytes are still on
-// their way through the pseudo-terminal, hence the count of bytes read.
-bool send_settled(daemon_run &run, const bytes &data)
-{
-	long long before = bytes_read(run);
-	run.send(data);
-	if (before < 0)
-		return run.wait_drained();
-	long long deadline = now_ms() + 10000;
-	while (bytes_read(run) < before + static_cast<long long>(data.size())) {
-		if (now_ms() > deadline)
-			return false;
-		timespec step{0, 2000000};
-		nanosleep(&step, nullptr);
-	}
-	return run.wait_reading() > 0;
-}
-
 bytes frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
 {
 	return {header, b1, b2, b3, b4, static_cast<uint8_t>(b1 + b2 + b3 + b4)};
@@ -121,7 +77,7 @@ void run_session(daemon_run &run, std::span<const step> steps, const char *devic
 	std::size_t seen = 0;
 	for (const step &s : steps) {
 		SCOPED_TRACE(s.legend);
-		ASSERT_TRUE(send_settled(run, s.sent));
+		ASSERT_TRUE(run.send_and_wait(s.sent));
 		std::string text = run.device_text(device);
 		EXPECT_EQ(text.substr(std::min(seen, text.size())), s.key_events);
 		seen = text.size();
@@ -386,7 +342,7 @@ TEST(keyboard, raw_events_reach_the_keypipe_by_exit)
 	config.keypipe = device_kind::file;
 	daemon_run run(config);
 	ASSERT_TRUE(run.start());
-	ASSERT_TRUE(send_settled(run, frames({tap(0x1C), tap(0x21), key({0x12}), tap(0x32),
+	ASSERT_TRUE(run.send_and_wait(frames({tap(0x1C), tap(0x21), key({0x12}), tap(0x32),
 					      key({0xF0, 0x12}), joystick(0x00, 0x01)})));
 	expect_stopped_by_signal(run);
 	const std::string expected("\x1E\x01\x1E\x00"         // a
@@ -497,7 +453,7 @@ TEST(keyboard_startup, console_mode_loads_the_console_map_and_the_ps2_layout)
 	daemon_run run(config);
 	ASSERT_TRUE(run.start());
 	EXPECT_EQ(run.loadkmap_log(), "loadkmap ps2\n");
-	ASSERT_TRUE(send_settled(run, tap(0x1C)));
+	ASSERT_TRUE(run.send_and_wait(tap(0x1C)));
 	EXPECT_EQ(run.device_text("kbd"), events({{0x2E, 1}, {0x2E, 0}}));
 	expect_stopped_by_signal(run);
 }
@@ -540,7 +496,7 @@ TEST(keyboard_startup, key_map_option_replaces_the_default_and_the_console_map)
 		put_file(run.etc("custom.kmap"), "1C a - 3E\n");
 		ASSERT_TRUE(run.start());
 		EXPECT_EQ(run.loadkmap_log(), mode.layout_log);
-		ASSERT_TRUE(send_settled(run, tap(0x1C)));
+		ASSERT_TRUE(run.send_and_wait(tap(0x1C)));
 		EXPECT_EQ(run.device_text("kbd"), events({{0x3E, 1}, {0x3E, 0}}));
 		expect_stopped_by_signal(run);
 	}

@@ -254,26 +254,6 @@ long read_counter(int pid, const char *name)
 	return at == std::string::npos ? -1 : strtol(io.c_str() + at + key.size(), nullptr, 10);
 }
 
-// Sends bytes on the line and waits until the daemon has read every one and
-// sleeps in its next read, so whatever they cause has been written. Once it
-// runs, the daemon reads nothing but the line, so its byte count tells. (A
-// byte written on the adapter's side reaches the daemon's side a moment
-// later, so an empty input queue alone would not prove it was read.)
-bool send_and_wait(daemon_run &run, const bytes &data, int timeout_ms = 10000)
-{
-	long before = read_counter(run.daemon_pid, "rchar");
-	if (before < 0)
-		return false;
-	run.send(data);
-	long long deadline = now_ms() + timeout_ms;
-	while (read_counter(run.daemon_pid, "rchar") < before + static_cast<long>(data.size())) {
-		if (now_ms() >= deadline)
-			return false;
-		pause_ms(2);
-	}
-	return run.wait_reading(timeout_ms) > 0;
-}
-
 TEST(spine, keyboard_frame_reaches_the_keyboard_device)
 {
 	E2E_REQUIRE_NAMESPACES();
@@ -554,7 +534,7 @@ TEST(spine_serial_line, bytes_sent_during_start_up_are_discarded)
 				  in_start_up_pause(run);
 	ASSERT_TRUE(queued_in_pause);
 	ASSERT_GT(run.wait_reading(), 0);
-	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 	EXPECT_EQ(run.device_text("kbd"), key_down);
 	EXPECT_EQ(run.stop().status, 1);
 	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
@@ -575,7 +555,7 @@ TEST(spine_serial_line, mouse_enable_command_only_with_mouse)
 	ASSERT_TRUE(start_together(runs));
 	EXPECT_EQ(e2e::bytes_text(runs[0]->read_adapter(1)), "e");
 	for (auto &run : runs) {
-		ASSERT_TRUE(send_and_wait(*run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+		ASSERT_TRUE(run->send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 		EXPECT_EQ(run->device_text("kbd"), key_down);
 		EXPECT_EQ(e2e::bytes_text(run->read_adapter_pending()), "");
 		EXPECT_EQ(run->stop().status, 1);
@@ -619,7 +599,7 @@ TEST(spine_start_up, keypipe_instead_of_keyboard_with_V)
 	config.keypipe = device_kind::file;
 	daemon_run run(config);
 	ASSERT_TRUE(run.start());
-	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 	EXPECT_EQ(run.stop().status, 1);
 	// Raw events are written out by the close at exit.
 	EXPECT_EQ(run.device_text("keypipe"), std::string("\x1e\x01", 2));
@@ -641,7 +621,7 @@ TEST(spine_start_up, background_keeps_messages_printed_before_detaching)
 	EXPECT_NE(run.daemon_pid, started);
 	EXPECT_EQ(run.stdout_text(), "DTR set to HIGH\n");
 	// The detached daemon handles frames; its reports go to /dev/null.
-	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x00,
+	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x00,
 					0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 	EXPECT_EQ(run.device_text("kbd"), key_down);
 	EXPECT_EQ(run.stdout_text(), "DTR set to HIGH\n");
@@ -698,7 +678,7 @@ TEST(spine_frames, sync_and_checksum_table)
 	for (const row &r : rows) {
 		SCOPED_TRACE(r.legend);
 		for (const bytes &piece : r.pieces) {
-			ASSERT_TRUE(send_and_wait(run, piece));
+			ASSERT_TRUE(run.send_and_wait(piece));
 		}
 		std::string events = run.device_text("kbd");
 		std::size_t errors = count_of(run.stdout_text(), checksum_error);
@@ -716,16 +696,16 @@ TEST(spine_frames, mouse_frame_without_mouse_is_dropped_whole)
 	daemon_run run({});
 	ASSERT_TRUE(run.start());
 	// A keyboard press, if it reached the keyboard handler.
-	ASSERT_TRUE(send_and_wait(run, {0x4D, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	ASSERT_TRUE(run.send_and_wait({0x4D, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 	// After a joystick frame: a press of button 0, if it reached the
 	// joystick handler.
-	ASSERT_TRUE(send_and_wait(run, {0x4A, 0x00, 0x00, 0x00, 0x00, 0x00,
+	ASSERT_TRUE(run.send_and_wait({0x4A, 0x00, 0x00, 0x00, 0x00, 0x00,
 					0x4D, 0x00, 0x00, 0x01, 0x00, 0x01}));
 	// If only the "M" were dropped, the rest and the next byte would be the
 	// good keyboard frame 4B 01 1C 00 68 85.
-	ASSERT_TRUE(send_and_wait(run, {0x4D, 0x4B, 0x01, 0x1C, 0x00, 0x68, 0x85}));
+	ASSERT_TRUE(run.send_and_wait({0x4D, 0x4B, 0x01, 0x1C, 0x00, 0x68, 0x85}));
 	EXPECT_EQ(run.device_text("kbd"), "");
-	ASSERT_TRUE(send_and_wait(run, {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 	EXPECT_EQ(run.device_text("kbd"), key_down);
 	EXPECT_EQ(run.stop().status, 1);
 	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);

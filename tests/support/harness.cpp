@@ -164,6 +164,32 @@ bool reading_device(const std::string &pid, dev_t rdev)
 	return false;
 }
 
+// Kills every other process that has the device rdev open.
+void kill_line_holders(dev_t rdev)
+{
+	DIR *proc = opendir("/proc");
+	std::string self = std::to_string(getpid());
+	while (dirent *entry = proc ? readdir(proc) : nullptr) {
+		if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || self == entry->d_name)
+			continue;
+		std::string fd_dir = std::string("/proc/") + entry->d_name + "/fd";
+		DIR *fds = opendir(fd_dir.c_str());
+		bool holds = false;
+		while (dirent *fd = fds && !holds ? readdir(fds) : nullptr) {
+			struct stat info{};
+			std::string link = fd_dir + "/" + fd->d_name;
+			holds = fd->d_name[0] != '.' && stat(link.c_str(), &info) == 0 &&
+				S_ISCHR(info.st_mode) && info.st_rdev == rdev;
+		}
+		if (fds)
+			closedir(fds);
+		if (holds)
+			kill(static_cast<pid_t>(strtol(entry->d_name, nullptr, 10)), SIGKILL);
+	}
+	if (proc)
+		closedir(proc);
+}
+
 } // namespace
 
 const char *namespaces_unavailable()
@@ -347,7 +373,11 @@ bool daemon_run::start()
 		return false;
 	if (!config.wait_ready)
 		return true;
-	return wait_reading() > 0;
+	if (wait_reading() <= 0)
+		return false;
+	read_mark_ = bytes_read();
+	sent_since_ready_ = 0;
+	return read_mark_ >= 0;
 }
 
 int daemon_run::wait_reading(int timeout_ms)
@@ -386,6 +416,7 @@ int daemon_run::wait_reading(int timeout_ms)
 
 void daemon_run::send(const std::vector<uint8_t> &bytes)
 {
+	sent_since_ready_ += static_cast<long long>(bytes.size());
 	std::size_t done = 0;
 	while (done < bytes.size()) {
 		ssize_t wrote = write(pty_master, bytes.data() + done, bytes.size() - done);
@@ -426,29 +457,56 @@ void daemon_run::send_joystick_frame(uint8_t high, uint8_t low)
 	send_frame('J', 0, high, low, 0);
 }
 
+long long daemon_run::bytes_read() const
+{
+	std::string io = read_whole_file("/proc/" + std::to_string(daemon_pid) + "/io");
+	std::size_t at = io.find("rchar: ");
+	return at == std::string::npos ? -1 : strtoll(io.c_str() + at + 7, nullptr, 10);
+}
+
 bool daemon_run::wait_drained(int timeout_ms)
 {
 	long long deadline = now_ms() + timeout_ms;
-	do {
-		int slave = open(pty_slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-		int queued = -1;
-		if (slave >= 0) {
-			ioctl(slave, FIONREAD, &queued);
-			close(slave);
-		}
-		if (queued == 0 && wait_reading(poll_step_ms * 4) > 0) {
-			// Still nothing queued once it is back in read(): all consumed.
-			slave = open(pty_slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	if (read_mark_ < 0) {
+		// Started without waiting: all that can be told is an empty input
+		// queue with the daemon back in read().
+		do {
+			int slave = open(pty_slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+			int queued = -1;
 			if (slave >= 0) {
 				ioctl(slave, FIONREAD, &queued);
 				close(slave);
 			}
-			if (queued == 0)
+			if (queued == 0 && wait_reading(poll_step_ms * 4) > 0)
 				return true;
-		}
-		pause_ms(poll_step_ms);
-	} while (now_ms() < deadline);
-	return false;
+			pause_ms(poll_step_ms);
+		} while (now_ms() < deadline);
+		return false;
+	}
+	// A byte written on the adapter's side reaches the daemon's side a
+	// moment later, so an empty input queue proves nothing. Once running,
+	// the daemon reads nothing but the line: its byte count tells.
+	while (bytes_read() < read_mark_ + sent_since_ready_) {
+		if (now_ms() >= deadline)
+			return false;
+		pause_ms(1);
+	}
+	return wait_reading(static_cast<int>(std::max(0LL, deadline - now_ms()))) > 0;
+}
+
+bool daemon_run::send_and_wait(const std::vector<uint8_t> &bytes, int timeout_ms)
+{
+	long long before = bytes_read();
+	if (before < 0)
+		return false;
+	send(bytes);
+	long long deadline = now_ms() + timeout_ms;
+	while (bytes_read() < before + static_cast<long long>(bytes.size())) {
+		if (now_ms() >= deadline)
+			return false;
+		pause_ms(1);
+	}
+	return wait_reading(static_cast<int>(std::max(0LL, deadline - now_ms()))) > 0;
 }
 
 std::vector<uint8_t> daemon_run::read_adapter(std::size_t count, int timeout_ms)
@@ -577,6 +635,8 @@ void daemon_run::kill_now()
 	kill(pid, SIGKILL);
 	if (daemon_pid > 0 && daemon_pid != pid)
 		kill(daemon_pid, SIGKILL);
+	// A daemon that detached before the test saw it still holds the line.
+	kill_line_holders(rdev_of(pty_slave));
 	if (!exited_)
 		waitpid(pid, nullptr, 0);
 	if (daemon_pid > 0 && daemon_pid != pid)

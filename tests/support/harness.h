@@ -107,6 +107,12 @@ struct daemon_run {
 	// Frames are read one byte at a time with a 0.1 s timeout, so a test
 	// that sends many frames waits until the daemon has consumed them all.
 	bool wait_drained(int timeout_ms = 10000);
+	// Sends and waits until the daemon has read all of these bytes and is
+	// back in read(), so whatever they cause has happened. For a daemon that
+	// is past its start-up (ready, or seen by wait_reading()).
+	bool send_and_wait(const std::vector<uint8_t> &bytes, int timeout_ms = 10000);
+	// Bytes the daemon has read so far (the kernel's count, "rchar").
+	[[nodiscard]] long long bytes_read() const;
 
 	// Adapter commands the daemon wrote to the line, read until count bytes
 	// arrived or the timeout passed.
@@ -147,6 +153,8 @@ private:
 	std::string fifo_buffer(const std::string &name);
 	std::string kbd_seen_, keypipe_seen_, ts_seen_;
 	bool exited_ = false;
+	long long read_mark_ = -1;       // bytes_read() when start() saw it ready
+	long long sent_since_ready_ = 0; // bytes send() wrote since then
 	[[nodiscard]] bool config_detaches() const;
 	exit_result result_;
 	void prepare();
