@@ -8,10 +8,10 @@ build:
 	cmake --build --preset default
 
 test: build
-	ctest --preset default
+	ctest --preset default -j4
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize
-	ctest --preset sanitize
+	ctest --preset sanitize -j4
 
 demo: build
 	./tools/demo.sh build/default
