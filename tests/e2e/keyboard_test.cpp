@@ -525,15 +525,9 @@ std::optional<std::string> sample_key_map()
 	std::size_t tests = source.rfind("/tests/e2e/");
 	if (tests == std::string::npos)
 		return std::nullopt;
-	FILE *file = fopen((source.substr(0, tests) + "/etc/ser_code_vantor.ini").c_str(), "rb");
-	if (!file)
+	std::string text = e2e::read_text(source.substr(0, tests) + "/etc/ser_code_vantor.ini");
+	if (text.empty())
 		return std::nullopt;
-	std::string text;
-	char buffer[4096];
-	std::size_t got;
-	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-		text.append(buffer, got);
-	fclose(file);
 	return text;
 }
 

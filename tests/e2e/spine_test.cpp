@@ -28,6 +28,7 @@ namespace {
 
 using e2e::daemon_config;
 using e2e::daemon_run;
+using e2e::read_text;
 using e2e::device_kind;
 using e2e::exit_result;
 using bytes = std::vector<uint8_t>;
@@ -72,20 +73,6 @@ void pause_ms(int ms)
 {
 	timespec step{ms / 1000, (ms % 1000) * 1000000L};
 	nanosleep(&step, nullptr);
-}
-
-std::string read_text(const std::string &path)
-{
-	std::string text;
-	FILE *file = fopen(path.c_str(), "rb");
-	if (!file)
-		return text;
-	char buffer[512];
-	std::size_t got;
-	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-		text.append(buffer, got);
-	fclose(file);
-	return text;
 }
 
 bool exists(const std::string &path)

@@ -53,7 +53,9 @@ void write_file(const std::string &path, const std::string &content)
 	fclose(file);
 }
 
-std::string read_whole_file(const std::string &path)
+} // namespace
+
+std::string read_text(const std::string &path)
 {
 	std::string text;
 	FILE *file = fopen(path.c_str(), "rb");
@@ -66,6 +68,8 @@ std::string read_whole_file(const std::string &path)
 	fclose(file);
 	return text;
 }
+
+namespace {
 
 void make_dirs(const std::string &path)
 {
@@ -153,7 +157,7 @@ bool reading_device(const std::string &pid, dev_t rdev)
 	closedir(dir);
 	if (fds.empty())
 		return false;
-	std::string call = read_whole_file("/proc/" + pid + "/syscall");
+	std::string call = read_text("/proc/" + pid + "/syscall");
 	long number = -1;
 	unsigned long first = 0;
 	if (sscanf(call.c_str(), "%ld %lx", &number, &first) != 2 || number != SYS_read)
@@ -260,7 +264,7 @@ void daemon_run::prepare()
 				     "/loadkmap.log'\n");
 	if (config.loadkmap_checks_line) {
 		// A lock we can take ourselves means the daemon holds none.
-		std::string script = read_whole_file(loadkmap);
+		std::string script = read_text(loadkmap);
 		write_file(loadkmap, script + "if flock -n -x '" + pty_slave +
 					     "' true; then echo free; else echo held; fi >> '" + root +
 					     "/line_lock.log'\n");
@@ -459,7 +463,7 @@ void daemon_run::send_joystick_frame(uint8_t high, uint8_t low)
 
 long long daemon_run::bytes_read() const
 {
-	std::string io = read_whole_file("/proc/" + std::to_string(daemon_pid) + "/io");
+	std::string io = read_text("/proc/" + std::to_string(daemon_pid) + "/io");
 	std::size_t at = io.find("rchar: ");
 	return at == std::string::npos ? -1 : strtoll(io.c_str() + at + 7, nullptr, 10);
 }
@@ -562,7 +566,7 @@ std::string daemon_run::device_text(const std::string &name)
 	device_kind kind = name == "kbd" ? config.kbd : name == "keypipe" ? config.keypipe : config.ts;
 	if (kind == device_kind::fifo)
 		return fifo_buffer(name);
-	return read_whole_file(dev(name));
+	return read_text(dev(name));
 }
 
 std::string daemon_run::wait_device_text(const std::string &name, std::size_t length,
@@ -577,9 +581,9 @@ std::string daemon_run::wait_device_text(const std::string &name, std::size_t le
 	return text;
 }
 
-std::string daemon_run::stdout_text() const { return read_whole_file(root + "/stdout"); }
-std::string daemon_run::stderr_text() const { return read_whole_file(root + "/stderr"); }
-std::string daemon_run::loadkmap_log() const { return read_whole_file(root + "/loadkmap.log"); }
+std::string daemon_run::stdout_text() const { return read_text(root + "/stdout"); }
+std::string daemon_run::stderr_text() const { return read_text(root + "/stderr"); }
+std::string daemon_run::loadkmap_log() const { return read_text(root + "/loadkmap.log"); }
 
 exit_result daemon_run::stop(int signal_number, int timeout_ms)
 {
@@ -673,7 +677,7 @@ void daemon_run::set_pixel(int column, int row, uint16_t value)
 
 std::vector<uint8_t> daemon_run::framebuffer_bytes() const
 {
-	std::string bytes = read_whole_file(dev("fb0"));
+	std::string bytes = read_text(dev("fb0"));
 	return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
@@ -687,7 +691,7 @@ bool daemon_run::in_syscall(std::initializer_list<long> numbers) const
 		return false;
 	// "running" while on a processor; the call's number while asleep in it.
 	long number = -1;
-	if (sscanf(read_whole_file(process + "/syscall").c_str(), "%ld", &number) != 1)
+	if (sscanf(read_text(process + "/syscall").c_str(), "%ld", &number) != 1)
 		return false;
 	for (long wanted : numbers)
 		if (number == wanted)
@@ -739,7 +743,7 @@ bool daemon_run::send_until_blocked_writing(const std::vector<uint8_t> &frames, 
 	return blocked;
 }
 
-std::string daemon_run::line_lock_log() const { return read_whole_file(root + "/line_lock.log"); }
+std::string daemon_run::line_lock_log() const { return read_text(root + "/line_lock.log"); }
 
 exit_result run_to_end(daemon_run &run, int timeout_ms)
 {

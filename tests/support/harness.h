@@ -164,6 +164,9 @@ private:
 // failures and the usage texts): no waiting for readiness.
 exit_result run_to_end(daemon_run &run, int timeout_ms = 10000);
 
+// The whole content of a file, empty when it cannot be read.
+std::string read_text(const std::string &path);
+
 // Bytes of text, for exact comparisons with embedded NULs.
 std::string bytes_text(const std::vector<uint8_t> &bytes);
 
