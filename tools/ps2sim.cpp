@@ -294,12 +294,12 @@ std::vector<followed_log> logs;
 
 void open_logs()
 {
-	for (const char *spec : options.log_specs) {
+	for (const char *entry : options.log_specs) {
 		followed_log log;
-		const char *equals = strchr(spec, '=');
-		log.path = equals ? equals + 1 : spec;
+		const char *equals = strchr(entry, '=');
+		log.path = equals ? equals + 1 : entry;
 		if (equals)
-			log.label = std::string(spec, equals) + ": ";
+			log.label = std::string(entry, equals) + ": ";
 		log.fd = open(log.path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
 		if (log.fd == -1)
 			fail("cannot open the event log", log.path.c_str());

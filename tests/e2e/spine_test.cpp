@@ -28,6 +28,8 @@ namespace {
 
 using e2e::daemon_config;
 using e2e::daemon_run;
+using e2e::now_ms;
+using e2e::pause_ms;
 using e2e::read_text;
 using e2e::device_kind;
 using e2e::exit_result;
@@ -61,19 +63,6 @@ constexpr const char key_up[] = " 30 0 \n";
 constexpr const char button_down[] = " 0 1 \n";
 constexpr const char button_up[] = " 0 0 \n";
 constexpr const char checksum_error[] = "Error checksum\n";
-
-long long now_ms()
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
-void pause_ms(int ms)
-{
-	timespec step{ms / 1000, (ms % 1000) * 1000000L};
-	nanosleep(&step, nullptr);
-}
 
 bool exists(const std::string &path)
 {

@@ -29,19 +29,6 @@ namespace {
 
 constexpr int poll_step_ms = 5;
 
-long long now_ms()
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
-void pause_ms(int ms)
-{
-	timespec step{ms / 1000, (ms % 1000) * 1000000L};
-	nanosleep(&step, nullptr);
-}
-
 void write_file(const std::string &path, const std::string &content)
 {
 	FILE *file = fopen(path.c_str(), "wb");
@@ -54,6 +41,19 @@ void write_file(const std::string &path, const std::string &content)
 }
 
 } // namespace
+
+long long now_ms()
+{
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+void pause_ms(int ms)
+{
+	timespec step{ms / 1000, (ms % 1000) * 1000000L};
+	nanosleep(&step, nullptr);
+}
 
 std::string read_text(const std::string &path)
 {

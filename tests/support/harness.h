@@ -164,6 +164,10 @@ private:
 // failures and the usage texts): no waiting for readiness.
 exit_result run_to_end(daemon_run &run, int timeout_ms = 10000);
 
+// Monotonic milliseconds, and a pause of so many, for polling loops.
+long long now_ms();
+void pause_ms(int ms);
+
 // The whole content of a file, empty when it cannot be read.
 std::string read_text(const std::string &path);
 
