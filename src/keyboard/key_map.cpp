@@ -105,8 +105,12 @@ key_map_verdict apply_joystick_line(const char *line)
 key_map_verdict apply_key_line(const char *line, const char *token)
 {
 	int prefix_index = prefix_index_of(token);
-	if (prefix_index < 0)
-		return all_hex(token) ? key_map_verdict::key_bad_code : key_map_verdict::unknown;
+	if (prefix_index < 0) {
+		// Hex digits of the wrong length, or with a 0x the code may not carry.
+		bool hex_like = all_hex(token) ||
+				(token[0] == '0' && (token[1] == 'x' || token[1] == 'X') && all_hex(token + 2));
+		return hex_like ? key_map_verdict::key_bad_code : key_map_verdict::unknown;
+	}
 	unsigned code = 0;
 	char name[token_buffer];
 	char flags[token_buffer];
@@ -148,7 +152,7 @@ const char *describe_key_map_verdict(key_map_verdict verdict)
 		"joystick line needs: J <button 0-15> <name> <hex value>",
 		"joystick button outside 0-15",
 		"key",
-		"key code must be two hex digits, or E0 and two hex digits",
+		"key code must be two hex digits, or E0 and two hex digits, without 0x",
 		"key line needs: <code> <name> <flags> <hex value>",
 		"unknown first word",
 	};
