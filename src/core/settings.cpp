@@ -1,9 +1,9 @@
 // Run-time settings: their values before any option is read.
 #include "core/settings.h"
 
-const char *program_name = "ps2linkd";
-const char *serial_device = "/dev/ttyS1";
-int32_t serial_speed = 9600;
+const char *program_name = default_program_name;
+const char *serial_device = default_serial_device;
+int32_t serial_speed = default_serial_speed;
 const char *key_map_name = nullptr;
 
 const char *const default_key_map = "/opt/Brindle/etc/ser_code_vantor.ini";
@@ -21,4 +21,18 @@ const char *chosen_key_map()
 	if (key_map_name)
 		return key_map_name;
 	return console_mode ? console_key_map : default_key_map;
+}
+
+void reset_settings()
+{
+	program_name = default_program_name;
+	serial_device = default_serial_device;
+	serial_speed = default_serial_speed;
+	key_map_name = nullptr;
+	debug_enabled = false;
+	use_keypipe = false;
+	console_mode = false;
+	mouse_enabled = false;
+	run_in_background = false;
+	touch_rotated = false;
 }

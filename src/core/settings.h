@@ -8,9 +8,14 @@
 
 #include <cstdint>
 
+// Values before any option is read.
+inline constexpr const char *default_program_name = "ps2linkd";
+inline constexpr const char *default_serial_device = "/dev/ttyS1";
+inline constexpr int32_t default_serial_speed = 9600;
+
 extern const char *program_name;
-extern const char *serial_device;   // -p, "/dev/ttyS1" by default
-extern int32_t serial_speed;        // -s, bits per second, 9600 by default
+extern const char *serial_device;   // -p, default_serial_device when not given
+extern int32_t serial_speed;        // -s, bits per second
 extern const char *key_map_name;    // -m, null when not given
 
 // Where the key map lives on the handheld: one for the handheld's own
@@ -41,3 +46,6 @@ inline constexpr const char *restore_builtin_layout = "loadkmap < /etc/zeta.kmap
 
 // Which key map start-up loads: -m wins, then console mode decides.
 const char *chosen_key_map();
+
+// Every setting back to its value before the options are read.
+void reset_settings();

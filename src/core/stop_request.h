@@ -13,6 +13,9 @@
 // Written by the signal handler, read everywhere else.
 extern volatile sig_atomic_t stop_signal;
 
+// No stop pending: the state before any signal.
+void reset_stop_request();
+
 [[nodiscard]] inline bool stop_pending()
 {
 	return stop_signal != 0;

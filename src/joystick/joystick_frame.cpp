@@ -6,6 +6,11 @@
 
 uint32_t joystick_previous = 0;
 
+void reset_joystick_state()
+{
+	joystick_previous = 0;
+}
+
 uint32_t button_bits_of(const serial_frame &frame)
 {
 	return static_cast<uint32_t>(frame[2]) * 256 + frame[3];

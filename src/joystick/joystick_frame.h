@@ -8,9 +8,12 @@
 
 #include <cstdint>
 
-#include "core/frame_reader.h"
+#include "serial/frame_reader.h"
 
 extern uint32_t joystick_previous; // button bits of the last joystick frame
+
+// No button down, as at start-up.
+void reset_joystick_state();
 
 [[nodiscard]] uint32_t button_bits_of(const serial_frame &frame);
 void handle_joystick_frame(const serial_frame &frame);

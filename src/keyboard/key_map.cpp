@@ -15,8 +15,8 @@ key_table_type key_table{};
 std::array<uint8_t, scan_code_count> modifier_of_code{};
 unsigned modifier_state = 0;
 std::array<int32_t, joystick_button_count> joystick_keys{};
-unsigned keyrep_first = 3;
-unsigned keyrep_next = 1;
+unsigned keyrep_first = default_keyrep_first;
+unsigned keyrep_next = default_keyrep_next;
 
 // Slot n sets bit n. Slot 3 repeats "rcmd", so slot 7 always wins and no
 // name produces bit 0x08: the right-hand keys take the high nibble.
@@ -93,7 +93,7 @@ key_map_verdict apply_joystick_line(const char *line)
 	int button = -1;
 	char name[token_buffer];
 	unsigned long value = 0;
-	if (sscanf(line, "%*s %d %79s %lx", &button, name, &value) != 3)
+	if (sscanf(line, "%*s %d %" KEY_MAP_TOKEN_WIDTH_TEXT "s %lx", &button, name, &value) != 3)
 		return key_map_verdict::joystick_incomplete;
 	if (button < 0 || button >= static_cast<int>(joystick_button_count))
 		return key_map_verdict::joystick_range;
@@ -115,7 +115,8 @@ key_map_verdict apply_key_line(const char *line, const char *token)
 	char name[token_buffer];
 	char flags[token_buffer];
 	unsigned long value = 0;
-	if (sscanf(line, "%x %79s %79s %lx", &code, name, flags, &value) != 4)
+	if (sscanf(line, "%x %" KEY_MAP_TOKEN_WIDTH_TEXT "s %" KEY_MAP_TOKEN_WIDTH_TEXT "s %lx", &code,
+		   name, flags, &value) != 4)
 		return key_map_verdict::key_incomplete;
 	key_entry &slot = key_table[combination_of_flags(flags)][code & 0xFF]
 				   [static_cast<std::size_t>(prefix_index)];
@@ -171,6 +172,14 @@ void clear_key_tables()
 			}
 }
 
+void reset_key_map()
+{
+	clear_key_tables();
+	joystick_keys.fill(0);
+	keyrep_first = default_keyrep_first;
+	keyrep_next = default_keyrep_next;
+}
+
 unsigned modifier_bit(const char *name)
 {
 	unsigned bit = 0;
@@ -186,7 +195,7 @@ key_map_verdict apply_key_map_line(const char *line)
 		return key_map_verdict::comment;
 	char token[token_buffer];
 	unsigned long number = 0;
-	int fields = sscanf(line, "%79s %lx", token, &number);
+	int fields = sscanf(line, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s %lx", token, &number);
 	if (fields < 1)
 		return key_map_verdict::blank;
 

@@ -38,12 +38,20 @@ extern unsigned modifier_state; // bits of the modifier keys now held
 extern std::array<int32_t, joystick_button_count> joystick_keys;
 extern unsigned keyrep_first;
 extern unsigned keyrep_next;
+inline constexpr unsigned default_keyrep_first = 3;
+inline constexpr unsigned default_keyrep_next = 1;
 extern const std::array<const char *, modifier_name_count> modifier_names;
 
-// Lines are read in pieces of at most this many characters (a longer line
-// arrives as several pieces, each handled as a line of its own).
-inline constexpr std::size_t key_map_line_buffer = 80;
-inline constexpr int key_map_read_limit = 79;
+// Lines are read in pieces of at most 78 characters (a longer line arrives
+// as several pieces, each handled as a line of its own) into buffers of 80;
+// a token is at most 79 characters. The width is a macro so that the scan
+// formats can spell it ("%" KEY_MAP_TOKEN_WIDTH_TEXT "s").
+#define KEY_MAP_TOKEN_WIDTH 79
+#define KEY_MAP_STRINGIFY_(x) #x
+#define KEY_MAP_STRINGIFY(x) KEY_MAP_STRINGIFY_(x)
+#define KEY_MAP_TOKEN_WIDTH_TEXT KEY_MAP_STRINGIFY(KEY_MAP_TOKEN_WIDTH)
+inline constexpr std::size_t key_map_line_buffer = KEY_MAP_TOKEN_WIDTH + 1;
+inline constexpr int key_map_read_limit = KEY_MAP_TOKEN_WIDTH;
 
 // What became of one line (or piece) of the key map.
 enum class key_map_verdict : uint8_t {
@@ -63,6 +71,8 @@ enum class key_map_verdict : uint8_t {
 	unknown,            // a first token that is nothing of the above
 };
 inline constexpr std::size_t key_map_verdict_count = 14;
+static_assert(key_map_verdict_count == static_cast<std::size_t>(key_map_verdict::unknown) + 1,
+	      "key_map_verdict_count must follow the last verdict");
 
 // True for the verdicts that changed a table.
 [[nodiscard]] bool key_map_line_used(key_map_verdict verdict);
@@ -74,6 +84,9 @@ using key_map_observer = void (*)(const char *line, key_map_verdict verdict, voi
 
 // Empties modifier_state, modifier_of_code and key_table.
 void clear_key_tables();
+// All of the key map's state as before any load: the tables emptied, the
+// joystick buttons unset and the repeat settings at their defaults.
+void reset_key_map();
 // The modifier bit of a name, any case; 0 when it names no modifier.
 [[nodiscard]] unsigned modifier_bit(const char *name);
 // Applies one line (or piece) of the key map to the tables.

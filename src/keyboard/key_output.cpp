@@ -6,6 +6,11 @@
 
 FILE *key_out = nullptr;
 
+void reset_key_output()
+{
+	key_out = nullptr;
+}
+
 void send_key(int code, int down)
 {
 	// Once a stop is pending no new event is started: a consumer that has

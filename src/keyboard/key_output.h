@@ -9,6 +9,9 @@
 
 extern FILE *key_out; // null until start-up opens it
 
+// No stream: the state before start-up. The stream is not closed here.
+void reset_key_output();
+
 void send_key(int code, int down);
 void write_key_raw(int code, int down);
 void write_key_text(int code, int down);

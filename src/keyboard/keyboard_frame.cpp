@@ -10,6 +10,12 @@
 int32_t skip_frames = 0;
 unsigned led_state = 0;
 
+void reset_keyboard_frame_state()
+{
+	skip_frames = 0;
+	led_state = 0;
+}
+
 namespace {
 
 constexpr uint8_t release_prefix = 0xF0;

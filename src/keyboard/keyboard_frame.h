@@ -9,10 +9,13 @@
 
 #include <cstdint>
 
-#include "core/frame_reader.h"
+#include "serial/frame_reader.h"
 
 extern int32_t skip_frames; // keyboard frames still to ignore (Pause)
 extern unsigned led_state;  // lock lights as last sent: 0x02 NumLock, 0x04 Caps
+
+// No Pause tail pending and the lights off, as at start-up.
+void reset_keyboard_frame_state();
 
 inline constexpr unsigned led_num_lock = 0x02;
 inline constexpr unsigned led_caps_lock = 0x04;

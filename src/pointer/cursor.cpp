@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "pointer/screen.h"
+#include "pointer/framebuffer.h"
 
 namespace {
 
@@ -38,6 +38,15 @@ std::array<uint16_t, cursor_pixels> drawn_buffer{};
 int cursor_drawn = 0;
 int16_t cursor_last_x = 0;
 int16_t cursor_last_y = 0;
+
+void reset_cursor()
+{
+	under_buffer.fill(0);
+	drawn_buffer.fill(0);
+	cursor_drawn = 0;
+	cursor_last_x = 0;
+	cursor_last_y = 0;
+}
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <array>
 #include <cstdint>
 
-inline constexpr int screen_columns = 480;
-inline constexpr int screen_rows = 640;
+#include "pointer/screen.h"
+
 inline constexpr int cursor_size = 16;
 inline constexpr std::size_t cursor_pixels = cursor_size * cursor_size;
 
@@ -29,6 +29,9 @@ extern std::array<uint16_t, cursor_pixels> drawn_buffer;
 extern int cursor_drawn;
 extern int16_t cursor_last_x; // row anchor of the last drawing
 extern int16_t cursor_last_y; // column anchor of the last drawing
+
+// Nothing drawn, nothing saved: the state before the first mouse frame.
+void reset_cursor();
 
 void save_under(int anchor_column, int anchor_row);
 void draw_cursor(int anchor_column, int anchor_row);

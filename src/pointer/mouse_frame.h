@@ -7,23 +7,12 @@
 // button as the pressure. Outside console mode the cursor follows.
 #pragma once
 
-#include <cstdio>
+#include "serial/frame_reader.h"
 
-#include "core/frame_reader.h"
+extern int mouse_x; // 0..639, the screen row
+extern int mouse_y; // 0..479, the screen column
 
-extern FILE *touch_out; // null until start-up opens it (with -M)
-extern int mouse_x;     // 0..639, the screen row
-extern int mouse_y;     // 0..479, the screen column
-
-struct touch_point {
-	int x;
-	int y;
-};
-
-// The panel point whose calibrated screen position is column mouse_column,
-// row mouse_row. Without a usable calibration (no divisor, a result that is
-// not finite or does not fit an int, also once rotated) it is the screen
-// position itself.
-[[nodiscard]] touch_point touch_of_position(int mouse_row, int mouse_column);
+// The pointer back in the corner, as at start-up.
+void reset_mouse_position();
 
 void handle_mouse_frame(const serial_frame &frame);

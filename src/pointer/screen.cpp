@@ -1,78 +1,24 @@
-// Start-up of the pointer: calibration file and framebuffer mapping.
+// Start-up of the pointer, and the reset of all its state.
 #include "pointer/screen.h"
 
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "core/settings.h"
-
-calibration_record calibration{};
-screen_mapping screen_map{};
-
-namespace {
-constexpr uint64_t page_mask = 0xFFF;
-}
-
-double scale_calibration(int32_t value)
-{
-	return static_cast<double>(value / calibration_scale);
-}
-
-void read_calibration(const char *path)
-{
-	calibration.valid = 0;
-	FILE *stream = fopen(path, "r");
-	if (!stream) {
-		fprintf(stderr, "Warning: cannot open /etc/pointercal.\n");
-		return;
-	}
-	auto &a = calibration.values;
-	int converted = fscanf(stream, "%d %d %d %d %d %d %d", &a[0], &a[1], &a[2], &a[3],
-			       &a[4], &a[5], &a[6]);
-	for (std::size_t k = 0; k < calibration_count; ++k)
-		calibration.scaled[k] = scale_calibration(a[k]);
-	if (converted == static_cast<int>(calibration_count))
-		calibration.valid = 1;
-	else
-		fprintf(stderr, "Warning: /etc/pointercal is unknown format.\n");
-	(void)fclose(stream);
-}
-
-void map_framebuffer(const char *path)
-{
-	screen_map.fd = open(path, O_RDWR);
-	if (screen_map.fd == -1)
-		return;
-	if (ioctl(screen_map.fd, FBIOGET_FSCREENINFO, &screen_map.fix_info) == -1 ||
-	    ioctl(screen_map.fd, FBIOGET_VSCREENINFO, &screen_map.var_info) == -1) {
-		printf("error");
-		(void)close(screen_map.fd);
-		screen_map.fd = -1;
-		return;
-	}
-	// The device maps whole pages from offset 0, so a screen memory that does
-	// not start on a page boundary begins page_offset bytes into the mapping.
-	uint64_t smem_start = screen_map.fix_info.smem_start;
-	std::size_t smem_len = screen_map.fix_info.smem_len;
-	screen_map.page_offset = static_cast<int32_t>(smem_start & page_mask);
-	screen_map.map_length = smem_len + static_cast<std::size_t>(screen_map.page_offset);
-	void *mapped = mmap(nullptr, screen_map.map_length, PROT_READ | PROT_WRITE, MAP_SHARED,
-			    screen_map.fd, 0);
-	(void)close(screen_map.fd);
-	screen_map.fd = -1;
-	if (mapped == MAP_FAILED)
-		return;
-	screen_map.mapping = static_cast<unsigned char *>(mapped);
-	screen_map.pixels = screen_map.mapping + screen_map.page_offset;
-	screen_map.limit_start = screen_map.pixels;
-	screen_map.limit_end = screen_map.pixels + smem_len;
-}
+#include "pointer/calibration.h"
+#include "pointer/cursor.h"
+#include "pointer/framebuffer.h"
+#include "pointer/mouse_frame.h"
+#include "pointer/touch_output.h"
 
 void setup_screen()
 {
 	read_calibration(calibration_file);
 	map_framebuffer(framebuffer_device);
+}
+
+void reset_pointer_state()
+{
+	reset_calibration();
+	reset_screen_map();
+	reset_cursor();
+	reset_mouse_position();
+	reset_touch_output();
 }

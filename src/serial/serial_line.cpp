@@ -16,6 +16,12 @@
 int serial_fd = -1;
 FILE *adapter_out = nullptr;
 
+void reset_serial_line()
+{
+	serial_fd = -1;
+	adapter_out = nullptr;
+}
+
 namespace {
 
 // Raw input: breaks ignored, no translation, no flow control, bit 7 kept.

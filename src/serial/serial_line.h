@@ -15,6 +15,9 @@
 extern int serial_fd;      // -1 until opened; closed only at exit
 extern FILE *adapter_out;  // commands to the adapter, null until opened
 
+// No line, no command stream: the state before start-up. Nothing is closed.
+void reset_serial_line();
+
 // Start-up: open, lock, configure. 0 on success, -1 on failure (with the
 // messages of the failing step already printed, none for a held lock).
 [[nodiscard]] int open_serial_line(const char *path, int32_t speed);

@@ -1,6 +1,6 @@
 // ps2linkd: external PS/2 keyboard, mouse and joystick for the handheld,
 // through the serial adapter.
-#include "core/startup.h"
+#include "daemon/startup.h"
 
 int main(int argc, char **argv)
 {

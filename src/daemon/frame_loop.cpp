@@ -2,13 +2,13 @@
 // reader, and every good frame to exactly one handler. Handlers run to
 // completion before the next byte is read, so a frame's key events, touch
 // line, cursor move and light commands are all out before the next frame.
-#include "core/frame_loop.h"
+#include "daemon/frame_loop.h"
 
 #include <array>
 #include <cstdio>
 
 #include "core/settings.h"
-#include "core/shutdown.h"
+#include "daemon/shutdown.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/keyboard_frame.h"
 #include "pointer/mouse_frame.h"
@@ -37,28 +37,35 @@ void dispatch_frame(frame_kind kind, const serial_frame &frame)
 	frame_handlers[static_cast<std::size_t>(kind)](frame);
 }
 
+void reset_frame_loop()
+{
+	reader = frame_reader{};
+}
+
+void handle_serial_byte(uint8_t byte)
+{
+	switch (feed_frame_byte(reader, byte, mouse_enabled)) {
+	case frame_event::good:
+		dispatch_frame(reader.kind, reader.frame);
+		break;
+	case frame_event::bad_checksum:
+		printf("Error checksum\n");
+		// Whoever reads the daemon's output (a log pipe, a file) sees the
+		// report when it happens, not at exit.
+		(void)fflush(stdout);
+		break;
+	case frame_event::none:
+	case frame_event::dropped:
+		break;
+	}
+}
+
 void frame_loop()
 {
 	for (;;) {
 		int byte = read_serial_byte();
-		if (byte < 0) {
-			act_on_pending_stop();
-			continue;
-		}
-		switch (feed_frame_byte(reader, static_cast<uint8_t>(byte), mouse_enabled)) {
-		case frame_event::good:
-			dispatch_frame(reader.kind, reader.frame);
-			break;
-		case frame_event::bad_checksum:
-			printf("Error checksum\n");
-			// Whoever reads the daemon's output (a log pipe, a file) sees
-			// the report when it happens, not at exit.
-			(void)fflush(stdout);
-			break;
-		case frame_event::none:
-		case frame_event::dropped:
-			break;
-		}
+		if (byte >= 0)
+			handle_serial_byte(static_cast<uint8_t>(byte));
 		act_on_pending_stop();
 	}
 }

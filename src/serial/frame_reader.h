@@ -16,6 +16,8 @@ using serial_frame = std::array<uint8_t, frame_size>;
 
 enum class frame_kind : uint8_t { keyboard, mouse, joystick };
 inline constexpr std::size_t frame_kind_count = 3;
+static_assert(frame_kind_count == static_cast<std::size_t>(frame_kind::joystick) + 1,
+	      "frame_kind_count must follow the last frame_kind");
 
 inline constexpr uint8_t keyboard_header = 0x4B; // "K"
 inline constexpr uint8_t mouse_header = 0x4D;    // "M"
@@ -45,6 +47,15 @@ enum class frame_event : uint8_t {
 };
 
 [[nodiscard]] uint8_t frame_checksum(const serial_frame &frame);
+
+// A frame as the adapter builds it: header, payload, and the checksum over
+// the payload. The daemon only checks frames; the simulator, the tests and
+// the benchmarks build them here, so there is one frame layout.
+[[nodiscard]] constexpr serial_frame make_frame(uint8_t header, uint8_t b1, uint8_t b2,
+						uint8_t b3, uint8_t b4)
+{
+	return {header, b1, b2, b3, b4, static_cast<uint8_t>((b1 + b2 + b3 + b4) & 0xFF)};
+}
 
 // Feeds one byte; on frame_event::good the frame and its kind are in the
 // reader until the next byte is fed.

@@ -1,5 +1,5 @@
 // Signal handling and the exit clean-up; see shutdown.h.
-#include "core/shutdown.h"
+#include "daemon/shutdown.h"
 
 #include <csignal>
 #include <cstdio>
@@ -11,7 +11,7 @@
 #include "core/stop_request.h"
 #include "keyboard/key_output.h"
 #include "pointer/cursor.h"
-#include "pointer/mouse_frame.h"
+#include "pointer/touch_output.h"
 #include "serial/serial_line.h"
 
 namespace {

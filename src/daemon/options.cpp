@@ -4,7 +4,7 @@
 // an argument (-m, -p, -s) consume the following arguments in turn, so
 // "-ps /dev/ttyS0 38400" sets the device and then the speed. The first error,
 // -h or -v ends parsing at once; what earlier letters set stays in force.
-#include "core/options.h"
+#include "daemon/options.h"
 
 #include <cstdio>
 #include <cstdlib>

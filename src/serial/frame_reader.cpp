@@ -1,10 +1,9 @@
 // The frame reader: header search, collection and checksum test.
-#include "core/frame_reader.h"
+#include "serial/frame_reader.h"
 
 uint8_t frame_checksum(const serial_frame &frame)
 {
-	unsigned sum = frame[1] + frame[2] + frame[3] + frame[4];
-	return static_cast<uint8_t>(sum & 0xFF);
+	return make_frame(frame[0], frame[1], frame[2], frame[3], frame[4])[5];
 }
 
 frame_event feed_frame_byte(frame_reader &reader, uint8_t byte, bool mouse_accepted)

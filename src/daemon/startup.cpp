@@ -1,6 +1,6 @@
 // The start-up sequence. Every failing step ends the process through exit(),
 // so the clean-up registered first undoes whatever was opened before it.
-#include "core/startup.h"
+#include "daemon/startup.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -8,13 +8,13 @@
 #include <libgen.h>
 #include <unistd.h>
 
-#include "core/frame_loop.h"
-#include "core/options.h"
+#include "daemon/frame_loop.h"
+#include "daemon/options.h"
 #include "core/settings.h"
-#include "core/shutdown.h"
+#include "daemon/shutdown.h"
 #include "keyboard/key_map.h"
 #include "keyboard/key_output.h"
-#include "pointer/mouse_frame.h"
+#include "pointer/touch_output.h"
 #include "pointer/screen.h"
 #include "serial/serial_line.h"
 

@@ -1,10 +1,17 @@
 // The daemon's steady state: bytes in, frames checked, frames dispatched.
 #pragma once
 
-#include "core/frame_reader.h"
+#include "serial/frame_reader.h"
 
 // Hands a good frame to the handler of its kind.
 void dispatch_frame(frame_kind kind, const serial_frame &frame);
+
+// One byte from the line into the frame reader; a completed frame is
+// dispatched, or reported when its checksum is wrong.
+void handle_serial_byte(uint8_t byte);
+
+// The reader back to waiting for a header, as at start-up.
+void reset_frame_loop();
 
 // Reads the serial line for ever; leaves only through exit() on a stop.
 [[noreturn]] void frame_loop();

@@ -1,0 +1,80 @@
+// Reading the calibration file, and the inverse touch transform.
+#include "pointer/calibration.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+#include "core/settings.h"
+#include "pointer/screen.h"
+
+calibration_record calibration{};
+
+void reset_calibration()
+{
+	calibration = calibration_record{};
+}
+
+double scale_calibration(int32_t value)
+{
+	return static_cast<double>(value / calibration_scale);
+}
+
+void read_calibration(const char *path)
+{
+	calibration.valid = 0;
+	FILE *stream = fopen(path, "r");
+	if (!stream) {
+		fprintf(stderr, "Warning: cannot open /etc/pointercal.\n");
+		return;
+	}
+	auto &a = calibration.values;
+	int converted = fscanf(stream, "%d %d %d %d %d %d %d", &a[0], &a[1], &a[2], &a[3],
+			       &a[4], &a[5], &a[6]);
+	for (std::size_t k = 0; k < calibration_count; ++k)
+		calibration.scaled[k] = scale_calibration(a[k]);
+	if (converted == static_cast<int>(calibration_count))
+		calibration.valid = 1;
+	else
+		fprintf(stderr, "Warning: /etc/pointercal is unknown format.\n");
+	(void)fclose(stream);
+}
+
+namespace {
+
+// A double that truncates to an int without leaving its range.
+bool fits_int(double value)
+{
+	return std::isfinite(value) && value > static_cast<double>(INT_MIN) - 1.0 &&
+	       value < static_cast<double>(INT_MAX) + 1.0;
+}
+
+} // namespace
+
+touch_point touch_of_position(int mouse_row, int mouse_column)
+{
+	const auto &s = calibration.scaled;
+	const double s1 = s[0], s3 = s[2], s5 = s[4], s6 = s[5], s7 = s[6];
+	// One operation at a time, in this order: the handheld's own touch
+	// driver inverts its calibration the same way, and the rounding of each
+	// step decides the last unit of the result.
+	const touch_point screen_position{mouse_column, mouse_row};
+	const double divisor = s5 * s1;
+	if (divisor == 0.0)
+		return screen_position;
+	double tx = static_cast<double>(mouse_column) * s7;
+	tx = tx * s5;
+	tx = tx - s3 * s5;
+	tx = tx / divisor;
+	double ty = static_cast<double>(mouse_row) * s7;
+	ty = ty * s1;
+	ty = ty - s1 * s6;
+	ty = ty / divisor;
+	if (!fits_int(tx) || !fits_int(ty))
+		return screen_position;
+	touch_point touch{static_cast<int>(tx), static_cast<int>(ty)};
+	// The rotated report carries 480 - x, which must fit an int as well.
+	if (touch_rotated && static_cast<long long>(screen_columns) - touch.x > INT_MAX)
+		return screen_position;
+	return touch;
+}
