@@ -14,7 +14,7 @@ test: build
 	ctest --preset sanitize -j4
 
 demo: build
-	./tools/demo.sh build/default
+	./tools/demo/demo.sh build/default
 
 bench:
 	cmake --preset bench >/dev/null

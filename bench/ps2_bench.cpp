@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/frame_reader.h"
+#include "serial/frame_reader.h"
 #include "core/settings.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/key_map.h"
@@ -21,6 +21,9 @@
 #include "keyboard/keyboard_frame.h"
 #include "pointer/cursor.h"
 #include "pointer/mouse_frame.h"
+#include "pointer/touch_output.h"
+#include "pointer/calibration.h"
+#include "pointer/framebuffer.h"
 #include "pointer/screen.h"
 
 namespace {

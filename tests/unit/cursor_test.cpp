@@ -10,6 +10,8 @@
 #include <climits>
 
 #include "pointer/cursor.h"
+#include "pointer/calibration.h"
+#include "pointer/framebuffer.h"
 #include "pointer/screen.h"
 #include "test_screen.h"
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "core/frame_reader.h"
+#include "serial/frame_reader.h"
 
 namespace {
 

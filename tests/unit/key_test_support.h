@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/frame_reader.h"
+#include "serial/frame_reader.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
 #include "joystick/joystick_frame.h"

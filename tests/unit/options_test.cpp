@@ -4,7 +4,7 @@
 #include <climits>
 #include <termios.h>
 
-#include "core/options.h"
+#include "daemon/options.h"
 #include "serial/serial_line.h"
 
 namespace {

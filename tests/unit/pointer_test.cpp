@@ -19,6 +19,9 @@
 #include "core/stop_request.h"
 #include "pointer/cursor.h"
 #include "pointer/mouse_frame.h"
+#include "pointer/touch_output.h"
+#include "pointer/calibration.h"
+#include "pointer/framebuffer.h"
 #include "pointer/screen.h"
 #include "test_screen.h"
 

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "pointer/cursor.h"
+#include "pointer/calibration.h"
+#include "pointer/framebuffer.h"
 #include "pointer/screen.h"
 
 inline constexpr uint32_t handheld_line_length = 2 * screen_columns; // 960 bytes

@@ -1,18 +1,18 @@
 #!/bin/bash
 # check_demo.sh BUILD_DIR [--update]: the demo, run unpaced, must show what
-# tools/demo.expected shows and leave the expected pixels on the screen.
+# tools/demo/demo.expected shows and leave the expected pixels on the screen.
 #
 # The demo drives the real daemon end to end (adapter frames in; key
 # events, touch lines, light commands, messages, exit status and the
 # screen out), and every wait in it is on a condition, so its transcript
 # is the same on every run once the pseudo-terminal number, temporary
 # names and process ids are masked. A difference means that something a
-# person would see has changed. --update rewrites tools/demo.expected from
+# person would see has changed. --update rewrites tools/demo/demo.expected from
 # a run: only after reading the new transcript and finding it right.
 set -euo pipefail
 
-repo=$(cd "$(dirname "$0")/.." && pwd)
-expected=$repo/tools/demo.expected
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+expected=$repo/tools/demo/demo.expected
 
 if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != --update ]; }; then
 	echo "Usage: $0 BUILD_DIR [--update]" >&2
@@ -28,7 +28,7 @@ out=$(mktemp -d /tmp/ps2link-demo-check.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
 status=0
-DEMO_SIM_OPTIONS=-n DEMO_ARTIFACTS=$out "$repo/tools/demo.sh" "$build" > "$out/raw" 2>&1 ||
+DEMO_SIM_OPTIONS=-n DEMO_ARTIFACTS=$out "$repo/tools/demo/demo.sh" "$build" > "$out/raw" 2>&1 ||
 	status=$?
 if [ $status -ne 0 ]; then
 	cat "$out/raw"
@@ -51,7 +51,7 @@ fi
 
 failed=0
 if ! diff -u "$expected" "$out/transcript"; then
-	echo "check_demo.sh: the transcript differs from tools/demo.expected (above)" >&2
+	echo "check_demo.sh: the transcript differs from tools/demo/demo.expected (above)" >&2
 	failed=1
 fi
 

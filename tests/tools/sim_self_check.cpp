@@ -4,7 +4,7 @@
 // A wrong scan code or checksum in the simulator would make every test and
 // demo built on it wrong in the same way as the daemon, and unnoticed;
 // these frames were worked out by hand from the set-2 table and the frame
-// layout, independently of the code. Run with ps2sim -T (also a CTest test).
+// layout, independently of the code. A CTest test (sim_encoder).
 #include <cstdio>
 
 #include "set2_encoding.h"
@@ -102,7 +102,7 @@ constexpr const char *refused_lines[] = {
 
 } // namespace
 
-int check_encoder()
+int main()
 {
 	int failures = 0;
 	for (const encoding_case &c : encoding_cases()) {

@@ -33,7 +33,6 @@ namespace {
 const char *const usage_text =
 	"Usage: ps2sim [-l LINK | -p DEVICE [-s SPEED]] [-r PATH] [-w PATH]...\n"
 	"              [-e [LABEL=]FILE]... [-d MS] [-t SECONDS] [-n] SCRIPT\n"
-	"       ps2sim -T\n"
 	"Plays the serial adapter of ps2linkd: sends the keyboard, mouse and\n"
 	"joystick frames that SCRIPT (a file, or - for standard input) asks for,\n"
 	"and shows the adapter commands that come back.\n"
@@ -52,7 +51,6 @@ const char *const usage_text =
 	"  -d MS       wait this long after every frame, for people watching\n"
 	"  -t SECONDS  give up when the daemon keeps us waiting longer (10)\n"
 	"  -n          no waiting for people: ignore -d and pause lines\n"
-	"  -T          check the frame encoder against known frames and exit\n"
 	"\n"
 	"Script lines (one action per line, # starts a comment):\n"
 	"  say TEXT             print TEXT as a heading\n"
@@ -82,7 +80,6 @@ struct settings {
 	long frame_delay_ms = 0;
 	long timeout_s = 10;
 	bool for_people = true;
-	bool self_check = false;
 	const char *script_path = nullptr;
 };
 
@@ -562,7 +559,7 @@ int run_script()
 void parse_arguments(int argc, char **argv)
 {
 	int letter;
-	while ((letter = getopt(argc, argv, "l:p:s:r:w:e:d:t:nTh")) != -1) {
+	while ((letter = getopt(argc, argv, "l:p:s:r:w:e:d:t:nh")) != -1) {
 		long value = 0;
 		switch (letter) {
 		case 'l': options.link_path = optarg; break;
@@ -582,13 +579,10 @@ void parse_arguments(int argc, char **argv)
 			options.timeout_s = value;
 			break;
 		case 'n': options.for_people = false; break;
-		case 'T': options.self_check = true; break;
 		case 'h': usage(0);
 		default: usage(2);
 		}
 	}
-	if (options.self_check)
-		return;
 	if (optind + 1 != argc || (!options.link_path == !options.device_path))
 		usage(2);
 	options.script_path = argv[optind];
@@ -601,8 +595,6 @@ int main(int argc, char **argv)
 	// Lines must reach a pipe or a log as they are made, not at exit.
 	setvbuf(stdout, nullptr, _IOLBF, 0);
 	parse_arguments(argc, argv);
-	if (options.self_check)
-		return check_encoder();
 
 	if (options.link_path)
 		open_pseudo_terminal();

@@ -32,7 +32,7 @@ if [ ! -d "$1" ]; then
 	exit 1
 fi
 build=$(cd "$1" && pwd)
-repo=$(cd "$(dirname "$0")/.." && pwd)
+repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 daemon=$build/src/ps2linkd
 sim=$build/tools/ps2sim
@@ -40,7 +40,7 @@ keys=$build/tools/ps2keys
 fb2png=$build/tools/fb2png
 fake_fb=$build/tests/support/libps2_fake_fb.so
 key_map=$repo/etc/ser_code_vantor.ini
-script=$repo/tools/demo.script
+script=$repo/tools/demo/demo.script
 artifacts=${DEMO_ARTIFACTS:-$repo/artifacts/demo}
 
 # ------------------------------------------------------------------ outside

@@ -32,7 +32,3 @@ struct script_error {
 
 // A whole word as a number in low..high (decimal, 0x hex or 0 octal).
 [[nodiscard]] bool parse_int(const std::string &word, long low, long high, long &value);
-
-// Checks the encoder against hand-worked frames; prints what differs and
-// returns 0 when all match (sim_self_check.cpp).
-[[nodiscard]] int check_encoder();
