@@ -1,22 +1,41 @@
 # Thin wrapper over the CMake presets; the real build lives in CMakeLists.txt.
-.PHONY: all build test demo install bench clean
+# Every target first makes sure the Debian packages it needs are there
+# (tools/deps/packages.txt lists them; `make deps` does only that).
+.PHONY: all build test demo install bench clean deps
+
+DEPS = ./tools/deps/deps.sh
 
 all: build
 
+deps:
+	$(DEPS) build e2e arm bench
+
 build:
+	$(DEPS) build
 	cmake --preset default >/dev/null
 	cmake --build --preset default
 
-test: build
-	ctest --preset default -j4
+# Plain, then under ASan and UBSan; then one line on what was skipped, if
+# anything, and why.
+test:
+	$(DEPS) build e2e arm
+	$(MAKE) --no-print-directory build
+	rm -f build/default/junit.xml build/sanitize/junit.xml
+	ctest --preset default -j4 --output-junit junit.xml || \
+		{ ./tests/summarize_skips.py build/default/junit.xml; exit 1; }
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize
-	ctest --preset sanitize -j4
+	ctest --preset sanitize -j4 --output-junit junit.xml || \
+		{ ./tests/summarize_skips.py build/default/junit.xml build/sanitize/junit.xml; exit 1; }
+	./tests/summarize_skips.py build/default/junit.xml build/sanitize/junit.xml
 
-demo: build
+demo:
+	$(DEPS) build e2e
+	$(MAKE) --no-print-directory build
 	./tools/demo/demo.sh build/default
 
 bench:
+	$(DEPS) build bench
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	./build/bench/bench/ps2_bench
@@ -24,11 +43,13 @@ bench:
 # The static, stripped daemon for the handheld: build/arm/src/ps2linkd.
 .PHONY: arm test-arm
 arm:
+	$(DEPS) arm
 	cmake --preset arm >/dev/null
 	cmake --build --preset arm
 
 # Cross build, unit tests under qemu-arm, system test on an emulated board.
 test-arm:
+	$(DEPS) arm
 	./tests/system/run_arm_tests.sh
 
 install: build
