@@ -18,9 +18,6 @@ void reset_keyboard_frame_state()
 
 namespace {
 
-constexpr uint8_t release_prefix = 0xF0;
-constexpr uint8_t extended_prefix = 0xE0;
-constexpr uint8_t pause_prefix = 0xE1;
 // The Pause key is looked up as E0 80, and the three frames that carry the
 // rest of its sequence are ignored.
 constexpr uint8_t pause_code = 0x80;

@@ -11,6 +11,12 @@
 
 #include "serial/frame_reader.h"
 
+// The set-2 prefix bytes named above, for the translation here and for the
+// simulator that plays a keyboard.
+inline constexpr uint8_t release_prefix = 0xF0;
+inline constexpr uint8_t extended_prefix = 0xE0;
+inline constexpr uint8_t pause_prefix = 0xE1;
+
 extern int32_t skip_frames; // keyboard frames still to ignore (Pause)
 extern unsigned led_state;  // lock lights as last sent: 0x02 NumLock, 0x04 Caps
 

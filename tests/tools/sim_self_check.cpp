@@ -132,8 +132,8 @@ int main()
 		char_stroke stroke = stroke_of(static_cast<char>(c));
 		if (!stroke.typeable)
 			continue;
-		for (const adapter_frame &frame : press_frames(stroke.key)) {
-			if (frame_sum(frame) != frame[5] || frame[1] != 1 || frame[2] != stroke.key.code) {
+		for (const serial_frame &frame : press_frames(stroke.key)) {
+			if (frame_checksum(frame) != frame[5] || frame[1] != 1 || frame[2] != stroke.key.code) {
 				++failures;
 				printf("FAIL character 0x%02X: %s\n", c, hex_bytes(frame).c_str());
 			}

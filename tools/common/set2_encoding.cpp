@@ -7,6 +7,7 @@
 #include "set2_encoding.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -154,24 +155,16 @@ std::span<const std::string_view> key_names()
 	return key_name_list;
 }
 
-uint8_t frame_sum(const adapter_frame &frame)
+serial_frame keyboard_frame(std::span<const uint8_t> codes)
 {
-	return static_cast<uint8_t>(frame[1] + frame[2] + frame[3] + frame[4]);
+	std::array<uint8_t, 3> payload{};
+	std::size_t count = std::min(codes.size(), payload.size());
+	std::copy_n(codes.begin(), count, payload.begin());
+	return make_frame(keyboard_header, static_cast<uint8_t>(count), payload[0], payload[1],
+			  payload[2]);
 }
 
-adapter_frame keyboard_frame(std::span<const uint8_t> codes)
-{
-	adapter_frame frame{};
-	frame[0] = keyboard_letter;
-	std::size_t count = std::min<std::size_t>(codes.size(), 3);
-	frame[1] = static_cast<uint8_t>(count);
-	for (std::size_t i = 0; i < count; ++i)
-		frame[2 + i] = codes[i];
-	frame[5] = frame_sum(frame);
-	return frame;
-}
-
-std::vector<adapter_frame> press_frames(const set2_key &key)
+std::vector<serial_frame> press_frames(const set2_key &key)
 {
 	if (key.pause) {
 		// The keyboard sends E1 14 77 E1 F0 14 F0 77 for Pause and no break
@@ -179,8 +172,8 @@ std::vector<adapter_frame> press_frames(const set2_key &key)
 		// begins with E1.
 		static constexpr uint8_t part1[] = {pause_prefix, 0x14};
 		static constexpr uint8_t part2[] = {0x77};
-		static constexpr uint8_t part3[] = {pause_prefix, break_prefix, 0x14};
-		static constexpr uint8_t part4[] = {break_prefix, 0x77};
+		static constexpr uint8_t part3[] = {pause_prefix, release_prefix, 0x14};
+		static constexpr uint8_t part4[] = {release_prefix, 0x77};
 		return {keyboard_frame(part1), keyboard_frame(part2), keyboard_frame(part3),
 			keyboard_frame(part4)};
 	}
@@ -192,19 +185,19 @@ std::vector<adapter_frame> press_frames(const set2_key &key)
 	return {keyboard_frame(codes)};
 }
 
-std::vector<adapter_frame> release_frames(const set2_key &key)
+std::vector<serial_frame> release_frames(const set2_key &key)
 {
 	if (key.pause)
 		return {};
 	if (key.extended) {
-		const uint8_t codes[] = {extended_prefix, break_prefix, key.code};
+		const uint8_t codes[] = {extended_prefix, release_prefix, key.code};
 		return {keyboard_frame(codes)};
 	}
-	const uint8_t codes[] = {break_prefix, key.code};
+	const uint8_t codes[] = {release_prefix, key.code};
 	return {keyboard_frame(codes)};
 }
 
-adapter_frame mouse_frame(int dx, int dy, bool left_down)
+serial_frame mouse_frame(int dx, int dy, bool left_down)
 {
 	// The PS/2 mouse status byte: bit 0 the left button, bits 4 and 5 the
 	// ninth (sign) bits of the X and Y movements, which follow as low bytes.
@@ -213,16 +206,12 @@ adapter_frame mouse_frame(int dx, int dy, bool left_down)
 		status |= 0x10;
 	if (dy < 0)
 		status |= 0x20;
-	adapter_frame frame{mouse_letter, 0x00, status, static_cast<uint8_t>(dx & 0xFF),
-			    static_cast<uint8_t>(dy & 0xFF), 0};
-	frame[5] = frame_sum(frame);
-	return frame;
+	return make_frame(mouse_header, 0x00, status, static_cast<uint8_t>(dx & 0xFF),
+			  static_cast<uint8_t>(dy & 0xFF));
 }
 
-adapter_frame joystick_frame(uint16_t buttons)
+serial_frame joystick_frame(uint16_t buttons)
 {
-	adapter_frame frame{joystick_letter, 0x00, static_cast<uint8_t>(buttons >> 8),
-			    static_cast<uint8_t>(buttons & 0xFF), 0x00, 0};
-	frame[5] = frame_sum(frame);
-	return frame;
+	return make_frame(joystick_header, 0x00, static_cast<uint8_t>(buttons >> 8),
+			  static_cast<uint8_t>(buttons & 0xFF), 0x00);
 }

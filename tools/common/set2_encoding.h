@@ -5,25 +5,17 @@
 // codes a real keyboard would send (make code, 0xF0 before a break code,
 // 0xE0 before the extended keys, the odd 0xE1 sequence of Pause) and the
 // frames the adapter would build around them. The character table and the
-// key-name table here are the only places that know set 2.
+// key-name table here are the only places that know which key sends which
+// code; the frame layout and the prefix bytes are the daemon's own.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
 #include <vector>
 
-inline constexpr std::size_t adapter_frame_size = 6;
-using adapter_frame = std::array<uint8_t, adapter_frame_size>;
-
-inline constexpr uint8_t keyboard_letter = 0x4B; // "K"
-inline constexpr uint8_t mouse_letter = 0x4D;    // "M"
-inline constexpr uint8_t joystick_letter = 0x4A; // "J"
-
-inline constexpr uint8_t break_prefix = 0xF0;
-inline constexpr uint8_t extended_prefix = 0xE0;
-inline constexpr uint8_t pause_prefix = 0xE1;
+#include "keyboard/keyboard_frame.h"
+#include "serial/frame_reader.h"
 
 // A key of the keyboard: its set-2 code, after 0xE0 when extended. Pause is
 // a key of its own kind: it sends one fixed sequence when pressed and
@@ -53,18 +45,16 @@ struct char_stroke {
 // The key names, for the usage text.
 [[nodiscard]] std::span<const std::string_view> key_names();
 
-[[nodiscard]] uint8_t frame_sum(const adapter_frame &frame);
-
 // A keyboard frame around one to three scan-code bytes.
-[[nodiscard]] adapter_frame keyboard_frame(std::span<const uint8_t> codes);
+[[nodiscard]] serial_frame keyboard_frame(std::span<const uint8_t> codes);
 
 // The frames of a press and of a release of a key; Pause gives four frames
 // when pressed (the adapter splits its eight bytes) and none when released.
-[[nodiscard]] std::vector<adapter_frame> press_frames(const set2_key &key);
-[[nodiscard]] std::vector<adapter_frame> release_frames(const set2_key &key);
+[[nodiscard]] std::vector<serial_frame> press_frames(const set2_key &key);
+[[nodiscard]] std::vector<serial_frame> release_frames(const set2_key &key);
 
 // Movements are -256..255; positive X is to the right, positive Y is up.
-[[nodiscard]] adapter_frame mouse_frame(int dx, int dy, bool left_down);
+[[nodiscard]] serial_frame mouse_frame(int dx, int dy, bool left_down);
 
 // Bit i of the word is button i.
-[[nodiscard]] adapter_frame joystick_frame(uint16_t buttons);
+[[nodiscard]] serial_frame joystick_frame(uint16_t buttons);

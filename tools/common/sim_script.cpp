@@ -16,7 +16,7 @@
 
 namespace {
 
-void send_frame(const script_player &player, const adapter_frame &frame, const std::string &meaning)
+void send_frame(const script_player &player, const serial_frame &frame, const std::string &meaning)
 {
 	player.send(frame, meaning);
 }
@@ -33,7 +33,7 @@ std::string key_label(const set2_key &key)
 
 void press_key(const script_player &player, const set2_key &key, const std::string &label)
 {
-	std::vector<adapter_frame> frames = press_frames(key);
+	std::vector<serial_frame> frames = press_frames(key);
 	for (std::size_t i = 0; i < frames.size(); ++i) {
 		std::string meaning = "press   " + label;
 		if (frames.size() > 1)
@@ -44,7 +44,7 @@ void press_key(const script_player &player, const set2_key &key, const std::stri
 
 void release_key(const script_player &player, const set2_key &key, const std::string &label)
 {
-	for (const adapter_frame &frame : release_frames(key))
+	for (const serial_frame &frame : release_frames(key))
 		send_frame(player, frame, "release " + label);
 }
 
@@ -272,10 +272,10 @@ script_error run_script_line(const script_player &player, const std::string &lin
 		if (bytes.empty())
 			return error_of("raw takes at least one byte");
 		std::string meaning = "raw bytes";
-		if (bytes.size() == adapter_frame_size) {
-			adapter_frame frame{};
+		if (bytes.size() == frame_size) {
+			serial_frame frame{};
 			std::copy(bytes.begin(), bytes.end(), frame.begin());
-			meaning = frame_sum(frame) == frame[5] ? "raw frame" : "raw frame, bad checksum";
+			meaning = frame_checksum(frame) == frame[5] ? "raw frame" : "raw frame, bad checksum";
 		}
 		player.send(bytes, meaning);
 		return {};
