@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "proc_watch.h"
+#include "serial/serial_line.h"
 #include "set2_encoding.h"
 #include "sim_script.h"
 
@@ -127,16 +128,6 @@ void make_raw(int fd, speed_t speed)
 	(void)tcsetattr(fd, TCSANOW, &t); // a pseudo-terminal refuses nothing here
 }
 
-speed_t speed_constant(int speed)
-{
-	switch (speed) {
-	case 19200: return B19200;
-	case 38400: return B38400;
-	case 57600: return B57600;
-	default: return B9600;
-	}
-}
-
 // A pseudo-terminal pair. The daemon gets the slave side, we keep the
 // master; both are made raw so that every byte, 0x00 and 0xED included,
 // passes unchanged until the daemon sets its own line settings.
@@ -173,6 +164,7 @@ void open_serial_device()
 	line_fd = open(options.device_path, O_RDWR | O_NOCTTY | O_CLOEXEC);
 	if (line_fd == -1)
 		fail("cannot open", options.device_path);
+	// The daemon's own table: any speed it does not honour runs at 9600.
 	make_raw(line_fd, speed_constant(options.speed));
 	printf("ps2sim: adapter on %s\n", options.device_path);
 }
