@@ -9,6 +9,7 @@
 
 #include "core/settings.h"
 #include "core/stop_request.h"
+#include "daemon/layout_command.h"
 #include "keyboard/key_output.h"
 #include "pointer/cursor.h"
 #include "pointer/touch_output.h"
@@ -41,12 +42,16 @@ void install(int signal_number, void (*handler)(int))
 
 namespace {
 
+// SIGALRM is caught only once a stop is pending: until then it keeps its
+// default effect like every other signal but the three stop signals.
+// Everything here is async-signal-safe.
 void arm_interrupt_timer()
 {
+	install(SIGALRM, interrupt_blocked_call);
 	itimerspec period{};
 	period.it_value.tv_nsec = interrupt_period_ns;
 	period.it_interval.tv_nsec = interrupt_period_ns;
-	(void)timer_settime(interrupt_timer, 0, &period, nullptr); // async-signal-safe
+	(void)timer_settime(interrupt_timer, 0, &period, nullptr);
 }
 
 } // namespace
@@ -76,7 +81,6 @@ void create_interrupt_timer()
 
 void install_signal_handlers()
 {
-	install(SIGALRM, interrupt_blocked_call);
 	create_interrupt_timer();
 	install(SIGINT, handle_signal);
 	install(SIGTERM, handle_signal);
@@ -100,7 +104,7 @@ void cleanup_at_exit()
 		return;
 	cleanup_done = true;
 	if (console_mode)
-		(void)system(restore_builtin_layout);
+		run_layout_command(restore_builtin_layout);
 	if (serial_fd != -1) {
 		(void)close(serial_fd); // releases the lock; HUPCL drops DTR
 		serial_fd = -1;

@@ -28,7 +28,8 @@ void cleanup_at_exit();
 void handle_signal(int signal_number);
 
 // Installs handle_signal for SIGINT, SIGTERM and SIGHUP (in that order),
-// prepares the interrupting timer and ignores SIGPIPE.
+// prepares the interrupting timer (whose SIGALRM is caught only once a stop
+// is pending) and ignores SIGPIPE.
 void install_signal_handlers();
 
 // Creates the interrupting timer of this process. Timers are not inherited

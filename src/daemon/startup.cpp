@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "daemon/frame_loop.h"
+#include "daemon/layout_command.h"
 #include "daemon/options.h"
 #include "core/settings.h"
 #include "daemon/shutdown.h"
@@ -35,8 +36,17 @@ void load_chosen_key_map()
 		printf("Key map file is not found\n");
 		exit(1);
 	}
-	if (console_mode)
-		(void)system(load_console_layout); // a missing layout changes nothing here
+}
+
+// Console mode takes the kernel's layout over. The stop signals are already
+// caught here, so one that comes while the command runs is acted on as soon
+// as it has ended, and the exit clean-up puts the built-in layout back.
+void switch_console_layout()
+{
+	if (!console_mode)
+		return;
+	run_layout_command(load_console_layout); // a missing layout changes nothing here
+	act_on_pending_stop();
 }
 
 void detach()
@@ -79,6 +89,7 @@ void run_daemon(int argc, char **argv)
 
 	load_chosen_key_map();
 	install_signal_handlers();
+	switch_console_layout();
 	setup_screen();
 	act_on_pending_stop();
 

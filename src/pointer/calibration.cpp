@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/settings.h"
+#include "core/stop_request.h"
 #include "pointer/screen.h"
 
 calibration_record calibration{};
@@ -23,9 +24,12 @@ double scale_calibration(int32_t value)
 void read_calibration(const char *path)
 {
 	calibration.valid = 0;
+	// A stop that interrupts the open or the read (a FIFO, a stale network
+	// file system) is the stop's to report: no warning of our own then.
 	FILE *stream = fopen(path, "r");
 	if (!stream) {
-		fprintf(stderr, "Warning: cannot open /etc/pointercal.\n");
+		if (!stop_pending())
+			fprintf(stderr, "Warning: cannot open /etc/pointercal.\n");
 		return;
 	}
 	auto &a = calibration.values;
@@ -35,7 +39,7 @@ void read_calibration(const char *path)
 		calibration.scaled[k] = scale_calibration(a[k]);
 	if (converted == static_cast<int>(calibration_count))
 		calibration.valid = 1;
-	else
+	else if (!stop_pending())
 		fprintf(stderr, "Warning: /etc/pointercal is unknown format.\n");
 	(void)fclose(stream);
 }

@@ -16,10 +16,14 @@
 int serial_fd = -1;
 FILE *adapter_out = nullptr;
 
+// When the last empty read ended, for pacing; 0 before the first one.
+static int64_t last_empty_read_ns = 0;
+
 void reset_serial_line()
 {
 	serial_fd = -1;
 	adapter_out = nullptr;
+	last_empty_read_ns = 0;
 }
 
 namespace {
@@ -32,17 +36,19 @@ constexpr unsigned short line_control_flags = CS8 | CREAD | HUPCL | CLOCAL;
 static_assert(line_input_flags == 0x2001);
 static_assert(line_control_flags == 0x0CB0);
 
-// A read returns after at most 0.1 s on an idle line (VTIME 1). One that
-// comes back empty much sooner did not wait: the line has failed.
-constexpr long idle_read_ns = 100'000'000;
-constexpr long failed_read_ns = 90'000'000;
+// A read returns after at most 0.1 s on an idle line (VTIME 1). Two empty
+// reads much closer together than that did not wait: the line has failed.
+constexpr int64_t idle_read_ns = 100'000'000;
+constexpr int64_t failed_read_ns = 90'000'000;
 
-long elapsed_ns(const timespec &since)
+// Monotonic time in 64 bits: a long is 32 bits on the handheld.
+int64_t monotonic_ns()
 {
 	timespec now{};
 	clock_gettime(CLOCK_MONOTONIC, &now);
-	return (now.tv_sec - since.tv_sec) * 1'000'000'000L + (now.tv_nsec - since.tv_nsec);
+	return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
+
 
 // Writes one adapter command whole and flushes it. A stop that is already
 // pending starts no new write: the adapter's reader may be stuck.
@@ -70,14 +76,17 @@ int open_serial_line(const char *path, int32_t speed)
 {
 	serial_fd = open(path, O_RDWR | O_NOCTTY);
 	if (serial_fd == -1) {
-		printf("Error opening serial device !\n");
+		// An open that a stop interrupted is the stop's to report.
+		if (!stop_pending())
+			printf("Error opening serial device !\n");
 		return -1;
 	}
 	// Another copy of the daemon holds the line: give up quietly.
 	if (flock(serial_fd, LOCK_EX | LOCK_NB) == -1)
 		return -1;
 	if (configure_serial_line(serial_fd, speed) == -1) {
-		printf("Couldn't set serial parameters !\n");
+		if (!stop_pending())
+			printf("Couldn't set serial parameters !\n");
 		return -1;
 	}
 	return 0;
@@ -87,7 +96,8 @@ int configure_serial_line(int fd, int32_t speed)
 {
 	termio settings{};
 	if (ioctl(fd, TCGETA, &settings) == -1) {
-		printf("can't TCGETA\n");
+		if (!stop_pending())
+			printf("can't TCGETA\n");
 		return -1;
 	}
 	settings.c_iflag = line_input_flags;
@@ -97,7 +107,8 @@ int configure_serial_line(int fd, int32_t speed)
 	settings.c_cc[VTIME] = 1;
 	settings.c_cc[VMIN] = 0;
 	if (ioctl(fd, TCSETA, &settings) == -1) {
-		printf("can't TCSETA\n");
+		if (!stop_pending())
+			printf("can't TCSETA\n");
 		return -1;
 	}
 
@@ -128,20 +139,26 @@ int read_serial_byte()
 	for (;;) {
 		if (stop_pending())
 			return -1;
-		timespec started{};
-		clock_gettime(CLOCK_MONOTONIC, &started);
+		// A byte costs one system call: the clock is read only after a
+		// read that brought nothing (the handheld's kernel has no fast
+		// user-space clock, so every clock read is a system call).
 		unsigned char byte = 0;
 		if (read(serial_fd, &byte, 1) == 1)
 			return byte;
 		if (stop_pending())
 			return -1;
-		// An idle line waited its 0.1 s; a failed one answered at once.
-		// Pace the failures so that a vanished device does not spin.
-		long spent = elapsed_ns(started);
-		if (spent < failed_read_ns) {
-			timespec rest{0, idle_read_ns - spent};
+		// An idle line waited its 0.1 s since the last empty read; a failed
+		// one answered at once. Pace the failures so that a vanished device
+		// does not spin: at most ten failed reads a second.
+		int64_t now = monotonic_ns();
+		int64_t since_last = now - last_empty_read_ns;
+		if (last_empty_read_ns != 0 && since_last < failed_read_ns) {
+			int64_t rest_ns = idle_read_ns - since_last;
+			timespec rest{0, static_cast<long>(rest_ns)};
 			nanosleep(&rest, nullptr);
+			now += rest_ns;
 		}
+		last_empty_read_ns = now;
 	}
 }
 
