@@ -26,6 +26,9 @@
 #include <string>
 #include <vector>
 
+#include "keyboard/key_map.h"
+#include "pointer/calibration.h"
+#include "pointer/screen.h"
 #include "proc_watch.h"
 
 namespace {
@@ -39,7 +42,8 @@ const char *const usage_text =
 	"decoded. Ends when the daemon closes the device.\n"
 	"\n"
 	"  -m KEYMAP       take key names from this key map file: the key lines\n"
-	"                  without modifier letters (first one wins) and J lines\n"
+	"                  without modifier letters (first by scan code wins)\n"
+	"                  and the J lines\n"
 	"  -c CALIBRATION  the touch calibration (seven integers, as in\n"
 	"                  /etc/pointercal): touches are shown as screen positions\n"
 	"  -f FRAMEBUFFER  a framebuffer file (16-bit RGB565, 480 columns by 640\n"
@@ -54,85 +58,52 @@ const char *const usage_text =
 	"                  file's base name)\n";
 
 constexpr int key_code_count = 256;
-constexpr int joystick_button_count = 16;
 
-// Screen geometry of the handheld: 480 columns by 640 rows of 16 bits. It
-// is held sideways, so what a person sees as x runs along the rows and y
-// runs backwards along the columns (x = row, y = 479 - column).
-constexpr int screen_columns = 480;
-constexpr int screen_rows = 640;
+// The handheld is held sideways, so what a person sees as x runs along the
+// rows and y runs backwards along the columns (x = row, y = 479 - column).
 constexpr int view_width = screen_rows;
 constexpr int view_height = screen_columns;
 
 // ------------------------------------------------------------ key names
 
-// Names by key code: the key lines of the key map, combination 0, first
-// line for a code wins; and the joystick buttons that send each code.
+// Names by key code, from the tables the daemon loads: a key is named by
+// the plain combination's slot (no modifier letters) that sends its code,
+// the first in order of scan code, plain before extended; a joystick
+// button by the name on its line.
 std::array<std::string, key_code_count> key_names;
 std::array<std::string, key_code_count> joystick_names;
+std::array<std::string, joystick_button_count> button_names;
 
-bool is_hex(char c)
+// The daemon keeps a joystick button's value but not its name: take the
+// name from each line it accepted as a button.
+void note_button_name(const char *line, key_map_verdict verdict, void *)
 {
-	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// The first token of a key line: two hex digits, or E0 and two hex digits.
-bool is_code_token(const char *token)
-{
-	std::size_t length = strlen(token);
-	if (length == 2)
-		return is_hex(token[0]) && is_hex(token[1]);
-	if (length == 4)
-		return (token[0] == 'E' || token[0] == 'e') && token[1] == '0' && is_hex(token[2]) &&
-		       is_hex(token[3]);
-	return false;
-}
-
-// A flag token names a modifier combination with the upper-case letters
-// S, C, F and M; without any of them it is the plain combination.
-bool is_plain_combination(const char *flags)
-{
-	return strpbrk(flags, "SCFM") == nullptr;
+	int button = -1;
+	char name[key_map_line_buffer];
+	if (verdict == key_map_verdict::joystick &&
+	    sscanf(line, "%*s %d %" KEY_MAP_TOKEN_WIDTH_TEXT "s", &button, name) == 2)
+		button_names[static_cast<std::size_t>(button)] = name;
 }
 
 void load_key_names(const char *path)
 {
-	FILE *map = fopen(path, "r");
-	if (!map) {
+	if (load_key_map(path, note_button_name) != 0) {
 		fprintf(stderr, "ps2keys: cannot open the key map %s: %s\n", path, strerror(errno));
 		exit(1);
 	}
-	char line[256];
-	while (fgets(line, sizeof line, map)) {
-		if (line[0] == '#')
-			continue;
-		char token[64];
-		char name[64];
-		char flags[64];
-		unsigned long value = 0;
-		int button = 0;
-		if (sscanf(line, "%63s", token) != 1)
-			continue;
-		if (strcmp(token, "J") == 0) {
-			if (sscanf(line, "%*s %d %63s %lx", &button, name, &value) == 3 && button >= 0 &&
-			    button < joystick_button_count) {
-				std::string &names = joystick_names[value & 0xFF];
-				names += names.empty() ? "" : ", ";
-				names += std::to_string(button) + " " + name;
-			}
-			continue;
+	for (const auto &slots : key_table[0])
+		for (const key_entry &slot : slots) {
+			std::string &name = key_names[slot.value & 0xFF];
+			if (slot.name && name.empty())
+				name = slot.name;
 		}
-		if (!is_code_token(token))
+	for (std::size_t button = 0; button < joystick_button_count; ++button) {
+		if (button_names[button].empty())
 			continue;
-		if (sscanf(line, "%*s %63s %63s %lx", name, flags, &value) != 3)
-			continue;
-		if (!is_plain_combination(flags))
-			continue;
-		std::string &slot = key_names[value & 0xFF];
-		if (slot.empty())
-			slot = name;
+		std::string &names = joystick_names[static_cast<uint32_t>(joystick_keys[button]) & 0xFF];
+		names += names.empty() ? "" : ", ";
+		names += std::to_string(button) + " " + button_names[button];
 	}
-	(void)fclose(map); // read only
 }
 
 std::string name_of_code(int code)
@@ -147,22 +118,14 @@ std::string name_of_code(int code)
 
 // ---------------------------------------------------------- calibration
 
-// The seven integers of the calibration: screen column = (a1 x + a2 y +
-// a3) / a7 and row = (a4 x + a5 y + a6) / a7 for a panel point (x, y).
-std::array<long long, 7> calibration{1, 0, 0, 0, 1, 0, 1};
-
+// The daemon's reading of the calibration, applied forwards as the
+// handheld's touch driver does: screen column = (a1 x + a2 y + a3) / a7
+// and row = (a4 x + a5 y + a6) / a7 for a panel point (x, y). Without a
+// calibration the touch is the screen position.
 void load_calibration(const char *path)
 {
-	FILE *file = fopen(path, "r");
-	if (!file) {
-		fprintf(stderr, "ps2keys: cannot open the calibration %s: %s\n", path, strerror(errno));
-		exit(1);
-	}
-	auto &a = calibration;
-	int got = fscanf(file, "%lld %lld %lld %lld %lld %lld %lld", &a[0], &a[1], &a[2], &a[3], &a[4],
-			 &a[5], &a[6]);
-	(void)fclose(file); // read only
-	if (got != 7 || a[6] == 0) {
+	read_calibration(path);
+	if (!calibration.valid || calibration.values[6] == 0) {
 		fprintf(stderr, "ps2keys: %s does not hold a calibration\n", path);
 		exit(1);
 	}
@@ -175,10 +138,13 @@ struct screen_point {
 
 screen_point screen_of_touch(long x, long y)
 {
-	const auto &a = calibration;
+	if (!calibration.valid)
+		return screen_point{x, y};
+	std::array<long long, calibration_count> a{};
+	std::copy(calibration.values.begin(), calibration.values.end(), a.begin());
 	double divisor = static_cast<double>(a[6]);
-	return screen_point{std::lround((a[0] * x + a[1] * y + a[2]) / divisor),
-			    std::lround((a[3] * x + a[4] * y + a[5]) / divisor)};
+	return screen_point{std::lround(static_cast<double>(a[0] * x + a[1] * y + a[2]) / divisor),
+			    std::lround(static_cast<double>(a[3] * x + a[4] * y + a[5]) / divisor)};
 }
 
 // ----------------------------------------------------------- the screen
