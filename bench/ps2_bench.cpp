@@ -28,13 +28,6 @@
 
 namespace {
 
-serial_frame make_frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
-{
-	serial_frame frame = {header, b1, b2, b3, b4, 0};
-	frame[5] = frame_checksum(frame);
-	return frame;
-}
-
 FILE *open_null_device()
 {
 	FILE *stream = fopen("/dev/null", "w");
@@ -77,18 +70,18 @@ void load_bench_key_map()
 
 // A typing session in scan code set 2: count byte, then the code bytes.
 const std::array<serial_frame, 12> typing = {
-	make_frame(keyboard_header, 1, 0x12, 0, 0),          // left shift down
-	make_frame(keyboard_header, 1, 0x1C, 0, 0),          // A
-	make_frame(keyboard_header, 2, 0xF0, 0x1C, 0),       // A up
-	make_frame(keyboard_header, 2, 0xF0, 0x12, 0),       // left shift up
-	make_frame(keyboard_header, 1, 0x1C, 0, 0),          // a
-	make_frame(keyboard_header, 2, 0xF0, 0x1C, 0),       // a up
-	make_frame(keyboard_header, 2, 0xE0, 0x75, 0),       // cursor up
-	make_frame(keyboard_header, 3, 0xE0, 0xF0, 0x75),    // cursor up released
-	make_frame(keyboard_header, 1, 0x0E, 0, 0),          // grave, wrapped
-	make_frame(keyboard_header, 2, 0xF0, 0x0E, 0),       // grave up
-	make_frame(keyboard_header, 1, 0x32, 0, 0),          // b
-	make_frame(keyboard_header, 2, 0xF0, 0x32, 0),       // b up
+	make_frame(keyboard_header, 1, 0x12, 0, 0),                             // left shift down
+	make_frame(keyboard_header, 1, 0x1C, 0, 0),                             // A
+	make_frame(keyboard_header, 2, release_prefix, 0x1C, 0),                // A up
+	make_frame(keyboard_header, 2, release_prefix, 0x12, 0),                // left shift up
+	make_frame(keyboard_header, 1, 0x1C, 0, 0),                             // a
+	make_frame(keyboard_header, 2, release_prefix, 0x1C, 0),                // a up
+	make_frame(keyboard_header, 2, extended_prefix, 0x75, 0),               // cursor up
+	make_frame(keyboard_header, 3, extended_prefix, release_prefix, 0x75),  // cursor up released
+	make_frame(keyboard_header, 1, 0x0E, 0, 0),                             // grave, wrapped
+	make_frame(keyboard_header, 2, release_prefix, 0x0E, 0),                // grave up
+	make_frame(keyboard_header, 1, 0x32, 0, 0),                             // b
+	make_frame(keyboard_header, 2, release_prefix, 0x32, 0),                // b up
 };
 
 void frame_reader_per_frame(benchmark::State &state)

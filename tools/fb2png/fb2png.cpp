@@ -15,6 +15,8 @@
 #include <cstring>
 #include <vector>
 
+#include "pointer/screen.h"
+
 namespace {
 
 const char *const usage_text =
@@ -27,8 +29,6 @@ const char *const usage_text =
 	"\n"
 	"  -l BYTES   bytes from one framebuffer row to the next (default 960)\n";
 
-constexpr int screen_columns = 480;
-constexpr int screen_rows = 640;
 constexpr int picture_width = screen_rows;
 constexpr int picture_height = screen_columns;
 
@@ -55,8 +55,8 @@ void to_rgb888(uint16_t pixel, png_byte *out)
 	std::size_t got = fread(memory.data(), 1, memory.size(), file);
 	(void)fclose(file); // read only
 	if (got != memory.size()) {
-		fprintf(stderr, "fb2png: %s holds %zu bytes, less than %zu for 640 rows of %ld bytes\n",
-			path, got, memory.size(), line_length);
+		fprintf(stderr, "fb2png: %s holds %zu bytes, less than %zu for %d rows of %ld bytes\n",
+			path, got, memory.size(), screen_rows, line_length);
 		return false;
 	}
 	return true;
