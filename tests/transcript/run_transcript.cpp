@@ -1,0 +1,241 @@
+// Runs transcripts through the daemon's own code in this process: the real
+// option parser, key map loader, calibration reader, frame reader and
+// handlers, with the output streams pointed at memory. No root, no devices,
+// a few milliseconds a file.
+//
+//   run_transcript SOURCE_ROOT FILE...           compare; status 1 on a difference
+//   run_transcript --update SOURCE_ROOT FILE...  rewrite the expected sections
+//
+// Start-up is done as the daemon does it, minus what concerns only the
+// machine: options, key map file, calibration file, streams, and with -M
+// the mouse-enable command to the adapter before anything is read.
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "core/settings.h"
+#include "daemon/frame_loop.h"
+#include "daemon/options.h"
+#include "daemon_state.h"
+#include "keyboard/key_map.h"
+#include "keyboard/key_output.h"
+#include "pointer/calibration.h"
+#include "pointer/touch_output.h"
+#include "serial/serial_line.h"
+#include "transcript.h"
+
+namespace {
+
+// A file of the given text in the temporary directory; empty on failure.
+std::string temp_file(const std::string &text)
+{
+	const char *dir = getenv("TMPDIR");
+	std::string path = std::string(dir && *dir ? dir : "/tmp") + "/ps2-transcript-XXXXXX";
+	int fd = mkstemp(path.data());
+	if (fd < 0)
+		return "";
+	bool whole = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+	close(fd);
+	if (!whole) {
+		unlink(path.c_str());
+		return "";
+	}
+	return path;
+}
+
+std::string read_file(const std::string &path)
+{
+	std::string text;
+	if (FILE *file = fopen(path.c_str(), "rb")) {
+		char buffer[4096];
+		std::size_t got;
+		while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+			text.append(buffer, got);
+		fclose(file);
+	}
+	return text;
+}
+
+// Standard output, where the frame loop reports bad frames, into a file for
+// the length of a run. Plain descriptors: this must also run on the target.
+struct stdout_capture {
+	std::string path;
+	int saved = -1;
+};
+
+bool start_capture(stdout_capture &capture)
+{
+	capture.path = temp_file("");
+	if (capture.path.empty())
+		return false;
+	fflush(stdout);
+	int fd = open(capture.path.c_str(), O_WRONLY | O_TRUNC);
+	capture.saved = dup(1);
+	bool ok = fd >= 0 && capture.saved >= 0 && dup2(fd, 1) == 1;
+	if (fd >= 0)
+		close(fd);
+	return ok;
+}
+
+std::string end_capture(stdout_capture &capture)
+{
+	fflush(stdout);
+	if (capture.saved >= 0) {
+		dup2(capture.saved, 1);
+		close(capture.saved);
+	}
+	std::string text = read_file(capture.path);
+	unlink(capture.path.c_str());
+	return text;
+}
+
+struct memory_device {
+	FILE *stream = nullptr;
+	char *data = nullptr;
+	size_t size = 0;
+};
+
+bool set_up(const transcript &t, std::vector<std::string> &arguments, std::string &error)
+{
+	reset_daemon_state();
+	std::vector<char *> argv;
+	for (std::string &word : arguments)
+		argv.push_back(word.data());
+	argv.push_back(nullptr);
+	if (parse_options(static_cast<int>(arguments.size()), argv.data()) != option_outcome::run) {
+		error = "the options are refused";
+		return false;
+	}
+	std::string map = temp_file(t.key_map);
+	bool loaded = !map.empty() && load_key_map(map.c_str()) == 0;
+	if (!map.empty())
+		unlink(map.c_str());
+	if (!loaded) {
+		error = "cannot write or load the key map";
+		return false;
+	}
+	if (t.pointercal) {
+		std::string path = temp_file(*t.pointercal);
+		if (path.empty()) {
+			error = "cannot write the calibration file";
+			return false;
+		}
+		read_calibration(path.c_str());
+		unlink(path.c_str());
+	}
+	return true;
+}
+
+// Feeds the input as the frame loop would and records what each device got.
+bool run(const transcript &t, transcript_result &result, std::string &error)
+{
+	std::vector<std::string> arguments = {default_program_name};
+	arguments.insert(arguments.end(), t.options.begin(), t.options.end());
+	if (!set_up(t, arguments, error))
+		return false;
+
+	std::array<memory_device, transcript_device_count> devices;
+	for (memory_device &device : devices)
+		device.stream = open_memstream(&device.data, &device.size);
+	auto stream_of = [&devices](transcript_device d) {
+		return devices[static_cast<std::size_t>(d)].stream;
+	};
+	key_out = stream_of(use_keypipe ? transcript_device::keypipe : transcript_device::kbd);
+	adapter_out = stream_of(transcript_device::adapter);
+	if (mouse_enabled) {
+		send_mouse_enable();
+		touch_out = stream_of(transcript_device::ts);
+	}
+
+	stdout_capture capture;
+	bool captured = start_capture(capture);
+	auto mark = [&devices, &result]() {
+		for (std::size_t d = 0; d < transcript_device_count; ++d) {
+			if (devices[d].stream)
+				fflush(devices[d].stream);
+			result.breaks[d].push_back(devices[d].size);
+		}
+	};
+	mark();
+	for (const transcript_input &in : t.input) {
+		for (uint8_t byte : in.bytes)
+			handle_serial_byte(byte);
+		mark();
+	}
+	std::string printed = end_capture(capture);
+
+	reset_daemon_state(); // no stream of ours is left behind in the daemon's state
+	for (std::size_t d = 0; d < transcript_device_count; ++d) {
+		if (devices[d].stream)
+			fclose(devices[d].stream);
+		if (devices[d].data)
+			result.received[d].assign(devices[d].data, devices[d].size);
+		free(devices[d].data);
+	}
+	const auto out = static_cast<std::size_t>(transcript_device::stdout_text);
+	result.received[out] = printed;
+	result.breaks[out].clear(); // text: laid out by its own lines
+	if (!captured) {
+		error = "cannot capture standard output";
+		return false;
+	}
+	return true;
+}
+
+bool write_file(const std::string &path, const std::string &text)
+{
+	FILE *file = fopen(path.c_str(), "w");
+	if (!file)
+		return false;
+	bool whole = fwrite(text.data(), 1, text.size(), file) == text.size();
+	return fclose(file) == 0 && whole;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	int first = 1;
+	bool update = argc > 1 && std::string(argv[1]) == "--update";
+	if (update)
+		++first;
+	if (argc - first < 2) {
+		fprintf(stderr, "usage: %s [--update] SOURCE_ROOT FILE...\n", argv[0]);
+		return 2;
+	}
+	const std::string source_root = argv[first++];
+	int failed = 0;
+	for (int i = first; i < argc; ++i) {
+		transcript t;
+		transcript_result result;
+		std::string error;
+		if (!read_transcript(argv[i], source_root, t, error) || !run(t, result, error)) {
+			fprintf(stderr, "%s\n", error.c_str());
+			++failed;
+			continue;
+		}
+		if (update) {
+			std::string text = rewrite_transcript(t, result);
+			if (!write_file(t.path, text)) {
+				fprintf(stderr, "%s: cannot write\n", t.path.c_str());
+				++failed;
+			}
+			continue;
+		}
+		std::string report = compare_transcript(t, result);
+		if (!report.empty()) {
+			fprintf(stderr, "%s: the devices received other bytes\n%s", t.path.c_str(),
+				report.c_str());
+			++failed;
+		}
+	}
+	if (update)
+		printf("Rewrote the expected sections of %d transcript(s) from this build's run.\n"
+		       "Read every changed line (git diff tests/transcripts) before committing.\n",
+		       argc - first - failed);
+	return failed == 0 ? 0 : 1;
+}
