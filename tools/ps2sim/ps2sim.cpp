@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -372,6 +373,36 @@ bool reads_one_of(const watched_reader &reader, bool poll_allowed)
 	return false;
 }
 
+// The bytes waiting unread in the pipe that a process's descriptor refers
+// to; 0 for a descriptor of anything else, -1 when it cannot be told (the
+// process has gone). The FIFO is opened anew through /proc for a moment:
+// one more reader, which the writer does not notice.
+long unread_bytes(pid_t pid, int fd)
+{
+	char path[64];
+	snprintf(path, sizeof path, "/proc/%d/fd/%d", static_cast<int>(pid), fd);
+	int peek = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (peek == -1)
+		return -1;
+	struct stat st {};
+	int waiting = 0;
+	bool known = fstat(peek, &st) == 0 &&
+		     (!S_ISFIFO(st.st_mode) || ioctl(peek, FIONREAD, &waiting) == 0);
+	(void)close(peek); // opened only to look
+	return known ? waiting : -1;
+}
+
+// The reader has taken everything written to the file so far: its pipe is
+// empty, and after that it sits waiting for input again. Waiting alone is
+// not enough: for a moment after a write the reader is still seen asleep in
+// read() with the bytes already in its pipe, before its wake-up. And the
+// order matters: a reader seen asleep before its pipe was seen empty may
+// have woken in between and still be busy with what it took.
+bool has_taken_all(const watched_reader &reader)
+{
+	return unread_bytes(reader.pid, reader.fds.front()) == 0 && reads_one_of(reader, true);
+}
+
 // The processes other than us and the daemon that have the file open for
 // reading, each with its descriptors of it.
 std::vector<watched_reader> readers_of(const char *path, const file_id &file, pid_t except)
@@ -454,14 +485,13 @@ void wait_for_daemon_to_take_all()
 	exit(1);
 }
 
-// After the daemon: every reader of the watched files waits for input
-// again, so it has taken and shown what the daemon wrote. A reader that
-// has ended is no longer waited for.
+// After the daemon: every reader of the watched files has taken and shown
+// what the daemon wrote. A reader that has ended is no longer waited for.
 void wait_for_readers()
 {
 	for (const watched_reader &reader : output_readers) {
 		deadline d = deadline_from_now();
-		while (!reads_one_of(reader, true)) {
+		while (!has_taken_all(reader)) {
 			if (current_call(reader.pid).state == call_state::gone)
 				break;
 			if (passed(d)) {
