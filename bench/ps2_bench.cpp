@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "serial/frame_reader.h"
@@ -36,6 +37,22 @@ FILE *open_null_device()
 		exit(1);
 	}
 	return stream;
+}
+
+// Hands the frames to a handler, one per iteration and round again, while
+// the device stream it writes to goes to /dev/null.
+void play_frames(benchmark::State &state, std::span<const serial_frame> frames,
+		 void (*handle)(const serial_frame &), FILE *&device)
+{
+	device = open_null_device();
+	std::size_t at = 0;
+	for (auto _ : state) {
+		handle(frames[at]);
+		at = (at + 1) % frames.size();
+	}
+	(void)fclose(device);
+	device = nullptr;
+	state.SetItemsProcessed(state.iterations());
 }
 
 // A handful of keys of each kind the translation knows: plain, shifted, extended, and a
@@ -114,23 +131,14 @@ void keyboard_frame_per_frame(benchmark::State &state)
 {
 	load_bench_key_map();
 	use_keypipe = state.range(0) != 0;
-	key_out = open_null_device();
-	std::size_t at = 0;
-	for (auto _ : state) {
-		handle_keyboard_frame(typing[at]);
-		at = (at + 1) % typing.size();
-	}
-	(void)fclose(key_out);
-	key_out = nullptr;
+	play_frames(state, typing, handle_keyboard_frame, key_out);
 	use_keypipe = false;
-	state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(keyboard_frame_per_frame)->ArgName("keypipe")->Arg(0)->Arg(1);
 
 void joystick_frame_per_frame(benchmark::State &state)
 {
 	load_bench_key_map();
-	key_out = open_null_device();
 	// Press and release of one button, then two at once, then a frame with no change.
 	const std::array<serial_frame, 5> frames = {
 		make_frame(joystick_header, 0, 0x00, 0x01, 0),
@@ -139,14 +147,7 @@ void joystick_frame_per_frame(benchmark::State &state)
 		make_frame(joystick_header, 0, 0x00, 0x00, 0),
 		make_frame(joystick_header, 0, 0x00, 0x00, 0),
 	};
-	std::size_t at = 0;
-	for (auto _ : state) {
-		handle_joystick_frame(frames[at]);
-		at = (at + 1) % frames.size();
-	}
-	(void)fclose(key_out);
-	key_out = nullptr;
-	state.SetItemsProcessed(state.iterations());
+	play_frames(state, frames, handle_joystick_frame, key_out);
 }
 BENCHMARK(joystick_frame_per_frame);
 
@@ -193,17 +194,9 @@ void mouse_frame_per_frame(benchmark::State &state)
 	console_mode = state.range(0) == 0;
 	mouse_x = screen_rows / 2;
 	mouse_y = screen_columns / 2;
-	touch_out = open_null_device();
-	std::size_t at = 0;
-	for (auto _ : state) {
-		handle_mouse_frame(strokes[at]);
-		at = (at + 1) % strokes.size();
-	}
-	(void)fclose(touch_out);
-	touch_out = nullptr;
+	play_frames(state, strokes, handle_mouse_frame, touch_out);
 	console_mode = false;
 	unmap_memory_screen();
-	state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(mouse_frame_per_frame)->ArgName("cursor")->Arg(0)->Arg(1);
 
