@@ -11,46 +11,31 @@
 
 namespace {
 
-// The US layout, one row per character that can be typed: the character,
-// its key's make code and whether shift is held for it.
+// The US layout, one row per key that types: its make code, the character
+// it types alone and the one it types with shift held ('\0': the same, for
+// space, tab and Enter).
 struct char_row {
-	char c;
 	uint8_t code;
-	bool shifted;
+	char plain;
+	char shifted;
 };
 
 constexpr char_row char_rows[] = {
-	{'a', 0x1C, false}, {'b', 0x32, false}, {'c', 0x21, false}, {'d', 0x23, false},
-	{'e', 0x24, false}, {'f', 0x2B, false}, {'g', 0x34, false}, {'h', 0x33, false},
-	{'i', 0x43, false}, {'j', 0x3B, false}, {'k', 0x42, false}, {'l', 0x4B, false},
-	{'m', 0x3A, false}, {'n', 0x31, false}, {'o', 0x44, false}, {'p', 0x4D, false},
-	{'q', 0x15, false}, {'r', 0x2D, false}, {'s', 0x1B, false}, {'t', 0x2C, false},
-	{'u', 0x3C, false}, {'v', 0x2A, false}, {'w', 0x1D, false}, {'x', 0x22, false},
-	{'y', 0x35, false}, {'z', 0x1A, false},
-	{'A', 0x1C, true},  {'B', 0x32, true},  {'C', 0x21, true},  {'D', 0x23, true},
-	{'E', 0x24, true},  {'F', 0x2B, true},  {'G', 0x34, true},  {'H', 0x33, true},
-	{'I', 0x43, true},  {'J', 0x3B, true},  {'K', 0x42, true},  {'L', 0x4B, true},
-	{'M', 0x3A, true},  {'N', 0x31, true},  {'O', 0x44, true},  {'P', 0x4D, true},
-	{'Q', 0x15, true},  {'R', 0x2D, true},  {'S', 0x1B, true},  {'T', 0x2C, true},
-	{'U', 0x3C, true},  {'V', 0x2A, true},  {'W', 0x1D, true},  {'X', 0x22, true},
-	{'Y', 0x35, true},  {'Z', 0x1A, true},
-	{'1', 0x16, false}, {'2', 0x1E, false}, {'3', 0x26, false}, {'4', 0x25, false},
-	{'5', 0x2E, false}, {'6', 0x36, false}, {'7', 0x3D, false}, {'8', 0x3E, false},
-	{'9', 0x46, false}, {'0', 0x45, false},
-	{'!', 0x16, true},  {'@', 0x1E, true},  {'#', 0x26, true},  {'$', 0x25, true},
-	{'%', 0x2E, true},  {'^', 0x36, true},  {'&', 0x3D, true},  {'*', 0x3E, true},
-	{'(', 0x46, true},  {')', 0x45, true},
-	{'`', 0x0E, false}, {'~', 0x0E, true},  {'-', 0x4E, false}, {'_', 0x4E, true},
-	{'=', 0x55, false}, {'+', 0x55, true},  {'[', 0x54, false}, {'{', 0x54, true},
-	{']', 0x5B, false}, {'}', 0x5B, true},  {'\\', 0x5D, false}, {'|', 0x5D, true},
-	{';', 0x4C, false}, {':', 0x4C, true},  {'\'', 0x52, false}, {'"', 0x52, true},
-	{',', 0x41, false}, {'<', 0x41, true},  {'.', 0x49, false}, {'>', 0x49, true},
-	{'/', 0x4A, false}, {'?', 0x4A, true},
-	{' ', 0x29, false}, {'\t', 0x0D, false}, {'\n', 0x5A, false},
+	{0x1C, 'a', 'A'}, {0x32, 'b', 'B'}, {0x21, 'c', 'C'}, {0x23, 'd', 'D'},
+	{0x24, 'e', 'E'}, {0x2B, 'f', 'F'}, {0x34, 'g', 'G'}, {0x33, 'h', 'H'},
+	{0x43, 'i', 'I'}, {0x3B, 'j', 'J'}, {0x42, 'k', 'K'}, {0x4B, 'l', 'L'},
+	{0x3A, 'm', 'M'}, {0x31, 'n', 'N'}, {0x44, 'o', 'O'}, {0x4D, 'p', 'P'},
+	{0x15, 'q', 'Q'}, {0x2D, 'r', 'R'}, {0x1B, 's', 'S'}, {0x2C, 't', 'T'},
+	{0x3C, 'u', 'U'}, {0x2A, 'v', 'V'}, {0x1D, 'w', 'W'}, {0x22, 'x', 'X'},
+	{0x35, 'y', 'Y'}, {0x1A, 'z', 'Z'},
+	{0x16, '1', '!'}, {0x1E, '2', '@'}, {0x26, '3', '#'}, {0x25, '4', '$'},
+	{0x2E, '5', '%'}, {0x36, '6', '^'}, {0x3D, '7', '&'}, {0x3E, '8', '*'},
+	{0x46, '9', '('}, {0x45, '0', ')'},
+	{0x0E, '`', '~'}, {0x4E, '-', '_'}, {0x55, '=', '+'}, {0x54, '[', '{'},
+	{0x5B, ']', '}'}, {0x5D, '\\', '|'}, {0x4C, ';', ':'}, {0x52, '\'', '"'},
+	{0x41, ',', '<'}, {0x49, '.', '>'}, {0x4A, '/', '?'},
+	{0x29, ' ', '\0'}, {0x0D, '\t', '\0'}, {0x5A, '\n', '\0'},
 };
-
-// Every printable ASCII character, plus tab and newline.
-static_assert(std::size(char_rows) == 95 + 2);
 
 constexpr std::size_t ascii_count = 128;
 
@@ -58,21 +43,24 @@ constexpr std::array<char_stroke, ascii_count> make_stroke_table()
 {
 	std::array<char_stroke, ascii_count> table{};
 	for (const char_row &row : char_rows) {
-		auto index = static_cast<unsigned char>(row.c);
-		table[index] = char_stroke{set2_key{row.code, false, false}, row.shifted, true};
+		set2_key key{row.code, false, false};
+		table[static_cast<unsigned char>(row.plain)] = char_stroke{key, false, true};
+		if (row.shifted != '\0')
+			table[static_cast<unsigned char>(row.shifted)] = char_stroke{key, true, true};
 	}
 	return table;
 }
 
 constexpr std::array<char_stroke, ascii_count> stroke_table = make_stroke_table();
 
-// Each character appears once: no row was overwritten by a later one.
+// Every printable ASCII character, plus tab and newline, each once: no
+// character was overwritten by a later row.
 constexpr bool each_character_once()
 {
 	std::size_t typeable = 0;
 	for (const char_stroke &stroke : stroke_table)
 		typeable += stroke.typeable ? 1 : 0;
-	return typeable == std::size(char_rows);
+	return typeable == 95 + 2;
 }
 static_assert(each_character_once());
 
