@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,30 @@ void collect_holders(pid_t pid, const file_id &id, std::vector<file_holder> &fou
 		found.push_back(file_holder{pid, fd, access});
 	}
 	(void)closedir(dir);
+}
+
+// Whether a path that /proc shows names the file: the path itself, or a
+// longer one ending in it (a file of another mount namespace may be shown
+// from a mount point of this one). Paths given are absolute, so the match
+// starts at a name.
+bool names_path(const char *shown, const char *path)
+{
+	std::size_t shown_length = strlen(shown), length = strlen(path);
+	return shown_length >= length && strcmp(shown + shown_length - length, path) == 0;
+}
+
+// One counter of /proc/PID/io, named with its colon; -1 when unreadable.
+long long io_count(pid_t pid, const char *name)
+{
+	char path[64];
+	snprintf(path, sizeof path, "/proc/%d/io", static_cast<int>(pid));
+	char text[512];
+	if (!read_small_file(path, text, sizeof text))
+		return -1;
+	const char *count = strstr(text, name);
+	if (!count)
+		return -1;
+	return strtoll(count + strlen(name), nullptr, 10);
 }
 
 // The calls that mean "waiting for input" on the platforms we build for;
@@ -190,15 +215,22 @@ bool waits_for_input(const call_snapshot &call)
 
 long long bytes_read_by(pid_t pid)
 {
-	char path[64];
-	snprintf(path, sizeof path, "/proc/%d/io", static_cast<int>(pid));
-	char text[512];
-	if (!read_small_file(path, text, sizeof text))
-		return -1;
-	const char *rchar = strstr(text, "rchar:");
-	if (!rchar)
-		return -1;
-	return strtoll(rchar + 6, nullptr, 10);
+	return io_count(pid, "rchar:");
+}
+
+long long read_calls_by(pid_t pid)
+{
+	return io_count(pid, "syscr:");
+}
+
+pid_t blocked_reader_of(const file_id &id)
+{
+	for (const file_holder &holder : holders_of(id)) {
+		call_snapshot call = current_call(holder.pid);
+		if (reads_directly(call) && call.first_argument == holder.fd)
+			return holder.pid;
+	}
+	return 0;
 }
 
 std::string command_of(pid_t pid)
@@ -210,4 +242,62 @@ std::string command_of(pid_t pid)
 		return "?";
 	text[strcspn(text, "\n")] = '\0';
 	return text;
+}
+
+std::string executable_of(pid_t pid)
+{
+	char path[64];
+	snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+	char target[PATH_MAX];
+	ssize_t length = readlink(path, target, sizeof target - 1);
+	if (length < 0)
+		return {};
+	return std::string(target, static_cast<std::size_t>(length));
+}
+
+int descriptors_named(pid_t pid, const char *path)
+{
+	char dir_path[64];
+	snprintf(dir_path, sizeof dir_path, "/proc/%d/fd", static_cast<int>(pid));
+	DIR *dir = opendir(dir_path);
+	if (!dir)
+		return -1;
+	int count = 0;
+	while (dirent *entry = readdir(dir)) {
+		if (!is_number(entry->d_name))
+			continue;
+		char link_path[sizeof dir_path + sizeof entry->d_name + 1];
+		snprintf(link_path, sizeof link_path, "%s/%s", dir_path, entry->d_name);
+		char target[PATH_MAX];
+		ssize_t length = readlink(link_path, target, sizeof target - 1);
+		if (length < 0)
+			continue;
+		target[length] = '\0';
+		count += names_path(target, path);
+	}
+	(void)closedir(dir);
+	return count;
+}
+
+long long mapped_bytes_of(pid_t pid, const char *path)
+{
+	char maps_path[64];
+	snprintf(maps_path, sizeof maps_path, "/proc/%d/maps", static_cast<int>(pid));
+	FILE *maps = fopen(maps_path, "re");
+	if (!maps)
+		return -1;
+	long long total = 0;
+	char line[PATH_MAX + 128];
+	while (fgets(line, sizeof line, maps)) {
+		// "start-end perms offset dev inode   path"
+		unsigned long start = 0, end = 0;
+		char *name = strchr(line, '/');
+		if (!name || sscanf(line, "%lx-%lx", &start, &end) != 2)
+			continue;
+		name[strcspn(name, "\n")] = '\0';
+		if (names_path(name, path))
+			total += static_cast<long long>(end - start);
+	}
+	(void)fclose(maps);
+	return total;
 }

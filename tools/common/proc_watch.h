@@ -8,7 +8,8 @@
 // finished with everything it read before, and /proc tells which call a
 // blocked process is in (/proc/PID/syscall), which files its descriptors
 // refer to (/proc/PID/fd, /proc/PID/fdinfo) and how many bytes it has read
-// in all (/proc/PID/io). Reading these for another user's process needs root.
+// in all (/proc/PID/io). Reading these for another user's process needs root;
+// one's own processes, also in a user namespace of one's own, can be read.
 #pragma once
 
 #include <sys/types.h>
@@ -67,5 +68,26 @@ struct call_snapshot {
 // read() and its relatives since it started; -1 when it cannot be read.
 [[nodiscard]] long long bytes_read_by(pid_t pid);
 
+// The "syscr" count of /proc/PID/io: read() calls and relatives made so
+// far; -1 when it cannot be read.
+[[nodiscard]] long long read_calls_by(pid_t pid);
+
+// A process other than this one that sits in read() on one of its own
+// descriptors of the file; 0 when there is none.
+[[nodiscard]] pid_t blocked_reader_of(const file_id &id);
+
 // The command name of a process (/proc/PID/comm), for messages.
 [[nodiscard]] std::string command_of(pid_t pid);
+
+// The program a process runs (/proc/PID/exe); empty when it is gone.
+[[nodiscard]] std::string executable_of(pid_t pid);
+
+// How many descriptors of the process name the path (/proc/PID/fd links,
+// which give the path the process opened; the link may be longer where the
+// process lives in another mount namespace, and still ends in the path).
+[[nodiscard]] int descriptors_named(pid_t pid, const char *path);
+
+// Bytes of the process's memory mappings of the path (/proc/PID/maps, the
+// path matched as above), in
+// whole pages as the kernel lists them; -1 when the list cannot be read.
+[[nodiscard]] long long mapped_bytes_of(pid_t pid, const char *path);
