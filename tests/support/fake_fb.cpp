@@ -23,9 +23,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+#include "core/settings.h"
 
-constexpr const char *framebuffer_path = "/dev/fb0";
+namespace {
 
 unsigned long env_number(const char *name, unsigned long fallback)
 {
@@ -45,7 +45,7 @@ bool is_fake_framebuffer(int fd)
 	if (length < 0)
 		return false;
 	target[length] = '\0';
-	return strcmp(target, framebuffer_path) == 0;
+	return strcmp(target, framebuffer_device) == 0;
 }
 
 bool should_fail(const char *which)

@@ -1,32 +1,37 @@
 // End-to-end harness; see harness.h.
 #include "harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <termios.h>
-#include <time.h>
 #include <unistd.h>
 #include <utility>
+
+#include "core/settings.h"
+#include "daemon/shutdown.h"
+#include "private_world.h"
+#include "proc_watch.h"
+#include "serial/frame_reader.h"
+#include "wait_until.h"
 
 namespace e2e {
 
 namespace {
 
+// Waits that scan /proc or files poll at this pace; waits on one counter
+// poll at wait_until's own.
 constexpr int poll_step_ms = 5;
 
 void write_file(const std::string &path, const std::string &content)
@@ -44,15 +49,41 @@ void write_file(const std::string &path, const std::string &content)
 
 long long now_ms()
 {
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+	return monotonic_ms();
 }
 
 void pause_ms(int ms)
 {
-	timespec step{ms / 1000, (ms % 1000) * 1000000L};
-	nanosleep(&step, nullptr);
+	sleep_ms(ms);
+}
+
+std::string signal_text(int signal_number)
+{
+	std::string text = signal_message;
+	return text.replace(text.find("%d"), 2, std::to_string(signal_number));
+}
+
+std::vector<uint8_t> frame_bytes(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
+{
+	const serial_frame frame = make_frame(header, b1, b2, b3, b4);
+	return std::vector<uint8_t>(frame.begin(), frame.end());
+}
+
+std::vector<uint8_t> key_frame(std::vector<uint8_t> codes)
+{
+	const auto count = static_cast<uint8_t>(codes.size());
+	codes.resize(3, 0);
+	return frame_bytes(keyboard_header, count, codes[0], codes[1], codes[2]);
+}
+
+std::vector<uint8_t> mouse_frame(uint8_t status, uint8_t dx, uint8_t dy)
+{
+	return frame_bytes(mouse_header, 0, status, dx, dy);
+}
+
+std::vector<uint8_t> joystick_frame(uint8_t high, uint8_t low)
+{
+	return frame_bytes(joystick_header, 0, high, low, 0);
 }
 
 std::string read_text(const std::string &path)
@@ -79,127 +110,24 @@ void make_dirs(const std::string &path)
 	}
 }
 
-int remove_entry(const char *path, const struct stat *, int, FTW *)
+// The file after the "<" of a layout command: the layout it loads.
+std::string layout_file(const char *command)
 {
-	return remove(path);
+	const std::string text = command;
+	return text.substr(text.find('<') + 2);
 }
 
-// Mounts the test's world over the fixed paths. Runs in the child after
-// unshare(CLONE_NEWNS); returns a failure text or null.
-const char *enter_world(const std::string &root)
+exit_result result_of(int status)
 {
-	if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-		return "making / private";
-	std::string pts = root + "/pts";
-	if (mount("/dev/pts", pts.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-		return "binding /dev/pts";
-	for (const char *top : {"dev", "etc", "opt"}) {
-		std::string target = std::string("/") + top;
-		std::string options = "lowerdir=" + target + ",upperdir=" + root + "/" + top +
-				      ",workdir=" + root + "/" + top + ".work";
-		if (mount("overlay", target.c_str(), "overlay", 0, options.c_str()) != 0)
-			return "mounting an overlay";
-	}
-	if (mount(pts.c_str(), "/dev/pts", nullptr, MS_BIND | MS_REC, nullptr) != 0)
-		return "binding the pseudo-terminals back";
-	return nullptr;
-}
-
-const char *probe_namespaces()
-{
-	if (geteuid() != 0)
-		return "end-to-end tests need root (private mount namespaces and overlays)";
-	if (access("/opt", F_OK) != 0)
-		return "end-to-end tests need an /opt directory to overlay";
-	char root_template[] = "/tmp/ps2link-probe-XXXXXX";
-	if (!mkdtemp(root_template))
-		return "cannot create a temporary directory";
-	std::string root = root_template;
-	for (const char *dir : {"pts", "dev", "dev.work", "etc", "etc.work", "opt", "opt.work"})
-		mkdir((root + "/" + dir).c_str(), 0755);
-	pid_t child = fork();
-	if (child == 0) {
-		if (unshare(CLONE_NEWNS) != 0 || enter_world(root) != nullptr)
-			_exit(1);
-		_exit(0);
-	}
-	int status = 0;
-	waitpid(child, &status, 0);
-	nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-		return "this machine refuses private mount namespaces or overlay mounts";
-	return nullptr;
-}
-
-dev_t rdev_of(const std::string &path)
-{
-	struct stat info{};
-	return stat(path.c_str(), &info) == 0 ? info.st_rdev : 0;
-}
-
-// Whether process pid is blocked in read() on a descriptor that is the
-// device rdev. Returns false for a process that is running or gone.
-bool reading_device(const std::string &pid, dev_t rdev)
-{
-	std::string fd_dir = "/proc/" + pid + "/fd";
-	DIR *dir = opendir(fd_dir.c_str());
-	if (!dir)
-		return false;
-	std::vector<long> fds;
-	while (dirent *entry = readdir(dir)) {
-		if (entry->d_name[0] == '.')
-			continue;
-		struct stat info{};
-		std::string link = fd_dir + "/" + entry->d_name;
-		if (stat(link.c_str(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == rdev)
-			fds.push_back(strtol(entry->d_name, nullptr, 10));
-	}
-	closedir(dir);
-	if (fds.empty())
-		return false;
-	std::string call = read_text("/proc/" + pid + "/syscall");
-	long number = -1;
-	unsigned long first = 0;
-	if (sscanf(call.c_str(), "%ld %lx", &number, &first) != 2 || number != SYS_read)
-		return false;
-	for (long fd : fds)
-		if (static_cast<unsigned long>(fd) == first)
-			return true;
-	return false;
-}
-
-// Kills every other process that has the device rdev open.
-void kill_line_holders(dev_t rdev)
-{
-	DIR *proc = opendir("/proc");
-	std::string self = std::to_string(getpid());
-	while (dirent *entry = proc ? readdir(proc) : nullptr) {
-		if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || self == entry->d_name)
-			continue;
-		std::string fd_dir = std::string("/proc/") + entry->d_name + "/fd";
-		DIR *fds = opendir(fd_dir.c_str());
-		bool holds = false;
-		while (dirent *fd = fds && !holds ? readdir(fds) : nullptr) {
-			struct stat info{};
-			std::string link = fd_dir + "/" + fd->d_name;
-			holds = fd->d_name[0] != '.' && stat(link.c_str(), &info) == 0 &&
-				S_ISCHR(info.st_mode) && info.st_rdev == rdev;
-		}
-		if (fds)
-			closedir(fds);
-		if (holds)
-			kill(static_cast<pid_t>(strtol(entry->d_name, nullptr, 10)), SIGKILL);
-	}
-	if (proc)
-		closedir(proc);
+	return WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
+				 : exit_result{false, WTERMSIG(status)};
 }
 
 } // namespace
 
 const char *namespaces_unavailable()
 {
-	static const char *why = probe_namespaces();
-	return why;
+	return world_unavailable();
 }
 
 std::string bytes_text(const std::vector<uint8_t> &bytes)
@@ -217,8 +145,11 @@ daemon_run::daemon_run(daemon_config cfg) : config(std::move(cfg))
 		return;
 	}
 	root = root_template;
-	for (const char *dir : {"pts", "dev", "dev.work", "etc", "etc.work", "opt", "opt.work", "bin"})
-		mkdir((root + "/" + dir).c_str(), 0755);
+	if (!prepare_world(root) || mkdir((root + "/bin").c_str(), 0755) != 0) {
+		ADD_FAILURE() << "cannot prepare the daemon's world in " << root << ": "
+			      << strerror(errno);
+		return;
+	}
 
 	pty_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
 	if (pty_master < 0 || grantpt(pty_master) != 0 || unlockpt(pty_master) != 0) {
@@ -235,27 +166,29 @@ daemon_run::~daemon_run()
 	for (int fd : {pty_master, kbd_reader, keypipe_reader, ts_reader})
 		if (fd >= 0)
 			close(fd);
-	if (!root.empty() && !getenv("PS2LINK_KEEP_E2E"))
-		nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+	if (!getenv("PS2LINK_KEEP_E2E"))
+		remove_world(root);
 }
 
 std::string daemon_run::dev(const std::string &name) const { return root + "/dev/" + name; }
 std::string daemon_run::etc(const std::string &name) const { return root + "/etc/" + name; }
 std::string daemon_run::opt(const std::string &name) const { return root + "/opt/" + name; }
+std::string daemon_run::outside(const std::string &path) const { return root + path; }
 
 void daemon_run::prepare()
 {
 	if (config.key_map) {
-		make_dirs(opt("Brindle/etc"));
-		write_file(opt("Brindle/etc/ser_code_vantor.ini"), *config.key_map);
+		const std::string path = outside(default_key_map);
+		make_dirs(path.substr(0, path.rfind('/')));
+		write_file(path, *config.key_map);
 	}
 	if (config.console_key_map)
-		write_file(etc("ser_code_vantor_console.ini"), *config.console_key_map);
+		write_file(outside(console_key_map), *config.console_key_map);
 	if (config.pointercal)
-		write_file(etc("pointercal"), *config.pointercal);
+		write_file(outside(calibration_file), *config.pointercal);
 	if (config.layouts) {
-		write_file(etc("ps2.kmap"), "ps2\n");
-		write_file(etc("zeta.kmap"), "zeta\n");
+		write_file(outside(layout_file(load_console_layout)), "ps2\n");
+		write_file(outside(layout_file(restore_builtin_layout)), "zeta\n");
 	}
 	// The stand-in for the platform's layout loader: one line per run, with
 	// the layout that arrived on its standard input.
@@ -271,22 +204,13 @@ void daemon_run::prepare()
 	}
 	chmod(loadkmap.c_str(), 0755);
 
-	struct device {
-		const char *name;
-		device_kind kind;
-		int *reader;
-	} const devices[] = {
-		{"kbd", config.kbd, &kbd_reader},
-		{"keypipe", config.keypipe, &keypipe_reader},
-		{"ts", config.ts, &ts_reader},
-	};
-	for (const device &d : devices) {
+	for (const output_device &d : output_devices()) {
 		if (d.kind == device_kind::file) {
-			write_file(dev(d.name), "");
+			write_file(outside(d.path), "");
 		} else if (d.kind == device_kind::fifo) {
-			mkfifo(dev(d.name).c_str(), 0644);
+			mkfifo(outside(d.path).c_str(), 0644);
 			if (config.fifo_readers)
-				*d.reader = open(dev(d.name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+				*d.reader = open(outside(d.path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 		}
 	}
 	if (config.screen) {
@@ -297,8 +221,24 @@ void daemon_run::prepare()
 			bytes[i] = static_cast<char>(s.background & 0xFF);
 			bytes[i + 1] = static_cast<char>(s.background >> 8);
 		}
-		write_file(dev("fb0"), bytes);
+		write_file(outside(framebuffer_device), bytes);
 	}
+}
+
+std::vector<daemon_run::output_device> daemon_run::output_devices()
+{
+	return {{keyboard_device, config.kbd, &kbd_reader, &kbd_seen_},
+		{keypipe_device, config.keypipe, &keypipe_reader, &keypipe_seen_},
+		{touch_device, config.ts, &ts_reader, &ts_seen_}};
+}
+
+daemon_run::output_device daemon_run::output_device_named(const std::string &name)
+{
+	for (const output_device &d : output_devices())
+		if (d.path == "/dev/" + name)
+			return d;
+	ADD_FAILURE() << "no output device /dev/" << name;
+	return {"", device_kind::absent, nullptr, nullptr};
 }
 
 bool daemon_run::start()
@@ -347,25 +287,19 @@ bool daemon_run::start()
 		// The daemon starts as from a shell: a SIGPIPE that the test runner
 		// ignores must not be inherited and hide a death by it.
 		signal(SIGPIPE, SIG_DFL);
-		// A test that is killed (a timeout) takes its daemon along.
-		prctl(PR_SET_PDEATHSIG, SIGKILL);
-		if (unshare(CLONE_NEWNS) != 0) {
-			dprintf(2, "harness: unshare: %s\n", strerror(errno));
-			_exit(120);
-		}
 		if (const char *failed = enter_world(root)) {
 			dprintf(2, "harness: %s: %s\n", failed, strerror(errno));
 			_exit(121);
 		}
+		// A test that is killed (a timeout) takes its daemon along.
+		prctl(PR_SET_PDEATHSIG, SIGKILL);
 		// A FIFO seen through the overlay is a pipe of its own, apart from
 		// the one behind the upper layer's file that the test reads: bind the
 		// upper file itself over the device path.
-		const std::pair<std::string, device_kind> fifos[] = {
-			{"kbd", config.kbd}, {"keypipe", config.keypipe}, {"ts", config.ts}};
-		for (const auto &[name, kind] : fifos) {
-			if (kind == device_kind::fifo &&
-			    mount(dev(name).c_str(), ("/dev/" + name).c_str(), nullptr, MS_BIND, nullptr) != 0) {
-				dprintf(2, "harness: binding the FIFO /dev/%s: %s\n", name.c_str(), strerror(errno));
+		for (const output_device &d : output_devices()) {
+			if (d.kind == device_kind::fifo &&
+			    mount(outside(d.path).c_str(), d.path.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+				dprintf(2, "harness: binding the FIFO %s: %s\n", d.path.c_str(), strerror(errno));
 				_exit(123);
 			}
 		}
@@ -386,36 +320,29 @@ bool daemon_run::start()
 
 int daemon_run::wait_reading(int timeout_ms)
 {
-	dev_t rdev = rdev_of(pty_slave);
-	long long deadline = now_ms() + timeout_ms;
-	std::string self = std::to_string(getpid());
-	do {
-		DIR *proc = opendir("/proc");
-		while (dirent *entry = proc ? readdir(proc) : nullptr) {
-			if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || self == entry->d_name)
-				continue;
-			if (reading_device(entry->d_name, rdev)) {
-				daemon_pid = static_cast<int>(strtol(entry->d_name, nullptr, 10));
-				closedir(proc);
-				return daemon_pid;
-			}
-		}
-		if (proc)
-			closedir(proc);
+	file_id line{};
+	if (!file_id_of(pty_slave.c_str(), line))
+		return -1;
+	pid_t reader = 0;
+	(void)wait_until(timeout_ms, [&] {
+		reader = blocked_reader_of(line);
 		// A daemon that has ended will never read: stop waiting for it.
-		if (!exited_ && pid > 0) {
-			int status = 0;
-			if (waitpid(pid, &status, WNOHANG) == pid) {
-				exited_ = true;
-				result_ = WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
-							    : exit_result{false, WTERMSIG(status)};
-				if (!config_detaches())
-					return -1;
-			}
-		}
-		pause_ms(poll_step_ms);
-	} while (now_ms() < deadline);
-	return -1;
+		return reader > 0 || (started_process_ended() && !config_detaches());
+	}, poll_step_ms);
+	if (reader <= 0)
+		return -1;
+	daemon_pid = reader;
+	return daemon_pid;
+}
+
+bool daemon_run::started_process_ended()
+{
+	int status = 0;
+	if (!exited_ && pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+		exited_ = true;
+		result_ = result_of(status);
+	}
+	return exited_;
 }
 
 void daemon_run::send(const std::vector<uint8_t> &bytes)
@@ -440,62 +367,48 @@ void daemon_run::send(const std::vector<uint8_t> &bytes)
 
 void daemon_run::send_frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4)
 {
-	uint8_t sum = static_cast<uint8_t>(b1 + b2 + b3 + b4);
-	send({header, b1, b2, b3, b4, sum});
+	send(frame_bytes(header, b1, b2, b3, b4));
 }
 
 void daemon_run::send_key_frame(std::vector<uint8_t> codes)
 {
-	uint8_t count = static_cast<uint8_t>(codes.size());
-	codes.resize(3, 0);
-	send_frame('K', count, codes[0], codes[1], codes[2]);
+	send(key_frame(std::move(codes)));
 }
 
 void daemon_run::send_mouse_frame(uint8_t status, uint8_t dx, uint8_t dy)
 {
-	send_frame('M', 0, status, dx, dy);
+	send(mouse_frame(status, dx, dy));
 }
 
 void daemon_run::send_joystick_frame(uint8_t high, uint8_t low)
 {
-	send_frame('J', 0, high, low, 0);
+	send(joystick_frame(high, low));
 }
 
 long long daemon_run::bytes_read() const
 {
-	std::string io = read_text("/proc/" + std::to_string(daemon_pid) + "/io");
-	std::size_t at = io.find("rchar: ");
-	return at == std::string::npos ? -1 : strtoll(io.c_str() + at + 7, nullptr, 10);
+	return bytes_read_by(daemon_pid);
 }
 
 bool daemon_run::wait_drained(int timeout_ms)
 {
-	long long deadline = now_ms() + timeout_ms;
 	if (read_mark_ < 0) {
 		// Started without waiting: all that can be told is an empty input
 		// queue with the daemon back in read().
-		do {
+		return wait_until(timeout_ms, [&] {
 			int slave = open(pty_slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 			int queued = -1;
 			if (slave >= 0) {
 				ioctl(slave, FIONREAD, &queued);
 				close(slave);
 			}
-			if (queued == 0 && wait_reading(poll_step_ms * 4) > 0)
-				return true;
-			pause_ms(poll_step_ms);
-		} while (now_ms() < deadline);
-		return false;
+			return queued == 0 && wait_reading(poll_step_ms * 4) > 0;
+		}, poll_step_ms);
 	}
 	// A byte written on the adapter's side reaches the daemon's side a
 	// moment later, so an empty input queue proves nothing. Once running,
 	// the daemon reads nothing but the line: its byte count tells.
-	while (bytes_read() < read_mark_ + sent_since_ready_) {
-		if (now_ms() >= deadline)
-			return false;
-		pause_ms(1);
-	}
-	return wait_reading(static_cast<int>(std::max(0LL, deadline - now_ms()))) > 0;
+	return wait_taken(read_mark_ + sent_since_ready_, timeout_ms);
 }
 
 bool daemon_run::send_and_wait(const std::vector<uint8_t> &bytes, int timeout_ms)
@@ -504,13 +417,15 @@ bool daemon_run::send_and_wait(const std::vector<uint8_t> &bytes, int timeout_ms
 	if (before < 0)
 		return false;
 	send(bytes);
-	long long deadline = now_ms() + timeout_ms;
-	while (bytes_read() < before + static_cast<long long>(bytes.size())) {
-		if (now_ms() >= deadline)
-			return false;
-		pause_ms(1);
-	}
-	return wait_reading(static_cast<int>(std::max(0LL, deadline - now_ms()))) > 0;
+	return wait_taken(before + static_cast<long long>(bytes.size()), timeout_ms);
+}
+
+bool daemon_run::wait_taken(long long total, int timeout_ms)
+{
+	const long long deadline = monotonic_ms() + timeout_ms;
+	if (!wait_until(timeout_ms, [&] { return bytes_read() >= total; }))
+		return false;
+	return wait_reading(static_cast<int>(std::max(0LL, deadline - monotonic_ms()))) > 0;
 }
 
 std::vector<uint8_t> daemon_run::read_adapter(std::size_t count, int timeout_ms)
@@ -552,19 +467,17 @@ std::vector<uint8_t> daemon_run::read_adapter_pending()
 
 std::string daemon_run::fifo_buffer(const std::string &name)
 {
-	int reader = name == "kbd" ? kbd_reader : name == "keypipe" ? keypipe_reader : ts_reader;
-	std::string &seen = name == "kbd" ? kbd_seen_ : name == "keypipe" ? keypipe_seen_ : ts_seen_;
+	const output_device d = output_device_named(name);
 	char buffer[4096];
 	ssize_t got;
-	while (reader >= 0 && (got = read(reader, buffer, sizeof buffer)) > 0)
-		seen.append(buffer, static_cast<std::size_t>(got));
-	return seen;
+	while (d.reader && *d.reader >= 0 && (got = read(*d.reader, buffer, sizeof buffer)) > 0)
+		d.seen->append(buffer, static_cast<std::size_t>(got));
+	return d.seen ? *d.seen : std::string();
 }
 
 std::string daemon_run::device_text(const std::string &name)
 {
-	device_kind kind = name == "kbd" ? config.kbd : name == "keypipe" ? config.keypipe : config.ts;
-	if (kind == device_kind::fifo)
+	if (output_device_named(name).kind == device_kind::fifo)
 		return fifo_buffer(name);
 	return read_text(dev(name));
 }
@@ -572,12 +485,11 @@ std::string daemon_run::device_text(const std::string &name)
 std::string daemon_run::wait_device_text(const std::string &name, std::size_t length,
 					 int timeout_ms)
 {
-	long long deadline = now_ms() + timeout_ms;
-	std::string text = device_text(name);
-	while (text.size() < length && now_ms() < deadline) {
-		pause_ms(poll_step_ms);
+	std::string text;
+	(void)wait_until(timeout_ms, [&] {
 		text = device_text(name);
-	}
+		return text.size() >= length;
+	}, poll_step_ms);
 	return text;
 }
 
@@ -593,34 +505,35 @@ exit_result daemon_run::stop(int signal_number, int timeout_ms)
 
 exit_result daemon_run::wait_exit(int timeout_ms)
 {
-	long long deadline = now_ms() + timeout_ms;
 	if (exited_ && daemon_pid == pid)
 		return result_;
-	for (;;) {
-		int status = 0;
-		pid_t done = waitpid(-1, &status, WNOHANG);
-		if (done > 0) {
-			exit_result result = WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
-							       : exit_result{false, WTERMSIG(status)};
+	exit_result result;
+	const bool ended = wait_until(timeout_ms, [&] {
+		for (;;) {
+			int status = 0;
+			pid_t done = waitpid(-1, &status, WNOHANG);
+			if (done == 0)
+				return false;
+			if (done < 0) { // nothing left to wait for
+				result = exited_ ? result_ : exit_result{};
+				return true;
+			}
 			if (done == pid) {
 				exited_ = true;
-				result_ = result;
+				result_ = result_of(status);
 			}
 			// With -b the daemon is the detached process; the one started
 			// left through daemon() with status 0. Orphans of the daemon
 			// (a layout command) may come by here too and are ignored.
-			if (done == daemon_pid || (done == pid && !config_detaches()))
-				return result;
-			continue;
+			if (done == daemon_pid || (done == pid && !config_detaches())) {
+				result = result_of(status);
+				return true;
+			}
 		}
-		if (done < 0) // nothing left to wait for
-			return exited_ ? result_ : exit_result{};
-		if (now_ms() >= deadline) {
-			kill_now();
-			return exit_result{};
-		}
-		pause_ms(poll_step_ms);
-	}
+	}, poll_step_ms);
+	if (!ended)
+		kill_now();
+	return result;
 }
 
 bool daemon_run::config_detaches() const
@@ -640,7 +553,10 @@ void daemon_run::kill_now()
 	if (daemon_pid > 0 && daemon_pid != pid)
 		kill(daemon_pid, SIGKILL);
 	// A daemon that detached before the test saw it still holds the line.
-	kill_line_holders(rdev_of(pty_slave));
+	file_id line{};
+	if (file_id_of(pty_slave.c_str(), line))
+		for (const file_holder &holder : holders_of(line))
+			kill(holder.pid, SIGKILL);
 	if (!exited_)
 		waitpid(pid, nullptr, 0);
 	if (daemon_pid > 0 && daemon_pid != pid)
@@ -655,7 +571,7 @@ uint16_t daemon_run::pixel(int column, int row) const
 	const fake_screen &s = *config.screen;
 	off_t offset = static_cast<off_t>((s.smem_start & 0xFFF) + 2 * column + row * s.line_length);
 	uint8_t bytes[2] = {0, 0};
-	int fd = open(dev("fb0").c_str(), O_RDONLY | O_CLOEXEC);
+	int fd = open(outside(framebuffer_device).c_str(), O_RDONLY | O_CLOEXEC);
 	if (fd >= 0) {
 		(void)!pread(fd, bytes, 2, offset);
 		close(fd);
@@ -668,7 +584,7 @@ void daemon_run::set_pixel(int column, int row, uint16_t value)
 	const fake_screen &s = *config.screen;
 	off_t offset = static_cast<off_t>((s.smem_start & 0xFFF) + 2 * column + row * s.line_length);
 	uint8_t bytes[2] = {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>(value >> 8)};
-	int fd = open(dev("fb0").c_str(), O_WRONLY | O_CLOEXEC);
+	int fd = open(outside(framebuffer_device).c_str(), O_WRONLY | O_CLOEXEC);
 	if (fd >= 0) {
 		(void)!pwrite(fd, bytes, 2, offset);
 		close(fd);
@@ -677,46 +593,29 @@ void daemon_run::set_pixel(int column, int row, uint16_t value)
 
 std::vector<uint8_t> daemon_run::framebuffer_bytes() const
 {
-	std::string bytes = read_text(dev("fb0"));
+	std::string bytes = read_text(outside(framebuffer_device));
 	return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 bool daemon_run::in_syscall(std::initializer_list<long> numbers) const
 {
-	std::string process = "/proc/" + std::to_string(daemon_pid > 0 ? daemon_pid : pid);
-	char exe[PATH_MAX] = {};
+	const pid_t process = daemon_pid > 0 ? daemon_pid : pid;
 	char binary[PATH_MAX] = {};
-	if (readlink((process + "/exe").c_str(), exe, sizeof exe - 1) < 0 ||
-	    !realpath(PS2LINKD_PATH, binary) || strcmp(exe, binary) != 0)
+	if (!realpath(PS2LINKD_PATH, binary) || executable_of(process) != binary)
 		return false;
-	// "running" while on a processor; the call's number while asleep in it.
-	long number = -1;
-	if (sscanf(read_text(process + "/syscall").c_str(), "%ld", &number) != 1)
-		return false;
-	for (long wanted : numbers)
-		if (number == wanted)
-			return true;
-	return false;
+	const call_snapshot call = current_call(process);
+	return call.state == call_state::blocked &&
+	       std::find(numbers.begin(), numbers.end(), call.number) != numbers.end();
 }
 
 bool daemon_run::wait_in_syscall(std::initializer_list<long> numbers, int timeout_ms)
 {
-	long long deadline = now_ms() + timeout_ms;
-	do {
-		if (in_syscall(numbers))
-			return true;
-		if (!exited_ && pid > 0 && !config_detaches()) {
-			int status = 0;
-			if (waitpid(pid, &status, WNOHANG) == pid) {
-				exited_ = true;
-				result_ = WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
-							    : exit_result{false, WTERMSIG(status)};
-				return false;
-			}
-		}
-		pause_ms(poll_step_ms);
-	} while (now_ms() < deadline);
-	return false;
+	bool found = false;
+	(void)wait_until(timeout_ms, [&] {
+		found = in_syscall(numbers);
+		return found || (started_process_ended() && !config_detaches());
+	}, poll_step_ms);
+	return found;
 }
 
 bool daemon_run::send_until_blocked_writing(const std::vector<uint8_t> &frames, int timeout_ms)
@@ -730,15 +629,14 @@ bool daemon_run::send_until_blocked_writing(const std::vector<uint8_t> &frames, 
 	int flags = fcntl(pty_master, F_GETFL);
 	fcntl(pty_master, F_SETFL, flags | O_NONBLOCK);
 	std::size_t at = 0;
-	bool blocked = false;
-	long long deadline = now_ms() + timeout_ms;
-	while (!batch.empty() && !(blocked = in_syscall({SYS_write})) && now_ms() < deadline) {
+	const bool blocked = !batch.empty() && wait_until(timeout_ms, [&] {
+		if (in_syscall({SYS_write}))
+			return true;
 		ssize_t wrote = write(pty_master, batch.data() + at, batch.size() - at);
 		if (wrote > 0)
 			at = (at + static_cast<std::size_t>(wrote)) % batch.size();
-		else
-			pause_ms(1);
-	}
+		return false;
+	});
 	fcntl(pty_master, F_SETFL, flags);
 	return blocked;
 }

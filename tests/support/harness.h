@@ -1,8 +1,8 @@
 // End-to-end harness: the real ps2linkd in a private mount namespace.
 //
 // The daemon's device and file paths are fixed, so each test gives it a
-// world of its own: overlays over /dev, /etc and /opt whose upper layers are
-// a per-test directory, a pseudo-terminal standing in for the adapter's
+// world of its own (private_world.h, as root or as a normal user): overlays
+// over /dev, /etc and /opt whose upper layers are a per-test directory, a pseudo-terminal standing in for the adapter's
 // serial line, plain files or FIFOs for the keyboard, touch and framebuffer
 // devices, and a recording "loadkmap" on PATH. The test process stays
 // outside the namespace and sees the same files through the upper layers.
@@ -59,7 +59,8 @@ struct exit_result {
 };
 
 // Skips the current test (with a message) when this machine cannot give the
-// daemon a namespace of its own: not root, or mounts refused.
+// daemon a world of its own (private_world.h): the kernel refused a step, as
+// root or as a normal user, and the message says which and why.
 #define E2E_REQUIRE_NAMESPACES()                                                   \
 	do {                                                                       \
 		if (const char *why = ::e2e::namespaces_unavailable())             \
@@ -90,6 +91,8 @@ struct daemon_run {
 	[[nodiscard]] std::string dev(const std::string &name) const;
 	[[nodiscard]] std::string etc(const std::string &name) const;
 	[[nodiscard]] std::string opt(const std::string &name) const;
+	// The same for any path the daemon sees under /dev, /etc or /opt.
+	[[nodiscard]] std::string outside(const std::string &path) const;
 
 	// Starts the daemon; with wait_ready, returns once it is blocked reading
 	// the serial line (so the start-up flush is behind it). False when it
@@ -150,12 +153,26 @@ struct daemon_run {
 	[[nodiscard]] std::vector<uint8_t> framebuffer_bytes() const;
 
 private:
+	// A device the daemon writes: its fixed path, and the read end and the
+	// text read so far where it is a FIFO.
+	struct output_device {
+		std::string path;
+		device_kind kind;
+		int *reader;
+		std::string *seen;
+	};
+	std::vector<output_device> output_devices();
+	output_device output_device_named(const std::string &name); // "kbd"
 	std::string fifo_buffer(const std::string &name);
 	std::string kbd_seen_, keypipe_seen_, ts_seen_;
 	bool exited_ = false;
 	long long read_mark_ = -1;       // bytes_read() when start() saw it ready
 	long long sent_since_ready_ = 0; // bytes send() wrote since then
 	[[nodiscard]] bool config_detaches() const;
+	// Reaps the started process if it has ended; true once it has.
+	bool started_process_ended();
+	// Waits until the daemon has read total bytes in all and is back in read().
+	bool wait_taken(long long total, int timeout_ms);
 	exit_result result_;
 	void prepare();
 };
@@ -164,9 +181,21 @@ private:
 // failures and the usage texts): no waiting for readiness.
 exit_result run_to_end(daemon_run &run, int timeout_ms = 10000);
 
-// Monotonic milliseconds, and a pause of so many, for polling loops.
+// Monotonic milliseconds, and a pause of so many, for polling loops (the
+// clock of wait_until.h, which the harness's own waits are built on).
 long long now_ms();
 void pause_ms(int ms);
+
+// What the daemon prints when a stop signal ends it, in EUC-JP.
+std::string signal_text(int signal_number);
+
+// Adapter frames as bytes on the line, built by the daemon's own
+// make_frame(): any header and payload; a keyboard frame of up to three
+// scan-code bytes (count, codes, padding); a mouse and a joystick frame.
+std::vector<uint8_t> frame_bytes(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);
+std::vector<uint8_t> key_frame(std::vector<uint8_t> codes);
+std::vector<uint8_t> mouse_frame(uint8_t status, uint8_t dx, uint8_t dy);
+std::vector<uint8_t> joystick_frame(uint8_t high, uint8_t low);
 
 // The whole content of a file, empty when it cannot be read.
 std::string read_text(const std::string &path);
