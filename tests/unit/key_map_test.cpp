@@ -14,17 +14,6 @@
 
 namespace {
 
-constexpr unsigned default_keyrep_first = 3;
-constexpr unsigned default_keyrep_next = 1;
-
-void reset_tables()
-{
-	clear_key_tables();
-	joystick_keys.fill(0);
-	keyrep_first = default_keyrep_first;
-	keyrep_next = default_keyrep_next;
-}
-
 __attribute__((format(printf, 2, 3))) void append(std::string &out, const char *format, ...)
 {
 	char item[160];
@@ -139,7 +128,7 @@ TEST(key_map, single_lines_and_their_effect)
 {
 	for (const line_case &c : line_cases) {
 		SCOPED_TRACE(c.line);
-		reset_tables();
+		reset_daemon_state();
 		load_key_map_text(std::string(c.line) + "\n");
 		EXPECT_EQ(render_tables(), c.effect);
 	}
@@ -158,7 +147,7 @@ TEST(key_map, later_lines_win)
 	};
 	for (const line_case &c : cases) {
 		SCOPED_TRACE(c.line);
-		reset_tables();
+		reset_daemon_state();
 		load_key_map_text(c.line);
 		EXPECT_EQ(render_tables(), c.effect);
 	}
@@ -222,7 +211,7 @@ TEST(key_map, a_long_line_is_read_as_pieces_of_78_characters)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.legend);
-		reset_tables();
+		reset_daemon_state();
 		seen_lines seen;
 		load_key_map_text(c.text, remember_line, &seen);
 		EXPECT_EQ(seen.pieces, c.pieces);
@@ -253,7 +242,7 @@ TEST(key_map, loading_a_file)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.legend);
-		reset_tables();
+		reset_daemon_state();
 		load_key_map_text("lshift 12\n1c a - 1c\n"); // what an earlier load left
 		std::string path = write_temp_file(c.text);
 		EXPECT_EQ(load_key_map(path.c_str()), 0);
@@ -264,7 +253,7 @@ TEST(key_map, loading_a_file)
 
 TEST(key_map, last_line_without_newline_counts)
 {
-	reset_tables();
+	reset_daemon_state();
 	std::string path = write_temp_file("lshift 12\n1c a - 1c");
 	EXPECT_EQ(load_key_map(path.c_str()), 0);
 	EXPECT_EQ(render_tables(), "modifier 12=01; slot 0/1C/0 a=1C");
@@ -273,7 +262,7 @@ TEST(key_map, last_line_without_newline_counts)
 
 TEST(key_map, a_missing_file_fails_and_leaves_the_key_tables_empty)
 {
-	reset_tables();
+	reset_daemon_state();
 	load_key_map_text("lshift 12\n1c a - 1c\nJ 3 up 75\nkeyrep_first 10\n");
 	modifier_state = 0x11;
 	EXPECT_EQ(load_key_map("/nonexistent/ser_code_vantor.ini"), -1);
@@ -309,7 +298,7 @@ ssize_t read_then_fail(void *cookie, char *buffer, size_t size)
 
 TEST(key_map, a_read_error_ends_the_load_and_keeps_what_was_read)
 {
-	reset_tables();
+	reset_daemon_state();
 	failing_source source{"lshift 12\nJ 3 up 75\n"};
 	cookie_io_functions_t io{};
 	io.read = read_then_fail;
@@ -330,11 +319,11 @@ protected:
 	seen_lines seen;
 	void SetUp() override
 	{
-		reset_tables();
+		reset_daemon_state();
 		ASSERT_EQ(load_key_map(sample_key_map_path().c_str(), remember_line, &seen), 0)
 			<< sample_key_map_path();
 	}
-	void TearDown() override { reset_tables(); }
+	void TearDown() override { reset_daemon_state(); }
 };
 
 TEST_F(sample_key_map, every_line_is_whole_and_used)
