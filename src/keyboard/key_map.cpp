@@ -11,6 +11,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "core/number_reader.h"
+
 key_table_type key_table{};
 std::array<uint8_t, scan_code_count> modifier_of_code{};
 unsigned modifier_state = 0;
@@ -78,27 +80,35 @@ void store_key(key_entry &slot, const char *name, uint32_t value)
 	slot.value = value;
 }
 
-key_map_verdict apply_modifier_line(unsigned bit, int fields, unsigned long code)
+key_map_verdict apply_modifier_line(unsigned bit, const hex_number &code)
 {
-	if (fields < 2)
+	if (!code.found)
 		return key_map_verdict::modifier_no_code;
-	if (code > 0xFF)
+	if (code.value > 0xFF)
 		return key_map_verdict::modifier_code_range;
-	modifier_of_code[code] = static_cast<uint8_t>(bit);
+	modifier_of_code[code.value] = static_cast<uint8_t>(bit);
 	return key_map_verdict::modifier;
 }
 
+// "J", a decimal button number, a name and a hexadecimal value.
 key_map_verdict apply_joystick_line(const char *line)
 {
-	int button = -1;
+	int after_word = 0;
+	(void)sscanf(line, "%*s%n", &after_word); // past the "J"
+	number_source source{line + after_word};
+	decimal_number button = read_decimal_number(source);
 	char name[token_buffer];
-	unsigned long value = 0;
-	if (sscanf(line, "%*s %d %" KEY_MAP_TOKEN_WIDTH_TEXT "s %lx", &button, name, &value) != 3)
+	int after_name = 0;
+	if (!button.found ||
+	    sscanf(source.text, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s%n", name, &after_name) != 1)
 		return key_map_verdict::joystick_incomplete;
-	if (button < 0 || button >= static_cast<int>(joystick_button_count))
+	source.text += after_name;
+	hex_number value = read_hex_number(source);
+	if (!value.found)
+		return key_map_verdict::joystick_incomplete;
+	if (button.value < 0 || button.value >= static_cast<int32_t>(joystick_button_count))
 		return key_map_verdict::joystick_range;
-	joystick_keys[static_cast<std::size_t>(button)] =
-		static_cast<int32_t>(static_cast<uint32_t>(value));
+	joystick_keys[static_cast<std::size_t>(button.value)] = static_cast<int32_t>(value.value);
 	return key_map_verdict::joystick;
 }
 
@@ -111,16 +121,23 @@ key_map_verdict apply_key_line(const char *line, const char *token)
 				(token[0] == '0' && (token[1] == 'x' || token[1] == 'X') && all_hex(token + 2));
 		return hex_like ? key_map_verdict::key_bad_code : key_map_verdict::unknown;
 	}
-	unsigned code = 0;
+	// The scan code, a name, the flags and a hexadecimal value.
+	number_source source{line};
+	hex_number code = read_hex_number(source);
 	char name[token_buffer];
 	char flags[token_buffer];
-	unsigned long value = 0;
-	if (sscanf(line, "%x %" KEY_MAP_TOKEN_WIDTH_TEXT "s %" KEY_MAP_TOKEN_WIDTH_TEXT "s %lx", &code,
-		   name, flags, &value) != 4)
+	int after_flags = 0;
+	if (!code.found || sscanf(source.text,
+				  "%" KEY_MAP_TOKEN_WIDTH_TEXT "s %" KEY_MAP_TOKEN_WIDTH_TEXT "s%n",
+				  name, flags, &after_flags) != 2)
 		return key_map_verdict::key_incomplete;
-	key_entry &slot = key_table[combination_of_flags(flags)][code & 0xFF]
+	source.text += after_flags;
+	hex_number value = read_hex_number(source);
+	if (!value.found)
+		return key_map_verdict::key_incomplete;
+	key_entry &slot = key_table[combination_of_flags(flags)][code.value & 0xFF]
 				   [static_cast<std::size_t>(prefix_index)];
-	store_key(slot, name, static_cast<uint32_t>(value));
+	store_key(slot, name, value.value);
 	return key_map_verdict::key;
 }
 
@@ -194,13 +211,15 @@ key_map_verdict apply_key_map_line(const char *line)
 	if (line[0] == '#')
 		return key_map_verdict::comment;
 	char token[token_buffer];
-	unsigned long number = 0;
-	int fields = sscanf(line, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s %lx", token, &number);
-	if (fields < 1)
+	int after_token = 0;
+	if (sscanf(line, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s%n", token, &after_token) < 1)
 		return key_map_verdict::blank;
+	// The number after the first word, for the modifier and repeat lines.
+	number_source source{line + after_token};
+	hex_number number = read_hex_number(source);
 
 	if (unsigned bit = modifier_bit(token); bit != 0)
-		return apply_modifier_line(bit, fields, number);
+		return apply_modifier_line(bit, number);
 
 	unsigned *repeat_setting = nullptr;
 	if (strcasecmp(token, "keyrep_first") == 0)
@@ -208,9 +227,9 @@ key_map_verdict apply_key_map_line(const char *line)
 	else if (strcasecmp(token, "keyrep_next") == 0)
 		repeat_setting = &keyrep_next;
 	if (repeat_setting) {
-		if (fields < 2)
+		if (!number.found)
 			return key_map_verdict::key_repeat_no_value;
-		*repeat_setting = static_cast<unsigned>(number & key_repeat_mask);
+		*repeat_setting = number.value & key_repeat_mask;
 		return key_map_verdict::key_repeat;
 	}
 

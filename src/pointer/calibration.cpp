@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/number_reader.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
 #include "pointer/screen.h"
@@ -32,12 +33,19 @@ void read_calibration(const char *path)
 			fprintf(stderr, "Warning: cannot open /etc/pointercal.\n");
 		return;
 	}
-	auto &a = calibration.values;
-	int converted = fscanf(stream, "%d %d %d %d %d %d %d", &a[0], &a[1], &a[2], &a[3],
-			       &a[4], &a[5], &a[6]);
+	// Seven decimal integers, separated by blanks; the first that is not a
+	// number ends the reading.
+	number_source source{nullptr, stream};
+	std::size_t converted = 0;
+	while (converted < calibration_count) {
+		decimal_number number = read_decimal_number(source);
+		if (!number.found)
+			break;
+		calibration.values[converted++] = number.value;
+	}
 	for (std::size_t k = 0; k < calibration_count; ++k)
-		calibration.scaled[k] = scale_calibration(a[k]);
-	if (converted == static_cast<int>(calibration_count))
+		calibration.scaled[k] = scale_calibration(calibration.values[k]);
+	if (converted == calibration_count)
 		calibration.valid = 1;
 	else if (!stop_pending())
 		fprintf(stderr, "Warning: /etc/pointercal is unknown format.\n");
