@@ -1,7 +1,6 @@
 // The expected-screen model; see screen_model.h.
 #include "screen_model.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "pointer/screen.h"

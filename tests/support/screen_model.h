@@ -28,6 +28,17 @@ inline constexpr std::array<std::string_view, cursor_size> arrow_picture = {
 	"........BWWWWWB.", ".........BWWWB..", "..........BWB...", "...........B....",
 };
 
+[[nodiscard]] constexpr int arrow_count(char look)
+{
+	int count = 0;
+	for (std::string_view row : arrow_picture)
+		for (char c : row)
+			count += c == look;
+	return count;
+}
+static_assert(arrow_count('B') == 42 && arrow_count('W') == 79 && arrow_count('.') == 135,
+	      "the arrow above is mistyped");
+
 inline constexpr uint16_t arrow_black = 0x0000;
 inline constexpr uint16_t arrow_white = 0xFFFF;
 

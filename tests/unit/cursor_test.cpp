@@ -13,19 +13,17 @@
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/screen.h"
+#include "daemon_state.h"
 #include "test_screen.h"
 
 namespace {
 
-void reset_cursor_state()
-{
-	screen_map = {};
-	under_buffer.fill(0);
-	drawn_buffer.fill(0);
-	cursor_drawn = 0;
-	cursor_last_x = 0;
-	cursor_last_y = 0;
-}
+// Every case starts from the daemon's state at start-up: nothing mapped, nothing drawn.
+class cursor : public testing::Test {
+protected:
+	void SetUp() override { reset_daemon_state(); }
+	void TearDown() override { reset_daemon_state(); }
+};
 
 // What the mouse handler does for a new position.
 void place_cursor(int anchor_column, int anchor_row)
@@ -33,6 +31,18 @@ void place_cursor(int anchor_column, int anchor_row)
 	save_under(anchor_column, anchor_row);
 	draw_cursor(anchor_column, anchor_row);
 	save_drawn(anchor_column, anchor_row);
+}
+
+// Attaches the screen, draws the arrow at the anchors and erases it again: the arrow must
+// appear as the model draws it and go without a trace.
+void draw_and_erase(test_screen &screen, int anchor_column, int anchor_row)
+{
+	attach_screen(screen);
+	const test_screen before = screen;
+	place_cursor(anchor_column, anchor_row);
+	EXPECT_EQ(screen_differences(screen, with_arrow(before, anchor_column, anchor_row)), "");
+	erase_cursor(anchor_column, anchor_row);
+	EXPECT_EQ(screen_differences(screen, before.memory), "") << "after the erase";
 }
 
 struct change_summary {
@@ -87,12 +97,12 @@ const anchor_case anchor_cases[] = {
 	{"anchor row 640: below the screen", 240, 640, 0, 0, -1, -1, -1, -1},
 };
 
-TEST(cursor, picture_at_each_anchor)
+TEST_F(cursor, picture_at_each_anchor)
 {
 	for (uint32_t line_length : {handheld_line_length, padded_line_length}) {
 		for (const anchor_case &c : anchor_cases) {
 			SCOPED_TRACE(testing::Message() << c.legend << ", line length " << line_length);
-			reset_cursor_state();
+			reset_daemon_state();
 			test_screen screen = make_screen(std::size_t{line_length} * screen_rows, line_length);
 			attach_screen(screen);
 			const test_screen before = screen;
@@ -117,9 +127,8 @@ TEST(cursor, picture_at_each_anchor)
 	}
 }
 
-TEST(cursor, tip_and_picture_orientation)
+TEST_F(cursor, tip_and_picture_orientation)
 {
-	reset_cursor_state();
 	test_screen screen = make_screen();
 	attach_screen(screen);
 	place_cursor(16, 0);
@@ -134,26 +143,19 @@ TEST(cursor, tip_and_picture_orientation)
 
 // Image value 1 means see-through, but 1, 0 and 0xFFFF are also ordinary pixel values: a
 // background of any of them is neither mistaken for the cursor nor lost by the erase.
-TEST(cursor, any_background_value_survives_draw_and_erase)
+TEST_F(cursor, any_background_value_survives_draw_and_erase)
 {
 	for (uint16_t value : {uint16_t{1}, uint16_t{0x0000}, uint16_t{0xFFFF}, uint16_t{0x8000}}) {
 		SCOPED_TRACE(testing::Message() << "background 0x" << std::hex << value);
-		reset_cursor_state();
+		reset_daemon_state();
 		test_screen screen = make_screen();
 		std::fill(screen.memory.begin(), screen.memory.end(), value);
-		attach_screen(screen);
-		const test_screen before = screen;
-
-		place_cursor(100, 100);
-		EXPECT_EQ(screen_differences(screen, with_arrow(before, 100, 100)), "");
-		erase_cursor(100, 100);
-		EXPECT_EQ(screen_differences(screen, before.memory), "");
+		draw_and_erase(screen, 100, 100);
 	}
 }
 
-TEST(cursor, erase_keeps_what_other_software_painted)
+TEST_F(cursor, erase_keeps_what_other_software_painted)
 {
-	reset_cursor_state();
 	test_screen screen = make_screen();
 	attach_screen(screen);
 	std::vector<uint16_t> expected = screen.memory;
@@ -185,9 +187,8 @@ TEST(cursor, erase_keeps_what_other_software_painted)
 	EXPECT_EQ(screen_differences(screen, expected), "");
 }
 
-TEST(cursor, unmapped_screen_changes_nothing)
+TEST_F(cursor, unmapped_screen_changes_nothing)
 {
-	reset_cursor_state();
 	under_buffer.fill(0xABCD);
 	drawn_buffer.fill(0xDCBA);
 	for (int anchor_column : {0, 16, 240, 479}) {
@@ -202,7 +203,7 @@ TEST(cursor, unmapped_screen_changes_nothing)
 
 // A screen memory that ends inside the block: the block is clipped there. A pixel that
 // would straddle the end is not written either.
-TEST(cursor, short_screen_memory_is_never_passed)
+TEST_F(cursor, short_screen_memory_is_never_passed)
 {
 	const struct {
 		const char *legend;
@@ -215,33 +216,21 @@ TEST(cursor, short_screen_memory_is_never_passed)
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.legend);
-		reset_cursor_state();
+		reset_daemon_state();
 		test_screen screen = make_screen(c.bytes, padded_line_length);
-		attach_screen(screen);
-		const test_screen before = screen;
-
-		place_cursor(16, 0);
-		EXPECT_EQ(screen_differences(screen, with_arrow(before, 16, 0)), "");
-		erase_cursor(16, 0);
-		EXPECT_EQ(screen_differences(screen, before.memory), "");
+		draw_and_erase(screen, 16, 0);
 	}
 }
 
 // A screen memory longer than one screen (room for panning): the rows after 639 belong to
 // no visible screen and are never written.
-TEST(cursor, memory_after_the_last_row_is_left_alone)
+TEST_F(cursor, memory_after_the_last_row_is_left_alone)
 {
 	for (int anchor_row : {630, 639, 640, 700}) {
 		SCOPED_TRACE(testing::Message() << "anchor row " << anchor_row);
-		reset_cursor_state();
+		reset_daemon_state();
 		test_screen screen = make_screen(2 * full_screen_bytes, padded_line_length);
-		attach_screen(screen);
-		const test_screen before = screen;
-
-		place_cursor(240, anchor_row);
-		EXPECT_EQ(screen_differences(screen, with_arrow(before, 240, anchor_row)), "");
-		erase_cursor(240, anchor_row);
-		EXPECT_EQ(screen_differences(screen, before.memory), "");
+		draw_and_erase(screen, 240, anchor_row);
 	}
 }
 

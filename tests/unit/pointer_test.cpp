@@ -23,6 +23,8 @@
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/screen.h"
+#include "serial/frame_reader.h"
+#include "daemon_state.h"
 #include "test_screen.h"
 
 namespace {
@@ -122,7 +124,7 @@ TEST(calibration, read_from_file)
 		SCOPED_TRACE(c.legend);
 		std::string path = c.content ? temp_file_with(c.content)
 					     : testing::TempDir() + "no_such_pointercal";
-		calibration = {};
+		reset_daemon_state();
 		calibration.valid = 1; // the read must clear it
 		std::string warning = captured(stderr, [&] { read_calibration(path.c_str()); });
 		if (c.content)
@@ -151,7 +153,7 @@ TEST(framebuffer, failed_mapping_leaves_the_screen_unmapped)
 		SCOPED_TRACE(c.legend);
 		std::string path = c.exists ? temp_file_with("not a screen")
 					    : testing::TempDir() + "no_such_fb0";
-		screen_map = {};
+		reset_daemon_state();
 		int probe = -1;
 		std::string printed = captured(stdout, [&] {
 			// The descriptor the mapping will get: the lowest free one.
@@ -214,21 +216,19 @@ TEST(touch_transform, inverse_calibration)
 {
 	for (const transform_case &c : transform_cases) {
 		SCOPED_TRACE(c.legend);
-		calibration = {};
+		reset_daemon_state();
 		calibration.scaled = c.scaled;
 		touch_rotated = c.rotated;
 		touch_point touch = touch_of_position(c.mouse_x, c.mouse_y);
 		EXPECT_EQ(touch.x, c.touch_x);
 		EXPECT_EQ(touch.y, c.touch_y);
 	}
-	touch_rotated = false;
+	reset_daemon_state();
 }
 
 serial_frame mouse_frame(uint8_t status, uint8_t x_motion, uint8_t y_motion)
 {
-	serial_frame frame = {mouse_header, 0x00, status, x_motion, y_motion, 0};
-	frame[5] = frame_checksum(frame);
-	return frame;
+	return make_frame(mouse_header, 0x00, status, x_motion, y_motion);
 }
 
 // Every case starts from a fresh daemon: pointer at the origin, no calibration, no cursor,
@@ -237,16 +237,8 @@ class mouse_frames : public testing::Test {
 protected:
 	void SetUp() override
 	{
-		mouse_x = 0;
-		mouse_y = 0;
-		calibration = {};
-		touch_rotated = false;
+		reset_daemon_state();
 		console_mode = true;
-		stop_signal = 0;
-		screen_map = {};
-		cursor_drawn = 0;
-		cursor_last_x = 0;
-		cursor_last_y = 0;
 		touch_out = open_memstream(&text, &length);
 		ASSERT_NE(touch_out, nullptr);
 	}
@@ -256,10 +248,7 @@ protected:
 		(void)fclose(touch_out);
 		touch_out = nullptr;
 		free(text);
-		screen_map = {};
-		touch_rotated = false;
-		console_mode = false;
-		stop_signal = 0;
+		reset_daemon_state();
 	}
 
 	// The lines written since the last call.

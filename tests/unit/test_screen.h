@@ -1,4 +1,5 @@
-// An in-memory framebuffer for the cursor tests, and what the arrow must look like on it.
+// An in-memory framebuffer for the cursor tests; what the arrow must look like on it comes
+// from the shared model (screen_model.h).
 //
 // On the handheld the screen memory is a device mapping shared with other software; here it
 // is a heap block of exactly the chosen size, so that the address sanitizer reports a pixel
@@ -6,30 +7,17 @@
 // scan lines, so that a stride mistake lands in the padding and shows.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "pointer/cursor.h"
-#include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/screen.h"
+#include "screen_model.h"
 
 inline constexpr uint32_t handheld_line_length = 2 * screen_columns; // 960 bytes
 inline constexpr uint32_t padded_line_length = 1024; // 512 pixels a row, 32 of them padding
 inline constexpr std::size_t full_screen_bytes = std::size_t{padded_line_length} * screen_rows;
-
-// The arrow as the user sees it with the handheld held sideways: stored row k is drawn in
-// column anchor - 1 - k, stored column j in row anchor + j. B black, W white, . see-through.
-inline constexpr std::array<std::string_view, cursor_size> arrow_picture = {
-	"BBBBBBBBB.......", "BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWB.......",
-	"BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWWB......",
-	"BBBBBWWWWWB.....", ".....BWWWWWB....", "......BWWWWWB...", ".......BWWWWWB..",
-	"........BWWWWWB.", ".........BWWWB..", "..........BWB...", "...........B....",
-};
 
 struct test_screen {
 	std::vector<uint16_t> memory; // rounded up to whole pixels
@@ -53,11 +41,10 @@ struct test_screen {
 	return screen;
 }
 
-// Points the daemon's screen record at the block, as a successful mapping would.
+// Points the daemon's screen record at the block, as a successful mapping would. The test
+// starts from reset_daemon_state(), which leaves the record unmapped.
 inline void attach_screen(test_screen &screen)
 {
-	screen_map = {};
-	screen_map.fd = -1;
 	screen_map.fix_info.smem_len = static_cast<uint32_t>(screen.bytes);
 	screen_map.fix_info.line_length = screen.line_length;
 	screen_map.map_length = screen.bytes;
@@ -73,47 +60,22 @@ inline void attach_screen(test_screen &screen)
 	       static_cast<std::size_t>(column);
 }
 
-// The screen after the arrow is drawn at the anchors onto the screen as it is now: every
-// visible pixel of the picture that lies wholly in the screen memory, the rest as it was.
-// Take it from a copy made before the drawing.
+[[nodiscard]] inline screen_layout layout_of(const test_screen &screen)
+{
+	return {0, screen.bytes, screen.line_length};
+}
+
+// The screen after the arrow is drawn at the anchors onto the screen as it is now. Take it
+// from a copy made before the drawing.
 [[nodiscard]] inline std::vector<uint16_t> with_arrow(const test_screen &screen,
 						      int anchor_column, int anchor_row)
 {
-	std::vector<uint16_t> expected = screen.memory;
-	for (int k = 0; k < cursor_size; ++k) {
-		for (int j = 0; j < cursor_size; ++j) {
-			int column = anchor_column - 1 - k;
-			int row = anchor_row + j;
-			if (column < 0 || column >= screen_columns || row < 0 || row >= screen_rows)
-				continue;
-			std::size_t byte = static_cast<std::size_t>(row) * screen.line_length +
-					   2 * static_cast<std::size_t>(column);
-			if (byte + 2 > screen.bytes)
-				continue;
-			char look = arrow_picture[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
-			if (look != '.')
-				expected[byte / 2] = look == 'B' ? 0x0000 : 0xFFFF;
-		}
-	}
-	return expected;
+	return with_arrow(screen.memory, layout_of(screen), anchor_column, anchor_row);
 }
 
 // Empty when the screen holds what was expected, else the first few differing pixels.
 [[nodiscard]] inline std::string screen_differences(const test_screen &screen,
 						    const std::vector<uint16_t> &expected)
 {
-	std::string report;
-	int shown = 0;
-	const std::size_t row_pixels = screen.line_length / 2;
-	for (std::size_t index = 0; index < expected.size() && shown < 8; ++index) {
-		if (screen.memory[index] == expected[index])
-			continue;
-		char line[96];
-		(void)snprintf(line, sizeof line, "column %zu row %zu: 0x%04X, expected 0x%04X\n",
-			       index % row_pixels, index / row_pixels, screen.memory[index],
-			       expected[index]);
-		report += line;
-		++shown;
-	}
-	return report;
+	return screen_differences(screen.memory, expected, layout_of(screen));
 }
