@@ -34,6 +34,13 @@ demo:
 	$(MAKE) --no-print-directory build
 	./tools/demo/demo.sh build/default
 
+# Rewrites the expected output of tests/transcripts/*.t from an in-process
+# run; read the diff before committing.
+.PHONY: update-transcripts
+update-transcripts:
+	$(MAKE) --no-print-directory build
+	cmake --build --preset default --target update-transcripts
+
 bench:
 	$(DEPS) build bench
 	cmake --preset bench >/dev/null
