@@ -41,8 +41,9 @@ execute_process(COMMAND ${CMAKE_C_COMPILER} -dumpversion
 string(REGEX MATCH "^[0-9]+" ps2link_gcc_major "${ps2link_gcc_version}")
 set(ps2link_cxx_include ${ps2link_cross_include}/c++/${ps2link_gcc_major})
 
-# libstdc++'s configuration header asks glibc's version macro, which musl
-# does not define: no glibc here.
+# C++ headers, the compiler's own, ours, musl's, the kernel's, in that
+# order (the C++ headers include_next the C ones); no_glibc.h answers
+# libstdc++'s question for glibc's version.
 set(ps2link_musl_flags
   "-march=armv5te -mfloat-abi=soft -nostdinc -nostdinc++"
   "-isystem ${ps2link_cxx_include}"
