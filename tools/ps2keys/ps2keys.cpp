@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -30,6 +29,7 @@
 #include "pointer/calibration.h"
 #include "pointer/screen.h"
 #include "proc_watch.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -279,13 +279,10 @@ void wait_for_writers_to_settle()
 		find_writers();
 	for (pid_t pid : writers) {
 		// A bounded wait: a writer we cannot read about must not stop us.
-		for (int tries = 0; tries < 2000; ++tries) {
+		(void)wait_until(2000, [pid] {
 			call_snapshot call = current_call(pid);
-			if (call.state == call_state::gone || waits_for_input(call))
-				break;
-			timespec step{0, 1'000'000};
-			nanosleep(&step, nullptr);
-		}
+			return call.state == call_state::gone || waits_for_input(call);
+		});
 	}
 }
 

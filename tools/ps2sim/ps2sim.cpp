@@ -29,6 +29,7 @@
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
 #include "sim_script.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -321,31 +322,11 @@ bool watching_daemon = false;
 long long daemon_read_base = 0; // its byte count when it first sat reading
 long long bytes_sent = 0;
 
-struct deadline {
-	timespec end{};
-};
-
-deadline deadline_from_now()
+// The longest the daemon or a reader may keep us waiting; every wait polls
+// its condition, never assumes it after a fixed time.
+int timeout_ms()
 {
-	deadline d;
-	clock_gettime(CLOCK_MONOTONIC, &d.end);
-	d.end.tv_sec += options.timeout_s;
-	return d;
-}
-
-bool passed(const deadline &d)
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return now.tv_sec > d.end.tv_sec || (now.tv_sec == d.end.tv_sec && now.tv_nsec >= d.end.tv_nsec);
-}
-
-// One poll interval of the waits below: the conditions are looked at
-// again and again, never assumed after a fixed time.
-void poll_interval()
-{
-	timespec step{0, 1'000'000};
-	nanosleep(&step, nullptr);
+	return static_cast<int>(options.timeout_s * 1000);
 }
 
 // A process that reads a watched file, and its descriptors of that file.
@@ -429,8 +410,7 @@ void wait_for_daemon()
 {
 	printf("ps2sim: waiting for a process to read %s ...\n", daemon_device.c_str());
 	fflush(stdout);
-	deadline d = deadline_from_now();
-	while (!passed(d)) {
+	bool found = wait_until(timeout_ms(), [] {
 		for (const watched_reader &reader : readers_of(daemon_device.c_str(), daemon_file, 0)) {
 			if (!reads_one_of(reader, false))
 				continue;
@@ -438,11 +418,14 @@ void wait_for_daemon()
 			if (daemon_read_base < 0)
 				continue;
 			daemon_reader = reader;
-			printf("ps2sim: %s (pid %d) reads the line\n", command_of(reader.pid).c_str(),
-			       static_cast<int>(reader.pid));
-			return;
+			return true;
 		}
-		poll_interval();
+		return false;
+	});
+	if (found) {
+		printf("ps2sim: %s (pid %d) reads the line\n", command_of(daemon_reader.pid).c_str(),
+		       static_cast<int>(daemon_reader.pid));
+		return;
 	}
 	fprintf(stderr, "ps2sim: nobody started reading %s within %ld s\n", daemon_device.c_str(),
 		options.timeout_s);
@@ -469,18 +452,17 @@ void find_output_readers()
 // it made of the frame (key events, touch lines, commands) is out by then.
 void wait_for_daemon_to_take_all()
 {
-	deadline d = deadline_from_now();
-	while (!passed(d)) {
+	bool taken_all = wait_until(timeout_ms(), [] {
 		long long taken = bytes_read_by(daemon_reader.pid);
 		if (taken < 0) {
 			fprintf(stderr, "ps2sim: the daemon (pid %d) has gone away\n",
 				static_cast<int>(daemon_reader.pid));
 			exit(1);
 		}
-		if (taken - daemon_read_base >= bytes_sent && reads_one_of(daemon_reader, false))
-			return;
-		poll_interval();
-	}
+		return taken - daemon_read_base >= bytes_sent && reads_one_of(daemon_reader, false);
+	});
+	if (taken_all)
+		return;
 	fprintf(stderr, "ps2sim: the daemon did not take the frame within %ld s\n", options.timeout_s);
 	exit(1);
 }
@@ -490,16 +472,13 @@ void wait_for_daemon_to_take_all()
 void wait_for_readers()
 {
 	for (const watched_reader &reader : output_readers) {
-		deadline d = deadline_from_now();
-		while (!has_taken_all(reader)) {
-			if (current_call(reader.pid).state == call_state::gone)
-				break;
-			if (passed(d)) {
-				fprintf(stderr, "ps2sim: the reader of %s (pid %d) is stuck\n", reader.path,
-					static_cast<int>(reader.pid));
-				exit(1);
-			}
-			poll_interval();
+		if (!wait_until(timeout_ms(), [&reader] {
+			    return has_taken_all(reader) ||
+				   current_call(reader.pid).state == call_state::gone;
+		    })) {
+			fprintf(stderr, "ps2sim: the reader of %s (pid %d) is stuck\n", reader.path,
+				static_cast<int>(reader.pid));
+			exit(1);
 		}
 	}
 }
