@@ -47,19 +47,6 @@ std::string temp_file(const std::string &text)
 	return path;
 }
 
-std::string read_file(const std::string &path)
-{
-	std::string text;
-	if (FILE *file = fopen(path.c_str(), "rb")) {
-		char buffer[4096];
-		std::size_t got;
-		while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-			text.append(buffer, got);
-		fclose(file);
-	}
-	return text;
-}
-
 // Standard output, where the frame loop reports bad frames, into a file for
 // the length of a run. Plain descriptors: this must also run on the target.
 struct stdout_capture {
@@ -88,7 +75,8 @@ std::string end_capture(stdout_capture &capture)
 		dup2(capture.saved, 1);
 		close(capture.saved);
 	}
-	std::string text = read_file(capture.path);
+	std::string text;
+	(void)read_file_text(capture.path, text); // nothing printed: an empty file
 	unlink(capture.path.c_str());
 	return text;
 }

@@ -43,19 +43,6 @@ bool read_lines(const std::string &path, std::vector<std::string> &lines)
 	return true;
 }
 
-bool read_whole(const std::string &path, std::string &text)
-{
-	FILE *file = fopen(path.c_str(), "rb");
-	if (!file)
-		return false;
-	char buffer[4096];
-	std::size_t got;
-	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-		text.append(buffer, got);
-	fclose(file);
-	return true;
-}
-
 std::vector<std::string> split_words(const std::string &text)
 {
 	std::vector<std::string> words;
@@ -221,7 +208,7 @@ bool open_section(const std::string &name, const std::string &source_root, trans
 		current = section::key_map;
 	} else if (name.compare(0, map_file.size(), map_file) == 0) {
 		std::vector<std::string> words = split_words(name.substr(map_file.size()));
-		if (words.size() != 1 || !read_whole(source_root + "/" + words[0], t.key_map)) {
+		if (words.size() != 1 || !read_file_text(source_root + "/" + words[0], t.key_map)) {
 			error = "cannot read the key map " + name.substr(map_file.size());
 			return false;
 		}
@@ -335,6 +322,19 @@ std::string side_by_side(const std::vector<std::string> &left, const std::vector
 }
 
 } // namespace
+
+bool read_file_text(const std::string &path, std::string &text)
+{
+	FILE *file = fopen(path.c_str(), "rb");
+	if (!file)
+		return false;
+	char buffer[4096];
+	std::size_t got;
+	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+		text.append(buffer, got);
+	fclose(file);
+	return true;
+}
 
 bool device_in_hex(std::size_t device)
 {

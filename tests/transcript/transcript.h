@@ -71,6 +71,9 @@ struct transcript {
 [[nodiscard]] bool read_transcript(const std::string &path, const std::string &source_root,
 				   transcript &t, std::string &error);
 
+// Appends a whole file to text; false when it cannot be opened.
+[[nodiscard]] bool read_file_text(const std::string &path, std::string &text);
+
 // All input bytes in order.
 [[nodiscard]] std::vector<uint8_t> all_input(const transcript &t);
 
