@@ -1,0 +1,76 @@
+// Any file as /etc/pointercal: the reader must cope, and the inverse touch
+// transform must give an int for every screen position whatever the seven
+// integers are (the float-to-int conversions are checked by UBSan).
+//
+// The reader takes a path, so the input is written to a memory file and read
+// back through /proc/self/fd, as the daemon reads the real file.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "core/settings.h"
+#include "daemon/frame_loop.h"
+#include "fuzz_support.h"
+#include "pointer/calibration.h"
+#include "pointer/screen.h"
+#include "pointer/touch_output.h"
+#include "serial/frame_reader.h"
+
+namespace {
+
+int memory_file = -1;
+std::string memory_path;
+FILE *touch_stream;
+
+// Positions where the transform's terms are largest or change sign.
+constexpr int corner_rows[] = {0, 1, screen_rows / 2, screen_rows - 1};
+constexpr int corner_columns[] = {0, 1, screen_columns / 2, screen_columns - 1};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	memory_file = memfd_create("pointercal", 0);
+	touch_stream = open_discard_stream();
+	if (memory_file < 0 || !touch_stream)
+		exit(1);
+	memory_path = "/proc/self/fd/" + std::to_string(memory_file);
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	// The reader and the transform use the pointer's state and the settings
+	// alone (the whole reset_daemon_state() would empty 8192 key slots per
+	// input for nothing).
+	reset_settings();
+	reset_pointer_state();
+	if (ftruncate(memory_file, 0) != 0 ||
+	    pwrite(memory_file, data, size, 0) != static_cast<ssize_t>(size))
+		abort();
+	read_calibration(memory_path.c_str());
+	if (calibration.valid != 0 && calibration.valid != 1)
+		abort();
+
+	for (bool rotated : {false, true}) {
+		touch_rotated = rotated;
+		for (int row : corner_rows)
+			for (int column : corner_columns)
+				(void)touch_of_position(row, column);
+	}
+	// The mouse handler's own arithmetic on the result (the rotated report's
+	// 480 - x): to the top left corner and to the bottom right one.
+	mouse_enabled = true;
+	touch_rotated = true;
+	console_mode = true; // no framebuffer here
+	touch_out = touch_stream;
+	for (serial_frame frame : {make_frame(mouse_header, 0, 0x30, 0x80, 0x80),
+				   make_frame(mouse_header, 0, 0x00, 0x7F, 0x7F),
+				   make_frame(mouse_header, 0, 0x00, 0x7F, 0x7F),
+				   make_frame(mouse_header, 0, 0x00, 0x7F, 0x7F)})
+		dispatch_frame(frame_kind::mouse, frame);
+	return 0;
+}

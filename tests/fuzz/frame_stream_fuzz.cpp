@@ -1,0 +1,183 @@
+// The serial line's byte stream through the daemon's frame reader and every
+// frame handler, on the sample key map.
+//
+// The first bytes of an input choose the set-up, the rest is the line:
+//   byte 0     bit 0 -M (mouse frames accepted)   bit 4 a framebuffer
+//              bit 1 -V (raw key events)          bit 5 a calibration follows
+//              bit 2 -x (rotated touch)           bit 6 no key map at all
+//              bit 3 -c (console: no cursor)      bit 7 no output streams
+//   bytes 1-2  line length of the framebuffer, bytes (odd ones included)
+//   bytes 3-4  offset of the screen memory into its page (12 bits)
+//   bytes 5-7  length of the screen memory (21 bits)
+//   28 bytes   with bit 5: the seven calibration integers
+// The screen memory is a heap block of exactly the page offset plus that
+// length, so a pixel written or read past it is an AddressSanitizer report.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "core/settings.h"
+#include "daemon/frame_loop.h"
+#include "daemon_state.h"
+#include "fuzz_support.h"
+#include "keyboard/key_map.h"
+#include "keyboard/key_output.h"
+#include "keyboard/keyboard_frame.h"
+#include "pointer/calibration.h"
+#include "pointer/framebuffer.h"
+#include "pointer/mouse_frame.h"
+#include "pointer/screen.h"
+#include "pointer/touch_output.h"
+#include "serial/serial_line.h"
+
+namespace {
+
+constexpr uint8_t flag_mouse = 0x01;
+constexpr uint8_t flag_keypipe = 0x02;
+constexpr uint8_t flag_rotated = 0x04;
+constexpr uint8_t flag_console = 0x08;
+constexpr uint8_t flag_screen = 0x10;
+constexpr uint8_t flag_calibration = 0x20;
+constexpr uint8_t flag_no_key_map = 0x40;
+constexpr uint8_t flag_no_outputs = 0x80;
+constexpr uint32_t page_offset_mask = 0xFFF;
+constexpr uint32_t screen_length_mask = 0x1FFFFF;
+
+// The sample map, read once. The frame path never changes the tables (only
+// modifier_state), so after each reset the loaded slots are lent back to
+// key_table, and taken out again before the next reset frees the table.
+struct loaded_map {
+	key_table_type table;
+	std::vector<key_entry *> used; // the slots of key_table that hold a name
+	std::array<uint8_t, scan_code_count> modifiers;
+	std::array<int32_t, joystick_button_count> joystick;
+};
+loaded_map sample_map;
+
+FILE *key_stream;
+FILE *touch_stream;
+FILE *adapter_stream;
+
+void lend_key_map()
+{
+	key_table = sample_map.table;
+	modifier_of_code = sample_map.modifiers;
+	joystick_keys = sample_map.joystick;
+}
+
+void take_back_key_map()
+{
+	for (key_entry *slot : sample_map.used)
+		slot->name = nullptr;
+}
+
+struct screen_geometry {
+	uint32_t line_length;
+	uint32_t page_offset;
+	uint32_t length;
+};
+
+// A fresh zeroed block of exactly the mapping's size (calloc takes large
+// blocks straight from the kernel, so this stays cheap), set up as
+// map_framebuffer sets up a mapping.
+unsigned char *attach_screen(const screen_geometry &geometry)
+{
+	std::size_t map_length = geometry.page_offset + geometry.length;
+	auto *block = static_cast<unsigned char *>(calloc(map_length ? map_length : 1, 1));
+	if (!block)
+		abort();
+	screen_map.fix_info.smem_len = geometry.length;
+	screen_map.fix_info.line_length = geometry.line_length;
+	screen_map.page_offset = static_cast<int32_t>(geometry.page_offset);
+	screen_map.map_length = map_length;
+	screen_map.mapping = block;
+	screen_map.pixels = block + geometry.page_offset;
+	screen_map.limit_start = screen_map.pixels;
+	screen_map.limit_end = screen_map.pixels + geometry.length;
+	return block;
+}
+
+void set_calibration(input_cursor &input)
+{
+	for (std::size_t k = 0; k < calibration_count; ++k) {
+		calibration.values[k] = static_cast<int32_t>(take_number(input, 4));
+		calibration.scaled[k] = scale_calibration(calibration.values[k]);
+	}
+	calibration.valid = 1;
+}
+
+// What holds after any byte stream, whatever the frames said.
+void check_state()
+{
+	if (mouse_x < 0 || mouse_x > screen_rows - 1 || mouse_y < 0 ||
+	    mouse_y > screen_columns - 1)
+		abort(); // the pointer left the screen
+	if (skip_frames < 0 || skip_frames > 3)
+		abort(); // more Pause frames skipped than the sequence has
+	if ((led_state & ~(led_num_lock | led_caps_lock)) != 0)
+		abort(); // a light the keyboard does not have
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+	reset_daemon_state();
+	if (load_key_map(PS2LINK_SAMPLE_KEY_MAP) != 0) {
+		fprintf(stderr, "cannot read %s\n", PS2LINK_SAMPLE_KEY_MAP);
+		exit(1);
+	}
+	sample_map.table = key_table;
+	sample_map.modifiers = modifier_of_code;
+	sample_map.joystick = joystick_keys;
+	for (auto &combination : key_table)
+		for (auto &code : combination)
+			for (key_entry &slot : code)
+				if (slot.name)
+					sample_map.used.push_back(&slot);
+	take_back_key_map(); // the names now belong to sample_map
+	key_stream = open_discard_stream();
+	touch_stream = open_discard_stream();
+	adapter_stream = open_discard_stream();
+	if (!key_stream || !touch_stream || !adapter_stream)
+		exit(1);
+	return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	take_back_key_map();
+	reset_daemon_state();
+
+	input_cursor input{data, size};
+	uint8_t flags = take_byte(input);
+	mouse_enabled = flags & flag_mouse;
+	use_keypipe = flags & flag_keypipe;
+	touch_rotated = flags & flag_rotated;
+	console_mode = flags & flag_console;
+	screen_geometry geometry{};
+	geometry.line_length = take_number(input, 2);
+	geometry.page_offset = take_number(input, 2) & page_offset_mask;
+	geometry.length = take_number(input, 3) & screen_length_mask;
+	unsigned char *block = (flags & flag_screen) ? attach_screen(geometry) : nullptr;
+	if (flags & flag_calibration)
+		set_calibration(input);
+	if (!(flags & flag_no_key_map))
+		lend_key_map();
+	if (!(flags & flag_no_outputs)) {
+		key_out = key_stream;
+		touch_out = touch_stream;
+		adapter_out = adapter_stream;
+	}
+
+	for (std::size_t k = 0; k < input.size; ++k)
+		handle_serial_byte(input.data[k]);
+	check_state();
+
+	// The block goes with this input; nothing may point into it afterwards.
+	reset_screen_map();
+	free(block);
+	return 0;
+}
