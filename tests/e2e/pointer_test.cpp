@@ -8,16 +8,16 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <dirent.h>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unistd.h>
 #include <vector>
+
+#include "core/settings.h"
+#include "pointer/screen.h"
+#include "proc_watch.h"
+#include "screen_model.h"
 
 namespace {
 
@@ -26,16 +26,13 @@ using e2e::daemon_run;
 using e2e::device_kind;
 using e2e::fake_screen;
 
-constexpr int screen_columns = 480;
-constexpr int screen_rows = 640;
-constexpr int cursor_size = 16;
 constexpr long page_size = 4096;
 
 // Neither black, white nor the picture's see-through marker 1, so that every
 // cursor pixel written or left alone shows.
 constexpr uint16_t background = 0x1234;
-constexpr uint16_t black = 0x0000;
-constexpr uint16_t white = 0xFFFF;
+constexpr uint16_t black = arrow_black;
+constexpr uint16_t white = arrow_white;
 
 // PS/2 mouse status byte: left button, and the ninth (sign) bit of the X and
 // Y movements.
@@ -47,31 +44,8 @@ constexpr const char *identity_calibration = "1000 0 0 0 1000 0 1000\n";
 constexpr std::string_view cannot_open_warning = "Warning: cannot open /etc/pointercal.\n";
 constexpr std::string_view unknown_format_warning = "Warning: /etc/pointercal is unknown format.\n";
 
-// What SIGTERM makes the daemon print on its way out, in EUC-JP.
-constexpr std::string_view sigterm_message =
-	"SIGNAL(15) "
-	"\xa4\xf2\xbc\xf5\xa4\xb1\xa4\xbf\xa4\xce\xa4\xc7\xa5\xdd\xa1\xbc\xa5\xc8\xa4\xf2"
-	"\xca\xc4\xa4\xb8\xa4\xc6\xbd\xaa\xce\xbb\xa4\xb7\xa4\xde\xa4\xb9\xa1\xa3\n";
-
-// The arrow as the handheld held sideways shows it, stored row by stored row:
-// stored row k lands in column anchor_column - 1 - k, stored column j in row
-// anchor_row + j. B black, W white, . see-through.
-constexpr std::array<std::string_view, cursor_size> arrow = {
-	"BBBBBBBBB.......", "BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWB.......",
-	"BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWB.......", "BWWWWWWWWB......",
-	"BBBBBWWWWWB.....", ".....BWWWWWB....", "......BWWWWWB...", ".......BWWWWWB..",
-	"........BWWWWWB.", ".........BWWWB..", "..........BWB...", "...........B....",
-};
-
-constexpr int arrow_count(char c)
-{
-	int count = 0;
-	for (std::string_view row : arrow)
-		count += static_cast<int>(std::count(row.begin(), row.end(), c));
-	return count;
-}
-static_assert(arrow_count('B') == 42 && arrow_count('W') == 79 && arrow_count('.') == 135,
-	      "the arrow above is mistyped");
+// What SIGTERM makes the daemon print on its way out.
+const std::string sigterm_message = e2e::signal_text(15);
 
 // A framebuffer of background pixels: where its memory starts, how long it
 // is and how many bytes a row takes.
@@ -155,21 +129,11 @@ testing::AssertionResult touch_lines_are(daemon_run &run, const std::string &exp
 	return testing::AssertionSuccess();
 }
 
-// Where pixel (column, row) lies in the framebuffer file, or -1 where the
-// cursor may not touch it: off the 480 x 640 screen or past smem_len.
-long file_offset(const fake_screen &screen, int column, int row)
+// Where the screen memory lies in the framebuffer file: from smem_start's
+// offset into its page on.
+screen_layout layout_of(const fake_screen &screen)
 {
-	if (column < 0 || column >= screen_columns || row < 0 || row >= screen_rows)
-		return -1;
-	long in_memory = 2L * column + static_cast<long>(row) * screen.line_length;
-	if (in_memory + 2 > static_cast<long>(screen.smem_len))
-		return -1;
-	return static_cast<long>(screen.smem_start & 0xFFF) + in_memory;
-}
-
-uint16_t arrow_colour(char c, uint16_t under)
-{
-	return c == 'B' ? black : c == 'W' ? white : under;
+	return {screen.smem_start & 0xFFF, screen.smem_len, screen.line_length};
 }
 
 // The framebuffer file as it must look with the cursor drawn at the anchors
@@ -177,94 +141,30 @@ uint16_t arrow_colour(char c, uint16_t under)
 std::vector<uint8_t> with_cursor(std::vector<uint8_t> bytes, const fake_screen &screen,
 				 int anchor_column, int anchor_row)
 {
-	for (int k = 0; k < cursor_size; ++k) {
-		for (int j = 0; j < cursor_size; ++j) {
-			long at = file_offset(screen, anchor_column - 1 - k, anchor_row + j);
-			char c = arrow[static_cast<std::size_t>(k)][static_cast<std::size_t>(j)];
-			if (at < 0 || c == '.')
-				continue;
-			uint16_t value = arrow_colour(c, 0);
-			bytes[static_cast<std::size_t>(at)] = static_cast<uint8_t>(value & 0xFF);
-			bytes[static_cast<std::size_t>(at) + 1] = static_cast<uint8_t>(value >> 8);
-		}
-	}
-	return bytes;
+	return with_arrow(std::move(bytes), layout_of(screen), anchor_column, anchor_row);
 }
 
 // Compares the framebuffer file with what it must hold and names the first
 // pixels that differ.
 testing::AssertionResult screen_is(const daemon_run &run, const std::vector<uint8_t> &expected)
 {
-	std::vector<uint8_t> actual = run.framebuffer_bytes();
-	if (actual.size() != expected.size())
-		return testing::AssertionFailure() << "framebuffer file of " << actual.size()
-						   << " bytes, expected " << expected.size();
-	const fake_screen &screen = *run.config.screen;
-	std::size_t page_offset = screen.smem_start & 0xFFF;
-	std::string report;
-	int wrong = 0;
-	for (std::size_t at = 0; at < actual.size(); ++at) {
-		if (actual[at] == expected[at])
-			continue;
-		char line[160];
-		if (at < page_offset || at + 1 >= actual.size()) {
-			snprintf(line, sizeof line,
-				 "\n  byte %zu outside the screen memory: 0x%02x, expected 0x%02x",
-				 at, actual[at], expected[at]);
-		} else {
-			std::size_t pixel = at - (at - page_offset) % 2;
-			std::size_t in_memory = pixel - page_offset;
-			snprintf(line, sizeof line,
-				 "\n  column %zu, row %zu: 0x%04x, expected 0x%04x",
-				 in_memory % screen.line_length / 2, in_memory / screen.line_length,
-				 actual[pixel] | actual[pixel + 1] << 8,
-				 expected[pixel] | expected[pixel + 1] << 8);
-			at = pixel + 1;
-		}
-		if (++wrong <= 8)
-			report += line;
-	}
-	if (wrong == 0)
+	std::string differences =
+		screen_differences(run.framebuffer_bytes(), expected, layout_of(*run.config.screen));
+	if (differences.empty())
 		return testing::AssertionSuccess();
-	return testing::AssertionFailure() << wrong << " pixels differ:" << report;
+	return testing::AssertionFailure() << differences;
 }
 
-// Bytes of the daemon's mappings of /dev/fb0, in whole pages as the kernel
-// lists them.
+// Bytes of the daemon's mappings of the framebuffer, in whole pages.
 long mapped_framebuffer_bytes(int pid)
 {
-	long total = 0;
-	std::string path = "/proc/" + std::to_string(pid) + "/maps";
-	FILE *maps = fopen(path.c_str(), "r");
-	if (!maps)
-		return -1;
-	char line[512];
-	while (fgets(line, sizeof line, maps)) {
-		unsigned long start = 0, end = 0;
-		if (strstr(line, "/dev/fb0") && sscanf(line, "%lx-%lx", &start, &end) == 2)
-			total += static_cast<long>(end - start);
-	}
-	fclose(maps);
-	return total;
+	return static_cast<long>(mapped_bytes_of(pid, framebuffer_device));
 }
 
-// Descriptors the daemon holds open on /dev/fb0.
+// Descriptors the daemon holds open on the framebuffer.
 int framebuffer_descriptors(int pid)
 {
-	std::string dir_path = "/proc/" + std::to_string(pid) + "/fd";
-	DIR *dir = opendir(dir_path.c_str());
-	if (!dir)
-		return -1;
-	int count = 0;
-	while (dirent *entry = readdir(dir)) {
-		char target[512] = {};
-		std::string link = dir_path + "/" + entry->d_name;
-		if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-		    std::string_view(target).ends_with("/dev/fb0"))
-			++count;
-	}
-	closedir(dir);
-	return count;
+	return descriptors_named(pid, framebuffer_device);
 }
 
 // ---- Start-up: calibration file and framebuffer ----
@@ -608,7 +508,7 @@ TEST(screen_cursor, picture_at_column_16_row_0)
 		}
 		seen.push_back(stored_row);
 	}
-	EXPECT_EQ(seen, std::vector<std::string>(arrow.begin(), arrow.end()));
+	EXPECT_EQ(seen, std::vector<std::string>(arrow_picture.begin(), arrow_picture.end()));
 	EXPECT_TRUE(screen_is(run, with_cursor(before, *run.config.screen, 16, 0)))
 		<< "nothing outside the block";
 	run.stop();
@@ -679,7 +579,8 @@ TEST(screen_cursor, erase_keeps_pixels_repainted_meanwhile)
 	std::vector<uint8_t> expected = run.framebuffer_bytes();
 	auto repaint = [&](int column, int row, uint16_t value) {
 		run.set_pixel(column, row, value);
-		auto at = static_cast<std::size_t>(file_offset(screen, column, row));
+		const std::size_t at = layout_of(screen).start + 2 * static_cast<std::size_t>(column) +
+				       static_cast<std::size_t>(row) * screen.line_length;
 		expected[at] = static_cast<uint8_t>(value & 0xFF);
 		expected[at + 1] = static_cast<uint8_t>(value >> 8);
 	};

@@ -18,35 +18,8 @@ using e2e::daemon_config;
 using e2e::daemon_run;
 using e2e::device_kind;
 
-// "を受けたのでポートを閉じて終了します。" in EUC-JP, the handheld console's
-// encoding: 19 characters of two bytes each.
-constexpr char message_japanese[] =
-	"\xa4\xf2\xbc\xf5\xa4\xb1\xa4\xbf\xa4\xce\xa4\xc7\xa5\xdd\xa1\xbc\xa5\xc8\xa4\xf2"
-	"\xca\xc4\xa4\xb8\xa4\xc6\xbd\xaa\xce\xbb\xa4\xb7\xa4\xde\xa4\xb9\xa1\xa3";
-constexpr char message_prefix_format[] = "SIGNAL(%d) ";
-static_assert(sizeof message_japanese - 1 == 38);
-// The whole format with its newline: 50 bytes.
-static_assert(sizeof message_prefix_format - 1 + sizeof message_japanese - 1 + 1 == 50);
-
-std::string signal_message(int signal_number)
-{
-	return "SIGNAL(" + std::to_string(signal_number) + ") " + message_japanese + "\n";
-}
-
-// A keyboard frame: "K", the count of scan-code bytes, the bytes, padding
-// and the checksum. (In the harness's minimal map, scan code 1C is key 30.)
-std::vector<uint8_t> key_frame(std::vector<uint8_t> codes)
-{
-	auto count = static_cast<uint8_t>(codes.size());
-	codes.resize(3, 0);
-	return {'K', count, codes[0], codes[1], codes[2],
-		static_cast<uint8_t>(count + codes[0] + codes[1] + codes[2])};
-}
-
-std::vector<uint8_t> joystick_frame(uint8_t high, uint8_t low)
-{
-	return {'J', 0, high, low, 0, static_cast<uint8_t>(high + low)};
-}
+using e2e::joystick_frame;
+using e2e::key_frame;
 
 std::vector<uint8_t> joined(std::initializer_list<std::vector<uint8_t>> parts)
 {
@@ -60,7 +33,7 @@ void expect_signal_exit(daemon_run &run, const e2e::exit_result &result, int num
 {
 	EXPECT_TRUE(result.exited) << "ended by signal " << result.status << " or hung";
 	EXPECT_EQ(result.status, 1);
-	EXPECT_EQ(run.stdout_text(), signal_message(number_in_message));
+	EXPECT_EQ(run.stdout_text(), e2e::signal_text(number_in_message));
 }
 
 // Caps Lock's only effect is a light command back on the line. Frames are

@@ -21,8 +21,10 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "proc_watch.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -63,6 +65,8 @@ constexpr const char key_up[] = " 30 0 \n";
 constexpr const char button_down[] = " 0 1 \n";
 constexpr const char button_up[] = " 0 0 \n";
 constexpr const char checksum_error[] = "Error checksum\n";
+// The frame that presses that key.
+const bytes key_press = e2e::key_frame({0x1C});
 
 bool exists(const std::string &path)
 {
@@ -167,45 +171,25 @@ bool start_together(run_list &runs)
 // may end at the same time. The run no longer owns a process afterwards.
 exit_result reap_started(daemon_run &run, int timeout_ms = 10000)
 {
-	long long deadline = now_ms() + timeout_ms;
-	for (;;) {
-		int status = 0;
-		pid_t done = waitpid(run.pid, &status, WNOHANG);
-		if (done == run.pid) {
-			run.pid = -1;
-			return WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
-						 : exit_result{false, WTERMSIG(status)};
-		}
-		if (done < 0 || now_ms() >= deadline)
-			return exit_result{};
-		pause_ms(5);
-	}
+	int status = 0;
+	pid_t done = 0;
+	if (!wait_until(timeout_ms, [&] { return (done = waitpid(run.pid, &status, WNOHANG)) != 0; }) ||
+	    done != run.pid)
+		return exit_result{};
+	run.pid = -1;
+	return WIFEXITED(status) ? exit_result{true, WEXITSTATUS(status)}
+				 : exit_result{false, WTERMSIG(status)};
 }
 
 // Whether the daemon holds the serial line open and sleeps: the start-up
 // pause between configuring the line and flushing its input.
 bool in_start_up_pause(const daemon_run &run)
 {
-	std::string process = "/proc/" + std::to_string(run.pid);
-	long number = -1;
-	if (sscanf(read_text(process + "/syscall").c_str(), "%ld", &number) != 1 ||
-	    (number != SYS_clock_nanosleep && number != SYS_nanosleep))
-		return false;
-	struct stat line{};
-	if (stat(run.pty_slave.c_str(), &line) != 0)
-		return false;
-	bool open = false;
-	DIR *dir = opendir((process + "/fd").c_str());
-	while (dirent *entry = dir ? readdir(dir) : nullptr) {
-		struct stat info{};
-		std::string link = process + "/fd/" + entry->d_name;
-		if (entry->d_name[0] != '.' && stat(link.c_str(), &info) == 0 &&
-		    S_ISCHR(info.st_mode) && info.st_rdev == line.st_rdev)
-			open = true;
-	}
-	if (dir)
-		closedir(dir);
-	return open;
+	const call_snapshot call = current_call(run.pid);
+	file_id line{};
+	return call.state == call_state::blocked &&
+	       (call.number == SYS_clock_nanosleep || call.number == SYS_nanosleep) &&
+	       file_id_of(run.pty_slave.c_str(), line) && !holders_in(run.pid, line).empty();
 }
 
 // Bytes received on the line that nobody has read yet.
@@ -221,14 +205,6 @@ int queued_on_line(const daemon_run &run)
 	return queued;
 }
 
-// A counter of the process's reads: "syscr" (read calls) or "rchar" (bytes).
-long read_counter(int pid, const char *name)
-{
-	std::string io = read_text("/proc/" + std::to_string(pid) + "/io");
-	std::string key = std::string(name) + ": ";
-	std::size_t at = io.find(key);
-	return at == std::string::npos ? -1 : strtol(io.c_str() + at + key.size(), nullptr, 10);
-}
 
 TEST(spine, keyboard_frame_reaches_the_keyboard_device)
 {
@@ -438,7 +414,7 @@ TEST(spine_serial_line, speed_table)
 		EXPECT_EQ(cfgetospeed(&settings), rows[i].speed);
 		exit_result result = run.stop();
 		EXPECT_EQ(result.status, 1);
-		EXPECT_EQ(count_of(run.stdout_text(), "SIGNAL(15)"), 1u) << run.stdout_text();
+		EXPECT_EQ(count_of(run.stdout_text(), e2e::signal_text(15)), 1u) << run.stdout_text();
 	}
 }
 
@@ -495,22 +471,22 @@ TEST(spine_serial_line, bytes_sent_during_start_up_are_discarded)
 	daemon_run run({});
 	run.config.wait_ready = false;
 	ASSERT_TRUE(run.start());
-	long long deadline = now_ms() + 10000;
-	while (!in_start_up_pause(run) && now_ms() < deadline)
-		pause_ms(2);
-	ASSERT_TRUE(in_start_up_pause(run)) << "the daemon never paused with its line open";
+	ASSERT_TRUE(wait_until(10000, [&] { return in_start_up_pause(run); }, 2))
+		<< "the daemon never paused with its line open";
 	// A whole joystick press and the start of a keyboard frame, which would
 	// swallow the first bytes sent after start-up if they were kept. They
 	// are in the daemon's input queue before its pause ends.
 	const bytes early = {0x4A, 0x00, 0x00, 0x01, 0x00, 0x01, 0x4B, 0x01};
 	run.send(early);
 	bool queued_in_pause = false;
-	while (!queued_in_pause && in_start_up_pause(run) && now_ms() < deadline)
+	(void)wait_until(10000, [&] {
 		queued_in_pause = queued_on_line(run) == static_cast<int>(early.size()) &&
 				  in_start_up_pause(run);
+		return queued_in_pause || !in_start_up_pause(run);
+	});
 	ASSERT_TRUE(queued_in_pause);
 	ASSERT_GT(run.wait_reading(), 0);
-	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	ASSERT_TRUE(run.send_and_wait(key_press));
 	EXPECT_EQ(run.device_text("kbd"), key_down);
 	EXPECT_EQ(run.stop().status, 1);
 	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
@@ -531,7 +507,7 @@ TEST(spine_serial_line, mouse_enable_command_only_with_mouse)
 	ASSERT_TRUE(start_together(runs));
 	EXPECT_EQ(e2e::bytes_text(runs[0]->read_adapter(1)), "e");
 	for (auto &run : runs) {
-		ASSERT_TRUE(run->send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+		ASSERT_TRUE(run->send_and_wait(key_press));
 		EXPECT_EQ(run->device_text("kbd"), key_down);
 		EXPECT_EQ(e2e::bytes_text(run->read_adapter_pending()), "");
 		EXPECT_EQ(run->stop().status, 1);
@@ -549,10 +525,10 @@ TEST(spine_serial_line, hung_up_line_is_retried_at_a_gentle_pace)
 	run.pty_master = -1;
 	// Rate measurement: the window is what is measured over, not a wait
 	// for something to happen.
-	long first = read_counter(run.daemon_pid, "syscr");
+	long long first = read_calls_by(run.daemon_pid);
 	long long started = now_ms();
 	pause_ms(600);
-	long reads = read_counter(run.daemon_pid, "syscr") - first;
+	long long reads = read_calls_by(run.daemon_pid) - first;
 	double seconds = static_cast<double>(now_ms() - started) / 1000.0;
 	ASSERT_GE(first, 0);
 	EXPECT_GE(reads, 1) << "the daemon stopped reading the line";
@@ -575,7 +551,7 @@ TEST(spine_start_up, keypipe_instead_of_keyboard_with_V)
 	config.keypipe = device_kind::file;
 	daemon_run run(config);
 	ASSERT_TRUE(run.start());
-	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	ASSERT_TRUE(run.send_and_wait(key_press));
 	EXPECT_EQ(run.stop().status, 1);
 	// Raw events are written out by the close at exit.
 	EXPECT_EQ(run.device_text("keypipe"), std::string("\x1e\x01", 2));
@@ -681,7 +657,7 @@ TEST(spine_frames, mouse_frame_without_mouse_is_dropped_whole)
 	// good keyboard frame 4B 01 1C 00 68 85.
 	ASSERT_TRUE(run.send_and_wait({0x4D, 0x4B, 0x01, 0x1C, 0x00, 0x68, 0x85}));
 	EXPECT_EQ(run.device_text("kbd"), "");
-	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
+	ASSERT_TRUE(run.send_and_wait(key_press));
 	EXPECT_EQ(run.device_text("kbd"), key_down);
 	EXPECT_EQ(run.stop().status, 1);
 	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
