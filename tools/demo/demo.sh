@@ -3,9 +3,10 @@
 #
 # The daemon only knows fixed paths (/dev/kbd, /dev/ts, /dev/fb0,
 # /etc/pointercal, its key map under /opt), so the demo runs it in a private
-# mount namespace whose /dev, /etc and /opt are overlays: the stand-ins
-# created there (FIFOs, a framebuffer file, a calibration) never reach the
-# host. ps2sim plays the adapter on a pseudo-terminal, two ps2keys show
+# mount namespace whose /dev, /etc and /opt are overlays (ps2world, the same
+# world the end-to-end tests use; as root or as a normal user): the
+# stand-ins created there (FIFOs, a framebuffer file, a calibration) never
+# reach the host. ps2sim plays the adapter on a pseudo-terminal, two ps2keys show
 # what the daemon writes to the keyboard and touch devices (the touch one
 # also paints the screen, as the handheld's software would), and at the
 # end fb2png takes a picture of the screen, cursor included.
@@ -15,7 +16,7 @@
 set -euo pipefail
 
 usage() {
-	echo "Usage: $0 BUILD_DIR   (as root; make demo runs it on build/default)" >&2
+	echo "Usage: $0 BUILD_DIR   (make demo runs it on build/default)" >&2
 	exit 2
 }
 
@@ -38,6 +39,7 @@ daemon=$build/src/ps2linkd
 sim=$build/tools/ps2sim
 keys=$build/tools/ps2keys
 fb2png=$build/tools/fb2png
+world=$build/tools/ps2world
 fake_fb=$build/tests/support/libps2_fake_fb.so
 key_map=$repo/etc/ser_code_vantor.ini
 script=$repo/tools/demo/demo.script
@@ -46,19 +48,13 @@ artifacts=${DEMO_ARTIFACTS:-$repo/artifacts/demo}
 # ------------------------------------------------------------------ outside
 
 if [ $inside = no ]; then
-	if [ "$(id -u)" -ne 0 ]; then
-		echo "demo.sh: must run as root: the daemon is started in a private mount" >&2
-		echo "namespace with stand-ins for /dev/kbd, /dev/ts, /dev/fb0, /etc/pointercal" >&2
-		echo "and its key map under /opt, and ps2sim reads the daemon's state in /proc." >&2
-		exit 1
-	fi
-	for file in "$daemon" "$sim" "$keys" "$fb2png" "$fake_fb" "$key_map" "$script"; do
+	for file in "$daemon" "$sim" "$keys" "$fb2png" "$world" "$fake_fb" "$key_map" "$script"; do
 		if [ ! -e "$file" ]; then
 			echo "demo.sh: $file is missing (build first: make demo does)" >&2
 			exit 1
 		fi
 	done
-	for tool in unshare mount mkfifo stdbuf iconv; do
+	for tool in mkfifo stdbuf iconv; do
 		command -v $tool >/dev/null || { echo "demo.sh: $tool is needed" >&2; exit 1; }
 	done
 	if [ ! -d /opt ]; then
@@ -68,7 +64,7 @@ if [ $inside = no ]; then
 	tmp=$(mktemp -d /tmp/ps2link-demo.XXXXXX)
 	trap 'rm -rf "$tmp"' EXIT
 	status=0
-	unshare --mount -- "$0" --in-namespace "$build" "$tmp" || status=$?
+	"$world" "$tmp" -- "$0" --in-namespace "$build" "$tmp" || status=$?
 	exit $status
 fi
 
@@ -76,19 +72,6 @@ fi
 
 section() { printf '\n\033[1m%s\033[0m\n' "$*"; }
 
-mount --make-rprivate /
-
-# Overlays over /dev, /etc and /opt. The one over /dev hides the
-# pseudo-terminal file system mounted at /dev/pts, which ps2sim needs:
-# keep a second mount of it and put that back on top.
-mkdir -p "$tmp/pts" "$tmp/bin"
-mount --bind /dev/pts "$tmp/pts"
-for dir in dev etc opt; do
-	mkdir -p "$tmp/$dir.upper" "$tmp/$dir.work"
-	mount -t overlay overlay \
-		-o "lowerdir=/$dir,upperdir=$tmp/$dir.upper,workdir=$tmp/$dir.work" "/$dir"
-done
-mount --bind "$tmp/pts" /dev/pts
 # Nothing below may reach the host's directories.
 for dir in dev etc opt; do
 	if [ "$(stat -f -c %T "/$dir")" != overlayfs ]; then
@@ -96,7 +79,7 @@ for dir in dev etc opt; do
 		exit 1
 	fi
 done
-[ -e /dev/ptmx ] || ln -s pts/ptmx /dev/ptmx
+mkdir -p "$tmp/bin"
 
 # The stand-ins, all inside the overlays.
 rm -f /dev/kbd /dev/ts /dev/fb0
