@@ -15,19 +15,24 @@ build:
 	cmake --preset default >/dev/null
 	cmake --build --preset default
 
-# Plain, then under ASan and UBSan; then one line on what was skipped, if
-# anything, and why.
+# Plain, then under ASan and UBSan, then a few seconds of each fuzz target;
+# then one line on what was skipped, if anything, and why.
 test:
-	$(DEPS) build e2e arm
+	$(DEPS) build e2e arm fuzz
 	$(MAKE) --no-print-directory build
-	rm -f build/default/junit.xml build/sanitize/junit.xml
+	rm -f build/default/junit.xml build/sanitize/junit.xml build/fuzz/junit.xml
 	ctest --preset default -j4 --output-junit junit.xml || \
 		{ ./tests/summarize_skips.py build/default/junit.xml; exit 1; }
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize
 	ctest --preset sanitize -j4 --output-junit junit.xml || \
 		{ ./tests/summarize_skips.py build/default/junit.xml build/sanitize/junit.xml; exit 1; }
-	./tests/summarize_skips.py build/default/junit.xml build/sanitize/junit.xml
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	ctest --preset fuzz -j2 --output-junit junit.xml || \
+		{ ./tests/summarize_skips.py build/default/junit.xml build/sanitize/junit.xml \
+			build/fuzz/junit.xml; exit 1; }
+	./tests/summarize_skips.py build/default/junit.xml build/sanitize/junit.xml build/fuzz/junit.xml
 
 demo:
 	$(DEPS) build e2e
@@ -46,6 +51,23 @@ bench:
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	./build/bench/bench/ps2_bench
+
+# The fuzz targets (tests/fuzz), FUZZ_SECONDS each: executions and findings
+# per target.
+.PHONY: fuzz soak
+FUZZ_SECONDS = 300
+fuzz:
+	$(DEPS) build fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+	./tests/fuzz/run_fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+# The real daemon on ten million random bytes with marker frames between
+# them (tests/soak): every marker arrives, memory stays flat, no crash.
+soak:
+	$(DEPS) build e2e
+	$(MAKE) --no-print-directory build
+	./build/default/tests/soak/ps2_soak
 
 # The static, stripped daemon for the handheld: build/arm/src/ps2linkd.
 .PHONY: arm test-arm
