@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "core/settings.h"
@@ -79,15 +80,20 @@ struct screen_geometry {
 	uint32_t length;
 };
 
-// A fresh zeroed block of exactly the mapping's size (calloc takes large
-// blocks straight from the kernel, so this stays cheap), set up as
-// map_framebuffer sets up a mapping.
+// The bytes of the mapping before the screen memory: a pattern the cursor
+// would overwrite if it drew there.
+constexpr unsigned char before_screen = 0xA5;
+
+// A fresh block of exactly the mapping's size, the screen memory zeroed
+// (calloc takes large blocks straight from the kernel, so this stays
+// cheap), set up as map_framebuffer sets up a mapping.
 unsigned char *attach_screen(const screen_geometry &geometry)
 {
 	std::size_t map_length = geometry.page_offset + geometry.length;
 	auto *block = static_cast<unsigned char *>(calloc(map_length ? map_length : 1, 1));
 	if (!block)
 		abort();
+	memset(block, before_screen, geometry.page_offset);
 	screen_map.fix_info.smem_len = geometry.length;
 	screen_map.fix_info.line_length = geometry.line_length;
 	screen_map.page_offset = static_cast<int32_t>(geometry.page_offset);
@@ -106,6 +112,21 @@ void set_calibration(input_cursor &input)
 		calibration.scaled[k] = scale_calibration(calibration.values[k]);
 	}
 	calibration.valid = 1;
+}
+
+bool all_bytes(const unsigned char *bytes, std::size_t count, unsigned char value)
+{
+	return count == 0 || (bytes[0] == value && memcmp(bytes, bytes + 1, count - 1) == 0);
+}
+
+// The cursor stays inside the screen memory, and in console mode off the
+// screen altogether (the cursor's white pixels would show in the zeros).
+void check_screen(const unsigned char *block, const screen_geometry &geometry)
+{
+	if (!all_bytes(block, geometry.page_offset, before_screen))
+		abort(); // drawn before the screen memory
+	if (console_mode && !all_bytes(block + geometry.page_offset, geometry.length, 0))
+		abort(); // drawn in console mode
 }
 
 // What holds after any byte stream, whatever the frames said.
@@ -175,6 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	for (std::size_t k = 0; k < input.size; ++k)
 		handle_serial_byte(input.data[k]);
 	check_state();
+	if (block)
+		check_screen(block, geometry);
 
 	// The block goes with this input; nothing may point into it afterwards.
 	reset_screen_map();
