@@ -9,7 +9,9 @@ adapter frames into the board's second UART through a host pseudo-terminal,
 reads the adapter commands that come back, takes screenshots of the board's
 display through QMP, and checks what the handheld's software would see.
 
-Usage: arm_board_test.py --kernel K --dtb D --busybox B --daemon P --out DIR
+Usage: arm_board_test.py --kernel K --dtb D --busybox B --strace-tree T
+                         --daemon P --out DIR
+(T: strace, its loader and C library at their paths in a root file system)
 """
 
 import argparse
@@ -230,6 +232,7 @@ board = {}  # the running board: process, QMP stream, adapter line, reports
 
 def start_board(args, workdir):
     rootfs = os.path.join(workdir, "rootfs")
+    shutil.copytree(args.strace_tree, rootfs, symlinks=True)
     for path, source in [("bin/busybox", args.busybox), ("sbin/ps2linkd", args.daemon),
                          ("init", os.path.join(BOARD_FILES, "init")),
                          ("etc/pointercal", os.path.join(BOARD_FILES, "pointercal")),
@@ -452,7 +455,7 @@ def main_run(out):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for name in ("kernel", "dtb", "busybox", "daemon", "out"):
+    for name in ("kernel", "dtb", "busybox", "strace-tree", "daemon", "out"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)

@@ -83,7 +83,8 @@ tests/numbers/check_number_table.sh qemu-arm -cpu pxa270 build/arm/tests/numbers
 echo "number table, musl under qemu-arm: as expected"
 
 # 3. The daemon on a real ARM kernel: Debian's armhf armmp kernel on QEMU's
-# vexpress-a9 board, with busybox as the board's userland.
+# vexpress-a9 board, with busybox as the board's userland and strace (with
+# the C library it runs on) to count the daemon's system calls.
 echo "== ARM system test (qemu-system-arm -M vexpress-a9)"
 missing=$(missing_tools qemu-system-arm dtc cpio python3 apt-get apt-cache dpkg-deb)
 if [ -n "$missing" ]; then
@@ -105,7 +106,7 @@ if [ -z "$kernel_package" ]; then
 	finish
 fi
 mkdir -p "$cache/debs"
-for package in "$kernel_package" busybox-static; do
+for package in "$kernel_package" busybox-static strace libc6; do
 	if ! ls "$cache/debs/${package}_"*_armhf.deb >/dev/null 2>&1; then
 		echo "downloading $package:armhf into $cache/debs"
 		(cd "$cache/debs" && apt-get download -q "$package:armhf" 2>&1 | grep -v '^W: Download is performed unsandboxed') ||
@@ -131,6 +132,18 @@ if [ ! -f "$board/busybox" ]; then
 	rm -rf "$board/unpacked" || fail "unpacking the board's files"
 fi
 
+# strace and what it runs on (readelf -d: libc.so.6 and the loader), at
+# their own paths: a tree that the board's root file system is laid over.
+if [ ! -f "$board/strace/usr/bin/strace" ]; then
+	rm -rf "$board/strace" && mkdir -p "$board/strace" || fail "making $board/strace"
+	dpkg-deb --fsys-tarfile "$cache/debs/strace_"*_armhf.deb |
+		tar -x -C "$board/strace" ./usr/bin/strace &&
+	dpkg-deb --fsys-tarfile "$cache/debs/libc6_"*_armhf.deb |
+		tar -x -C "$board/strace" ./lib/ld-linux-armhf.so.3 \
+		    ./lib/arm-linux-gnueabihf/ld-linux-armhf.so.3 ./lib/arm-linux-gnueabihf/libc.so.6 ||
+		{ rm -rf "$board/strace"; fail "unpacking strace and the C library"; }
+fi
+
 # The stock tree drives the display controller through a DVI bridge; the
 # board's panel is added to it here (see board/panel.dtsi).
 dtc -q -I dtb -O dts -o "$board/board.dts" "$board/stock.dtb" &&
@@ -140,6 +153,7 @@ dtc -q -I dts -O dtb -o "$board/board.dtb" "$board/board.dts" ||
 
 rm -rf "$artifacts"
 python3 "$source_dir/tests/system/arm_board_test.py" --kernel "$board/vmlinuz" \
-	--dtb "$board/board.dtb" --busybox "$board/busybox" --daemon "$daemon" \
+	--dtb "$board/board.dtb" --busybox "$board/busybox" --strace-tree "$board/strace" \
+	--daemon "$daemon" \
 	--out "$artifacts" || fail "ARM system test (see $artifacts)"
 finish
