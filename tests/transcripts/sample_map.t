@@ -1,7 +1,8 @@
 # Typing through the key map shipped in etc/: the byte sequences a US 104-key
 # keyboard sends, split into frames as the adapter does, give the Linux key
-# codes (KEY_A 30, KEY_LEFTSHIFT 42, KEY_UP 103, KEY_NUMLOCK 69...). The
-# sample names eight joystick buttons: button 0 is the Up arrow.
+# codes (KEY_A 30, KEY_LEFTSHIFT 42, KEY_UP 103, KEY_NUMLOCK 69...) under
+# every combination of modifiers. The sample names eight joystick buttons:
+# button 0 is the Up arrow.
 [key map: etc/ser_code_vantor.ini]
 
 [input]
@@ -29,13 +30,37 @@ key lcmd up
 key lctrl up
 key ralt up
 key lalt up
-say F1 let go while ctrl is held still comes up; alt+a sends only alt
+say F1 let go while ctrl is held still comes up; alt+a sends alt and a
 key f1 down
 key lctrl down
 key f1 up
 key lctrl up
 key lalt down
 tap 1C
+key lalt up
+say alt+tab, ctrl+alt+delete and cmd+e arrive as on a PC
+key lalt down
+tap 0D
+key lalt up
+key lctrl down
+key lalt down
+key e0 71 down
+key e0 71 up
+key lalt up
+key lctrl up
+key lcmd down
+tap 24
+key lcmd up
+say Yen, volume up, ctrl+Pause (Break) and alt+PrintScreen (SysRq)
+tap 6A
+key e0 32 down
+key e0 32 up
+key lctrl down
+key e0 7E down
+key e0 7E up
+key lctrl up
+key lalt down
+tap 84
 key lalt up
 say PrintScreen inside its fake shift
 key e0 12 down
@@ -97,6 +122,34 @@ joy 0x0101
  59 0 $
  29 0 $
  56 1 $
+ 30 1 $
+ 30 0 $
+ 56 0 $
+ 56 1 $
+ 15 1 $
+ 15 0 $
+ 56 0 $
+ 29 1 $
+ 56 1 $
+ 111 1 $
+ 111 0 $
+ 56 0 $
+ 29 0 $
+ 125 1 $
+ 18 1 $
+ 18 0 $
+ 125 0 $
+ 124 1 $
+ 124 0 $
+ 115 1 $
+ 115 0 $
+ 29 1 $
+ 119 1 $
+ 119 0 $
+ 29 0 $
+ 56 1 $
+ 99 1 $
+ 99 0 $
  56 0 $
  99 1 $
  99 0 $
