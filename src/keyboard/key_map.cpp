@@ -36,41 +36,12 @@ bool is_hex_digit(char c)
 	return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// "XX" gives prefix index 0, "E0XX" (or "e0XX") prefix index 1; -1 when the
-// token is no key code.
-int prefix_index_of(const char *token)
-{
-	std::size_t length = strlen(token);
-	if (length == 2 && is_hex_digit(token[0]) && is_hex_digit(token[1]))
-		return 0;
-	if (length == 4 && (token[0] == 'E' || token[0] == 'e') && token[1] == '0' &&
-	    is_hex_digit(token[2]) && is_hex_digit(token[3]))
-		return 1;
-	return -1;
-}
-
 bool all_hex(const char *token)
 {
 	for (; *token; ++token)
 		if (!is_hex_digit(*token))
 			return false;
 	return true;
-}
-
-// The modifier combination of a flag token: upper-case S, C, F and M count
-// wherever they stand; everything else (a lone "-", say) is ignored.
-unsigned combination_of_flags(const char *flags)
-{
-	unsigned combination = 0;
-	if (strchr(flags, 'S'))
-		combination |= combination_shift;
-	if (strchr(flags, 'C'))
-		combination |= combination_ctrl;
-	if (strchr(flags, 'F'))
-		combination |= combination_alt;
-	if (strchr(flags, 'M'))
-		combination |= combination_cmd;
-	return combination;
 }
 
 void store_key(key_entry &slot, const char *name, uint32_t value)
@@ -143,6 +114,31 @@ key_map_verdict apply_key_line(const char *line, const char *token)
 
 } // namespace
 
+int prefix_index_of(const char *token)
+{
+	std::size_t length = strlen(token);
+	if (length == 2 && is_hex_digit(token[0]) && is_hex_digit(token[1]))
+		return 0;
+	if (length == 4 && (token[0] == 'E' || token[0] == 'e') && token[1] == '0' &&
+	    is_hex_digit(token[2]) && is_hex_digit(token[3]))
+		return 1;
+	return -1;
+}
+
+unsigned combination_of_flags(const char *flags)
+{
+	unsigned combination = 0;
+	if (strchr(flags, 'S'))
+		combination |= combination_shift;
+	if (strchr(flags, 'C'))
+		combination |= combination_ctrl;
+	if (strchr(flags, 'F'))
+		combination |= combination_alt;
+	if (strchr(flags, 'M'))
+		combination |= combination_cmd;
+	return combination;
+}
+
 bool key_map_line_used(key_map_verdict verdict)
 {
 	switch (verdict) {
@@ -170,8 +166,8 @@ const char *describe_key_map_verdict(key_map_verdict verdict)
 		"joystick line needs: J <button 0-15> <name> <hex value>",
 		"joystick button outside 0-15",
 		"key",
-		"key code must be two hex digits, or E0 and two hex digits, without 0x",
-		"key line needs: <code> <name> <flags> <hex value>",
+		"scan code must be two hex digits, or E0 and two hex digits, without 0x",
+		"key line needs: <scan code> <name> <flags> <key code>",
 		"unknown first word",
 	};
 	return reasons[static_cast<std::size_t>(verdict)];

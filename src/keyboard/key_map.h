@@ -82,6 +82,12 @@ static_assert(key_map_verdict_count == static_cast<std::size_t>(key_map_verdict:
 // Told about every line (or piece) of the file, in file order.
 using key_map_observer = void (*)(const char *line, key_map_verdict verdict, void *context);
 
+// The prefix index of a key line's first token: 0 for "XX", 1 for "E0XX"
+// (or "e0XX"), -1 when the token is no scan code.
+[[nodiscard]] int prefix_index_of(const char *token);
+// The modifier combination of a flag token: upper-case S, C, F and M count
+// wherever they stand; everything else (a lone "-", say) is ignored.
+[[nodiscard]] unsigned combination_of_flags(const char *flags);
 // Empties modifier_state, modifier_of_code and key_table.
 void clear_key_tables();
 // All of the key map's state as before any load: the tables emptied, the

@@ -1,0 +1,46 @@
+#!/bin/bash
+# check_ps2kmcheck.sh PS2KMCHECK: the checker's warnings, one case a row.
+#
+# The daemon takes some key map lines otherwise than their writer meant
+# and says nothing; ps2kmcheck must say it. Each row: the options, the map
+# (printf escapes; "DIR" for a directory), the exit status and a text the
+# output must hold.
+set -uo pipefail
+
+check=$1
+dir=$(mktemp -d /tmp/check_ps2kmcheck.XXXXXX)
+trap 'rm -rf "$dir"' EXIT
+
+cases=(
+	'|1C a SC 0x1E\n|0|map: 0 lines skipped, 0 warnings'
+	'|1c a s 0x1E\n|1|flags "s" are read as - (no modifier)'
+	'|1C a SX 0x1E\n|1|read as S (shift): only upper-case S, C, F and M count (ignored here: X)'
+	'|1C a SHIFT 0x1E\n|1|flags "SHIFT" are read as SF (shift+alt)'
+	'|1C a S 0x1E\n1C b S 0x1E\n|1|2: warning: 1C b S 0x1E\n    scan code 1C under S (shift) was filled by line 1 already'
+	'|E0 75 - 0x67\n|1|scan code written "E0 75": the daemon reads a plain scan code E0'
+	'|E0 75 Up - 0x67\n|1|(write E075, without a blank: "E0 75" is the plain scan code E0)'
+	'|1C a - 13\n|1|key code 13 is read as hexadecimal 0x13 = 19; write 0x13 if that is meant, or 0x0D'
+	'|J 3 up 75\n|1|key code 75 is read as hexadecimal 0x75 = 117'
+	'|# only a comment\n|1|warning: no line is used'
+	'|DIR|1|is not a regular file'
+	'--warnings-ok|1C a - 13\n|0|map: 0 lines skipped, 1 warning'
+	'-v|E075 Up SCFM 0x67\n|0|scan code E0 75 under SCFM (shift+ctrl+alt+cmd) sends key code 103 (KEY_UP)'
+	'-v|77 NumLock - 0\n|0|scan code 77 under - (no modifier) sends nothing, and its press switches the NumLock light'
+	'-h||0|usage:'
+	'-x|1C a - 0x1E\n|2|usage:'
+)
+
+failed=0
+for row in "${cases[@]}"; do
+	IFS='|' read -r options map status expected <<< "$row"
+	rm -rf "$dir/map"
+	if [[ $map == DIR ]]; then mkdir "$dir/map"; else printf "$map" > "$dir/map"; fi
+	output=$(cd "$dir" && "$check" $options map 2>&1)
+	got=$?
+	if [[ $got != "$status" || $output != *"$(printf "$expected")"* ]]; then
+		echo "FAILED: options '$options' map '$map': status $got (want $status), output:"
+		echo "$output"
+		failed=1
+	fi
+done
+exit $failed
