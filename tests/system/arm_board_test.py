@@ -8,6 +8,8 @@ a small initramfs (busybox, the daemon, the board's init script), types
 adapter frames into the board's second UART through a host pseudo-terminal,
 reads the adapter commands that come back, takes screenshots of the board's
 display through QMP, and checks what the handheld's software would see.
+Under strace on the board it also counts the daemon's system calls per frame:
+the handheld's kernel has no user-space clock, so every call costs.
 
 Usage: arm_board_test.py --kernel K --dtb D --busybox B --strace-tree T
                          --daemon P --out DIR
@@ -123,6 +125,14 @@ MAIN_STEPS = [
 ]
 
 CURSOR_ANCHOR = (240, 320)  # (column, row) after MAIN_STEPS
+
+# The traced run: a stream of frames typed in one go, each making one key
+# event. A byte should cost one read and a key event one write, nothing else;
+# only a read that brought nothing (the line fell idle) may be followed by a
+# clock read and a pause before the next read.
+STREAM_FRAMES = 40
+STREAM = [key(0x1C), key(0xF0, 0x1C)] * (STREAM_FRAMES // 2)
+STREAM_KEYS = [" 30 1 ", " 30 0 "] * (STREAM_FRAMES // 2)
 
 # The cursor as the handheld's users know it, stored row by stored row:
 # B black, W white, . transparent. Stored row k lands in column
@@ -246,6 +256,8 @@ def start_board(args, workdir):
     os.makedirs(os.path.join(rootfs, "usr/share/board"))
     with open(os.path.join(rootfs, "usr/share/board/background.rgb565"), "wb") as f:
         f.write(background_file())
+    with open(os.path.join(rootfs, "usr/share/board/stream_frames"), "w") as f:
+        f.write(f"{STREAM_FRAMES}\n")
     names = subprocess.run(["find", "."], cwd=rootfs, check=True, capture_output=True).stdout
     archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs,
                              input=names, check=True, capture_output=True).stdout
@@ -447,9 +459,46 @@ def main_run(out):
     check("main: nothing on standard error", bytes_of("stderr", "main"), b"")
     check("main: the layout is still the built-in one", report("layout main after"),
           "layout main after zeta")
+
+
+def traced_run():
+    wait_until(lambda: report("tracing traced") or report("exit traced"),
+               "strace on the ready daemon")
+    type_frames(STREAM)
+    wait_until(lambda: report("counted traced"), "the system-call counts")
+    check("traced: one key event a frame", lines_of("kbd", "traced"), STREAM_KEYS)
+    # "NAME COUNT" from the first read that brought a byte to the last write;
+    # reads and writes with their device, reads with their result.
+    calls = {}
+    for line in reports_starting("calls traced "):
+        name, count = line.rsplit(" ", 1)
+        calls[name] = int(count)
+    one_byte = calls.pop("read(/dev/ttyAMA1)=1", 0)
+    empty = calls.pop("read(/dev/ttyAMA1)=0", 0)
+    writes = {}
+    for name in [c for c in calls if c.startswith(("write(", "writev("))]:
+        device = name[name.index("(") + 1:-1]
+        writes[device] = writes.get(device, 0) + calls.pop(name)
+    idle = {c[len("idle "):]: calls.pop(c) for c in list(calls) if c.startswith("idle ")}
+    frames, sent = len(STREAM), len(b"".join(STREAM))
+    print(f"  calls per frame ({frames} frames of {sent // frames} bytes): "
+          f"one-byte reads {one_byte / frames:g}, writes {sum(writes.values()) / frames:g} "
+          f"{writes}, others {sum(calls.values()) / frames:g} {calls}; "
+          f"empty reads in all {empty}, the calls after them {idle}")
+    check("traced: a read per byte, a write per key event, nothing else",
+          (one_byte, writes, calls), (sent, {"/dev/kbd": frames}, {}))
+    # Idle moments are the emulated line's timing, not the daemon's doing.
+    if empty:
+        print(f"  note: the line fell idle {empty} time(s) during the stream")
+    clock_reads = sum(n for name, n in idle.items() if name.startswith("clock_gettime"))
+    pauses = sum(n for name, n in idle.items() if "sleep" in name)
+    check("traced: after each empty read one clock read, at most one pause, nothing else",
+          (clock_reads, min(pauses, empty), clock_reads + pauses),
+          (empty, pauses, sum(idle.values())))
+    stop_run("traced", STREAM_KEYS)
     wait_until(lambda: report("done"), "the board's end")
     pump()
-    check("boot: adapter commands of both runs, nothing at the exits",
+    check("boot: adapter commands of all runs, nothing at the exits",
           board["from_adapter"], board["commands"])
 
 
@@ -470,6 +519,7 @@ def main():
               "layouts differ")
         console_run(args.out)
         main_run(args.out)
+        traced_run()
         board["qmp"].write('{"execute": "quit"}\n')  # no answer to wait for
         board["qmp"].flush()
         board["qemu"].wait(timeout=HANG_GUARD_S)
