@@ -7,19 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
-#include <string>
 #include <tuple>
 
 #include "keyboard/key_map.h"
 
 namespace {
-
-struct table_key {
-	std::size_t prefix;
-	unsigned code;
-	unsigned key_code;
-	std::string linux_name;
-};
 
 // The daemon looks the Pause key's E1 sequence up as E0 80; the driver
 // lets it land on E0 77.
@@ -40,24 +32,18 @@ void check_map(const char *map, const std::set<std::tuple<std::size_t, unsigned,
 	       const std::set<std::pair<std::size_t, unsigned>> &lock_keys)
 {
 	reset_key_map();
-	if (load_key_map(map) != 0) {
-		++failures;
-		printf("%s: cannot open\n", map);
-		return;
-	}
-	std::set<std::pair<std::size_t, unsigned>> seen;
+	if (load_key_map(map) != 0)
+		return fail(map, "cannot open", 0, 0, 0);
 	for (unsigned combination = 0; combination < modifier_combinations; ++combination)
 		for (unsigned code = 0; code < scan_code_count; ++code)
 			for (std::size_t prefix = 0; prefix < prefix_index_count; ++prefix) {
 				const key_entry &slot = key_table[combination][code][prefix];
+				bool lock = lock_keys.count({prefix, code}) != 0;
 				if (!slot.name)
 					continue;
-				seen.emplace(prefix, code);
 				if (!keys.count({prefix, code, slot.value}))
 					fail(map, "not the driver's key code", prefix, code, combination);
-				bool lock = lock_keys.count({prefix, code}) != 0;
-				if (lock != (strcmp(slot.name, "NumLock") == 0 ||
-					     strcmp(slot.name, "Caps") == 0))
+				if (lock != (!strcmp(slot.name, "NumLock") || !strcmp(slot.name, "Caps")))
 					fail(map, "light names belong on the lock keys", prefix, code,
 					     combination);
 			}
@@ -65,7 +51,6 @@ void check_map(const char *map, const std::set<std::tuple<std::size_t, unsigned,
 		for (unsigned combination = 0; combination < modifier_combinations; ++combination)
 			if (!key_table[combination][code][prefix].name)
 				fail(map, "empty", prefix, code, combination);
-	printf("%s: %zu keys\n", map, seen.size());
 }
 
 } // namespace
@@ -77,10 +62,8 @@ int main(int argc, char **argv)
 		return 2;
 	}
 	FILE *table = fopen(argv[1], "r");
-	if (!table) {
-		fprintf(stderr, "%s: cannot open %s\n", argv[0], argv[1]);
+	if (!table)
 		return 2;
-	}
 	std::set<std::tuple<std::size_t, unsigned, unsigned>> keys;
 	std::set<std::pair<std::size_t, unsigned>> lock_keys;
 	char line[200];
@@ -100,11 +83,8 @@ int main(int argc, char **argv)
 			lock_keys.emplace(prefix_index, code);
 	}
 	fclose(table);
-	if (keys.size() < 100 || lock_keys.size() != 2) {
-		fprintf(stderr, "%s: %s holds %zu keys and %zu lock keys\n", argv[0], argv[1],
-			keys.size(), lock_keys.size());
-		return 2;
-	}
+	if (keys.size() < 100 || lock_keys.size() != 2)
+		return 2; // the table was not read as it should be
 	for (int i = 2; i < argc; ++i)
 		check_map(argv[i], keys, lock_keys);
 	reset_key_map();

@@ -51,17 +51,6 @@ key lctrl up
 key lcmd down
 tap 24
 key lcmd up
-say Yen, volume up, ctrl+Pause (Break) and alt+PrintScreen (SysRq)
-tap 6A
-key e0 32 down
-key e0 32 up
-key lctrl down
-key e0 7E down
-key e0 7E up
-key lctrl up
-key lalt down
-tap 84
-key lalt up
 say PrintScreen inside its fake shift
 key e0 12 down
 key e0 7C down
@@ -139,18 +128,6 @@ joy 0x0101
  18 1 $
  18 0 $
  125 0 $
- 124 1 $
- 124 0 $
- 115 1 $
- 115 0 $
- 29 1 $
- 119 1 $
- 119 0 $
- 29 0 $
- 56 1 $
- 99 1 $
- 99 0 $
- 56 0 $
  99 1 $
  99 0 $
  42 1 $
