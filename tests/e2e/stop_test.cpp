@@ -9,19 +9,10 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
-#include "daemon/shutdown.h"
-
 namespace {
 
 using e2e::daemon_config;
 using e2e::daemon_run;
-
-std::string stop_message(int signal_number)
-{
-	char text[sizeof signal_message + 16];
-	(void)snprintf(text, sizeof text, signal_message, signal_number);
-	return text;
-}
 
 // The timer that interrupts blocked calls during a stop sends SIGALRM; the
 // daemon catches it only once a stop is pending. Before that SIGALRM keeps
@@ -51,7 +42,7 @@ TEST(stop, during_the_calibration_open_prints_only_the_stop)
 	auto result = run.stop(SIGTERM);
 	EXPECT_TRUE(result.exited);
 	EXPECT_EQ(result.status, 1);
-	EXPECT_EQ(run.stdout_text(), stop_message(SIGTERM));
+	EXPECT_EQ(run.stdout_text(), e2e::signal_text(SIGTERM));
 	EXPECT_EQ(run.stderr_text(), "");
 }
 
@@ -91,7 +82,7 @@ TEST(stop, sigint_during_the_start_up_layout_command_is_not_lost)
 	auto result = run.wait_exit();
 	EXPECT_TRUE(result.exited) << "ended by signal " << result.status << " or hung";
 	EXPECT_EQ(result.status, 1);
-	EXPECT_EQ(run.stdout_text(), stop_message(SIGINT));
+	EXPECT_EQ(run.stdout_text(), e2e::signal_text(SIGINT));
 	EXPECT_EQ(run.loadkmap_log(), "start ps2\nend ps2\nstart zeta\nend zeta\n");
 }
 

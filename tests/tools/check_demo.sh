@@ -18,11 +18,19 @@ if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != --update ]; }; th
 	echo "Usage: $0 BUILD_DIR [--update]" >&2
 	exit 2
 fi
-if [ "$(id -u)" -ne 0 ]; then
-	echo "skipped: the demo runs the daemon in a private mount namespace, as root"
+build=$(cd "$1" && pwd)
+
+# The demo gives the daemon a private world (a mount namespace, inside a user
+# namespace for a normal user). Where the kernel refuses it, say why.
+probe=$(mktemp -d /tmp/ps2link-demo-probe.XXXXXX)
+if ! why=$("$build/tools/ps2world" "$probe" -- true 2>&1); then
+	rm -rf "$probe"
+	echo "SKIP: the kernel refuses the demo a private namespace ($why);" \
+	     "run as root, or allow unprivileged user namespaces" \
+	     "(sysctl kernel.unprivileged_userns_clone=1 on Debian)"
 	exit 77
 fi
-build=$(cd "$1" && pwd)
+rm -rf "$probe"
 
 out=$(mktemp -d /tmp/ps2link-demo-check.XXXXXX)
 trap 'rm -rf "$out"' EXIT

@@ -132,7 +132,9 @@ std::string probe_world()
 		return {};
 	std::string who = geteuid() == 0 ? "as root" : "as a normal user";
 	return "a private mount namespace is refused " + who + ": " +
-	       (got > 0 ? std::string(text) : "the probe died");
+	       (got > 0 ? std::string(text) : "the probe died") +
+	       "; to run these tests, run as root or allow unprivileged user namespaces"
+	       " (sysctl kernel.unprivileged_userns_clone=1, user.max_user_namespaces > 0)";
 }
 
 } // namespace
