@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "keyboard/key_map.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ constexpr uint8_t joystick_header = 0x4A;
 constexpr int filler_bytes = 5;
 constexpr int first_marker_button = 8;
 constexpr int marker_buttons = 8;
-constexpr int first_marker_code = 0xF0; // the sample map sends nothing above 0x7F
+constexpr int first_marker_code = 0xF0; // checked unused: marker_codes_unused()
 // The daemon's heap and stack (anonymous memory) must not grow at all once
 // its stdio buffers are made; a page or two of slack for the kernel's
 // accounting. The whole resident set also counts the framebuffer pages the
@@ -71,6 +72,34 @@ bool still_running(int pid)
 	return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
+bool is_marker_code(uint32_t code)
+{
+	return code >= first_marker_code && code < first_marker_code + marker_buttons;
+}
+
+// Whether no line of the map but the markers' own sends a marker's key code,
+// as the daemon's loader reads the map.
+bool marker_codes_unused(const std::string &map)
+{
+	FILE *stream = fmemopen(const_cast<char *>(map.data()), map.size(), "r");
+	if (!stream)
+		return false;
+	reset_key_map();
+	(void)load_key_map_stream(stream);
+	(void)fclose(stream);
+	bool unused = true;
+	for (const auto &combination : key_table)
+		for (const auto &code : combination)
+			for (const key_entry &slot : code)
+				if (slot.name && is_marker_code(slot.value & 0xFF))
+					unused = false;
+	for (std::size_t button = 0; button < first_marker_button; ++button)
+		if (is_marker_code(static_cast<uint32_t>(joystick_keys[button]) & 0xFF))
+			unused = false;
+	reset_key_map();
+	return unused;
+}
+
 std::string soak_key_map()
 {
 	std::string map = e2e::read_text(PS2LINK_SAMPLE_KEY_MAP);
@@ -89,7 +118,7 @@ std::vector<std::pair<int, int>> marker_events(const std::string &text, bool raw
 {
 	std::vector<std::pair<int, int>> events;
 	auto keep = [&](int code, int down) {
-		if (code >= first_marker_code && code < first_marker_code + marker_buttons)
+		if (is_marker_code(static_cast<uint32_t>(code)))
 			events.emplace_back(code, down);
 	};
 	if (raw) {
@@ -153,6 +182,8 @@ void soak(const std::vector<std::string> &arguments, bool raw_keys)
 	e2e::daemon_config config;
 	config.arguments = arguments;
 	config.key_map = soak_key_map();
+	ASSERT_TRUE(marker_codes_unused(e2e::read_text(PS2LINK_SAMPLE_KEY_MAP)))
+		<< "the sample key map sends one of the markers' key codes";
 	config.console_key_map = config.key_map;
 	config.kbd = raw_keys ? e2e::device_kind::absent : e2e::device_kind::file;
 	config.keypipe = raw_keys ? e2e::device_kind::file : e2e::device_kind::absent;
