@@ -25,7 +25,11 @@ void send_key(int code, int down)
 
 void write_key_raw(int code, int down)
 {
+	// Flushed like the text form: the key-injection device must see a key
+	// when it is pressed, not when a buffer of some two thousand events
+	// has filled or the daemon ends.
 	(void)fprintf(key_out, "%c%c", code, down); // device errors are not acted on
+	(void)fflush(key_out);
 }
 
 void write_key_text(int code, int down)

@@ -1,8 +1,8 @@
 // Key events out to the handheld: the one seam every key event passes.
 //
-// Without -V an event is a text line " code down \n" on the keyboard device,
-// flushed at once. With -V it is two raw bytes on the key-injection device,
-// left to the stream's own buffering.
+// Without -V an event is a text line " code down \n" on the keyboard device;
+// with -V it is two raw bytes, code and down, on the key-injection device.
+// Either is flushed at once.
 #pragma once
 
 #include <cstdio>

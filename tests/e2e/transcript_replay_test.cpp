@@ -6,9 +6,8 @@
 //   transcript_replay_tests SOURCE_ROOT FILE...   one test per file
 //
 // Every device is a plain file, opened or not, so that a byte written where
-// none belongs shows up. Text events are flushed one by one, so the keyboard
-// and touch devices are compared while the daemon still runs, and again
-// after it ended; the raw events of -V are buffered and compared after it
+// none belongs shows up. Events are flushed one by one, so the key and touch
+// devices are compared while the daemon still runs, and again after it
 // ended, as is everything that arrived late on the line.
 #include <gtest/gtest.h>
 
@@ -68,6 +67,7 @@ void replay(const std::string &path)
 	expect_device(t, printed, run.stdout_text(), running); // before the stop adds its message
 	expect_device(t, kbd, run.device_text("kbd"), running);
 	expect_device(t, ts, run.device_text("ts"), running);
+	expect_device(t, keypipe, run.device_text("keypipe"), running);
 
 	e2e::exit_result result = run.stop();
 	EXPECT_TRUE(result.exited);

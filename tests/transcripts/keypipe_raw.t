@@ -1,5 +1,5 @@
 # With -V every key event goes to the key-injection device as two raw bytes,
-# code and down, buffered until the daemon ends; nothing goes to the
+# code and down, each pair as soon as it is made; nothing goes to the
 # keyboard device. Code 0 is a real zero byte; wrapped keys and joystick
 # buttons come out the same way.
 options: -V
