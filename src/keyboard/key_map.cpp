@@ -19,6 +19,8 @@ unsigned modifier_state = 0;
 std::array<int32_t, joystick_button_count> joystick_keys{};
 unsigned keyrep_first = default_keyrep_first;
 unsigned keyrep_next = default_keyrep_next;
+const key_entry *last_filled_slot = nullptr;
+int last_filled_button = -1;
 
 // Slot n sets bit n. Slot 3 repeats "rcmd", so slot 7 always wins and no
 // name produces bit 0x08: the right-hand keys take the high nibble.
@@ -80,6 +82,7 @@ key_map_verdict apply_joystick_line(const char *line)
 	if (button.value < 0 || button.value >= static_cast<int32_t>(joystick_button_count))
 		return key_map_verdict::joystick_range;
 	joystick_keys[static_cast<std::size_t>(button.value)] = static_cast<int32_t>(value.value);
+	last_filled_button = button.value;
 	return key_map_verdict::joystick;
 }
 
@@ -109,6 +112,7 @@ key_map_verdict apply_key_line(const char *line, const char *token)
 	key_entry &slot = key_table[combination_of_flags(flags)][code.value & 0xFF]
 				   [static_cast<std::size_t>(prefix_index)];
 	store_key(slot, name, value.value);
+	last_filled_slot = &slot;
 	return key_map_verdict::key;
 }
 
@@ -194,6 +198,8 @@ void reset_key_map()
 	joystick_keys.fill(0);
 	keyrep_first = default_keyrep_first;
 	keyrep_next = default_keyrep_next;
+	last_filled_slot = nullptr;
+	last_filled_button = -1;
 }
 
 unsigned modifier_bit(const char *name)

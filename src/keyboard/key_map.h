@@ -79,6 +79,13 @@ static_assert(key_map_verdict_count == static_cast<std::size_t>(key_map_verdict:
 // A short English reason, for the checker and for debugging.
 [[nodiscard]] const char *describe_key_map_verdict(key_map_verdict verdict);
 
+// Where the line just applied landed, for an observer that ties table
+// entries back to the lines that filled them: the key_table slot of a key
+// line, the button of a joystick line. Each holds for the verdict just
+// reported (key, joystick) and is null or -1 before any such line.
+extern const key_entry *last_filled_slot;
+extern int last_filled_button;
+
 // Told about every line (or piece) of the file, in file order.
 using key_map_observer = void (*)(const char *line, key_map_verdict verdict, void *context);
 

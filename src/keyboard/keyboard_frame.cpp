@@ -59,25 +59,39 @@ unsigned fold_modifiers(unsigned state)
 	return (state & 0x0F) | ((state >> 4) & 0x0F);
 }
 
+keyboard_stroke read_keyboard_stroke(const serial_frame &frame)
+{
+	keyboard_stroke stroke{};
+	uint8_t count = frame[1];
+	if (count > largest_count)
+		return stroke;
+	stroke.usable = true;
+	stroke.code = frame[count + 1u];
+	stroke.down = frame[count] == release_prefix ? 0 : 1;
+	if (frame[2] == pause_prefix) {
+		stroke.pause = true;
+		stroke.prefix_index = 1;
+		stroke.code = pause_code;
+	}
+	if (frame[2] == extended_prefix)
+		stroke.prefix_index = 1;
+	return stroke;
+}
+
 void handle_keyboard_frame(const serial_frame &frame)
 {
 	if (skip_frames != 0) {
 		--skip_frames;
 		return;
 	}
-	uint8_t count = frame[1];
-	if (count > largest_count)
+	keyboard_stroke stroke = read_keyboard_stroke(frame);
+	if (!stroke.usable)
 		return;
-	unsigned code = frame[count + 1u];
-	int down = frame[count] == release_prefix ? 0 : 1;
-	std::size_t prefix_index = 0;
-	if (frame[2] == pause_prefix) {
+	if (stroke.pause)
 		skip_frames = pause_tail_frames;
-		prefix_index = 1;
-		code = pause_code;
-	}
-	if (frame[2] == extended_prefix)
-		prefix_index = 1;
+	unsigned code = stroke.code;
+	int down = stroke.down;
+	std::size_t prefix_index = stroke.prefix_index;
 
 	if (unsigned bit = modifier_of_code[code]; bit != 0) {
 		if (down)

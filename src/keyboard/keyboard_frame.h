@@ -7,6 +7,7 @@
 // the current modifier combination and drives the NumLock and Caps lights.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "serial/frame_reader.h"
@@ -29,5 +30,16 @@ inline constexpr unsigned led_caps_lock = 0x04;
 // The combination (shift 1, ctrl 2, alt 4, cmd 8) of a modifier state whose
 // low nibble holds the left-hand keys and high nibble the right-hand keys.
 [[nodiscard]] unsigned fold_modifiers(unsigned state);
+
+// What a keyboard frame's payload says by itself, before the modifier keys
+// and the key map are consulted. The Pause key is looked up as E0 80.
+struct keyboard_stroke {
+	bool usable;              // false: a count byte above 4, the frame is ignored
+	bool pause;               // the first frame of the Pause sequence
+	unsigned code;            // the scan code
+	int down;                 // 1 press, 0 release
+	std::size_t prefix_index; // 0 plain, 1 after 0xE0 (and Pause)
+};
+[[nodiscard]] keyboard_stroke read_keyboard_stroke(const serial_frame &frame);
 
 void handle_keyboard_frame(const serial_frame &frame);
