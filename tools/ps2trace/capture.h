@@ -1,0 +1,49 @@
+// Captures: the bytes that came off the adapter's serial line, with the
+// time each piece arrived, as a small text file that people can read and
+// edit and that ps2sim can play back into the daemon.
+//
+//   ps2link capture 1
+//   # from /dev/ttyS1 at 9600 bit/s
+//   0.000000 4B 01 12 00 00 13
+//   0.041877 4B 02 F0 12 00 04
+//
+// The first line names the format and its version. After it, a line that
+// begins with "#" is a comment and a blank line is nothing; every other line
+// is one piece of input as a read returned it: the seconds since the
+// recording started (six decimals, never decreasing from one line to the
+// next), then the bytes, two hexadecimal digits each, separated by single
+// blanks. ps2trace writes at most 16 bytes to a line; a longer piece goes on
+// several lines with the same time. docs/ps2link-capture.5 is the manual.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+inline constexpr const char *capture_header = "ps2link capture 1";
+
+struct capture_chunk {
+	long long micros = 0; // since the recording started
+	std::vector<uint8_t> bytes;
+};
+
+enum class capture_line_kind { chunk, nothing, bad };
+
+// One line after the header, without its newline. A chunk fills chunk; a
+// bad line sets error. Times are checked against previous_micros.
+[[nodiscard]] capture_line_kind parse_capture_line(const std::string &line,
+						   long long previous_micros,
+						   capture_chunk &chunk, std::string &error);
+
+// A whole capture file ("-": standard input). False with "file:line: why"
+// in error.
+[[nodiscard]] bool read_capture(const char *path, std::vector<capture_chunk> &chunks,
+				std::string &error);
+
+// The header line and a comment saying where the bytes come from.
+void write_capture_header(FILE *out, const std::string &source);
+// One piece of input, flushed, so that a capture cut short by a signal or a
+// crash holds everything received before.
+void write_capture_chunk(FILE *out, long long micros, std::span<const uint8_t> bytes);

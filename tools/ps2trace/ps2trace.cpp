@@ -1,0 +1,681 @@
+// ps2trace: the adapter's traffic, one line per frame, decoded.
+//
+// Between the adapter and ps2linkd there is nothing to look at but bytes.
+// This program reads them (from a capture, standard input or the serial
+// line itself), finds the frames with the daemon's own frame reader and
+// says what each one means: the keyboard's scan codes and key, the mouse's
+// buttons and motion, the joystick's buttons; bad checksums and bytes
+// skipped while seeking a frame start show as such. Given the key map and
+// the daemon's options it also runs every frame through the daemon's own
+// handlers, with their output streams in memory, and shows the events the
+// daemon would emit and the key map line behind each. It can record what
+// it reads as a capture (capture.h) for ps2sim --replay.
+#include <fcntl.h>
+#include <getopt.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "core/settings.h"
+#include "daemon/frame_loop.h"
+#include "daemon/options.h"
+#include "joystick/joystick_frame.h"
+#include "keyboard/key_map.h"
+#include "keyboard/key_output.h"
+#include "keyboard/keyboard_frame.h"
+#include "pointer/calibration.h"
+#include "pointer/mouse_frame.h"
+#include "pointer/touch_output.h"
+#include "proc_watch.h"
+#include "serial/frame_reader.h"
+#include "serial/serial_line.h"
+#include "set2_encoding.h"
+#include "sim_script.h"
+#include "wait_until.h"
+
+namespace {
+
+const char *const usage_text =
+	"Usage: ps2trace [-p DEVICE [-s SPEED] | FILE] [-m KEYMAP [-M] [-x] [-c] [-V]\n"
+	"                [-P CALIBRATION]] [-w CAPTURE] [-q]\n"
+	"Shows the serial adapter's traffic to ps2linkd, one line per frame: its six\n"
+	"bytes, then what they mean. FILE is a capture (ps2link-capture(5)) or raw\n"
+	"bytes as they came off the line; standard input when neither FILE nor -p\n"
+	"is given.\n"
+	"\n"
+	"  -p DEVICE       read the serial line itself, read-only, with the daemon's\n"
+	"                  line settings; refused while another process (ps2linkd)\n"
+	"                  holds the line. Ends when the line hangs up, or on\n"
+	"                  SIGINT or SIGTERM\n"
+	"  -s SPEED        the line's speed: 9600 (default), 19200, 38400 or 57600\n"
+	"  -m KEYMAP       also show the events ps2linkd would emit, worked out by\n"
+	"                  its own code with this key map, and the key map line\n"
+	"                  behind each key\n"
+	"  -M -x -c -V     with -m: the daemon's options of those letters\n"
+	"  -P CALIBRATION  with -m: the touch calibration (default /etc/pointercal\n"
+	"                  when it can be read)\n"
+	"  -w CAPTURE      also record what is read as a capture (- for standard\n"
+	"                  output, which implies -q)\n"
+	"  -q              show no frames (to record only)\n";
+
+// Where the meaning of a frame ends and the daemon's events begin.
+constexpr int meaning_width = 36;
+
+struct settings {
+	const char *device_path = nullptr;
+	int32_t speed = default_serial_speed;
+	const char *file_path = nullptr;
+	const char *key_map_path = nullptr;
+	std::vector<std::string> daemon_options;
+	const char *calibration_path = nullptr;
+	const char *record_path = nullptr;
+	bool quiet = false;
+};
+
+settings options;
+
+volatile sig_atomic_t stop_requested = 0;
+
+void note_stop(int)
+{
+	stop_requested = 1;
+}
+
+[[noreturn]] void usage(int status)
+{
+	fputs(usage_text, status == 0 ? stdout : stderr);
+	exit(status);
+}
+
+[[noreturn]] void fail(const std::string &what)
+{
+	fprintf(stderr, "ps2trace: %s\n", what.c_str());
+	exit(1);
+}
+
+std::string errno_text(const char *object)
+{
+	return std::string(object) + ": " + strerror(errno);
+}
+
+// ------------------------------------------------- the daemon, in memory
+
+// The daemon's output streams, pointed at memory, and how much of each has
+// been shown.
+struct memory_stream {
+	FILE *stream = nullptr;
+	char *data = nullptr;
+	size_t size = 0;
+	size_t shown = 0;
+};
+
+bool emulating = false;
+memory_stream key_memory, touch_memory, adapter_memory;
+
+// The key map, line by line, and the line that last filled each slot and
+// each joystick button (0: none).
+std::vector<std::string> map_lines{""};
+std::vector<int> slot_lines(modifier_combinations * scan_code_count * prefix_index_count, 0);
+std::array<int, joystick_button_count> button_lines{};
+
+struct map_reading {
+	int line = 1;
+};
+
+void note_map_line(const char *text, key_map_verdict verdict, void *context)
+{
+	auto &reading = *static_cast<map_reading *>(context);
+	std::string piece = text;
+	bool line_ends = !piece.empty() && piece.back() == '\n';
+	while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r'))
+		piece.pop_back();
+	if (static_cast<int>(map_lines.size()) <= reading.line)
+		map_lines.push_back(piece);
+	else
+		map_lines.back() += piece; // the next piece of a long line
+	if (verdict == key_map_verdict::key)
+		slot_lines[static_cast<std::size_t>(last_filled_slot - &key_table[0][0][0])] = reading.line;
+	if (verdict == key_map_verdict::joystick)
+		button_lines[static_cast<std::size_t>(last_filled_button)] = reading.line;
+	if (line_ends)
+		++reading.line;
+}
+
+void open_memory(memory_stream &memory)
+{
+	memory.stream = open_memstream(&memory.data, &memory.size);
+	if (!memory.stream)
+		fail(errno_text("memory stream"));
+}
+
+// Start-up as the daemon does it, minus what concerns only the handheld:
+// options, key map, calibration, the streams.
+void start_daemon_in_memory()
+{
+	std::vector<char *> argv{const_cast<char *>(default_program_name)};
+	for (std::string &option : options.daemon_options)
+		argv.push_back(option.data());
+	argv.push_back(nullptr);
+	if (parse_options(static_cast<int>(argv.size()) - 1, argv.data()) != option_outcome::run)
+		usage(2);
+	map_reading reading;
+	if (load_key_map(options.key_map_path, note_map_line, &reading) == -1)
+		fail(errno_text(options.key_map_path));
+	if (options.calibration_path)
+		read_calibration(options.calibration_path);
+	else if (access(calibration_file, R_OK) == 0)
+		read_calibration(calibration_file);
+	open_memory(key_memory);
+	open_memory(touch_memory);
+	open_memory(adapter_memory);
+	key_out = key_memory.stream;
+	touch_out = touch_memory.stream;
+	adapter_out = adapter_memory.stream;
+	emulating = true;
+}
+
+// What the stream received since it was last looked at.
+std::string new_output(memory_stream &memory)
+{
+	(void)fflush(memory.stream);
+	std::string text(memory.data + memory.shown, memory.size - memory.shown);
+	memory.shown = memory.size;
+	return text;
+}
+
+// A text line as people read it in a program: " 30 1 \n".
+std::string quoted(const std::string &text)
+{
+	std::string out = "\"";
+	for (char c : text) {
+		if (c == '\n')
+			out += "\\n";
+		else
+			out += c;
+	}
+	return out + "\"";
+}
+
+// The key events of one frame, one entry each, as the device got them.
+std::vector<std::string> key_events()
+{
+	std::string bytes = new_output(key_memory);
+	std::vector<std::string> events;
+	if (use_keypipe) {
+		for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+			const auto *pair = reinterpret_cast<const uint8_t *>(bytes.data() + i);
+			events.push_back("keypipe " + hex_bytes(std::span<const uint8_t>(pair, 2)));
+		}
+		return events;
+	}
+	std::size_t start = 0;
+	std::size_t end;
+	while ((end = bytes.find('\n', start)) != std::string::npos) {
+		events.push_back("kbd " + quoted(bytes.substr(start, end + 1 - start)));
+		start = end + 1;
+	}
+	return events;
+}
+
+void add_other_output(std::vector<std::string> &shown)
+{
+	std::string touch = new_output(touch_memory);
+	if (!touch.empty())
+		shown.push_back("ts " + quoted(touch));
+	std::string adapter = new_output(adapter_memory);
+	if (!adapter.empty())
+		shown.push_back("adapter " +
+				hex_bytes(std::span<const uint8_t>(
+					reinterpret_cast<const uint8_t *>(adapter.data()), adapter.size())));
+}
+
+// "line 379: 12 LeftShift S 0x2A", the line's blanks and tabs run together.
+std::string map_line_text(int line)
+{
+	std::string text = "line " + std::to_string(line) + ":";
+	bool blank = true;
+	for (char c : map_lines[static_cast<std::size_t>(line)]) {
+		bool is_blank = c == ' ' || c == '\t';
+		if (!is_blank)
+			text += blank ? std::string(" ") + c : std::string(1, c);
+		blank = is_blank;
+	}
+	return text;
+}
+
+// ------------------------------------------------------ what frames mean
+
+// The simulator's name of a key, or the character it types unshifted.
+std::string key_name(const keyboard_stroke &stroke)
+{
+	if (stroke.pause)
+		return "pause";
+	set2_key key{static_cast<uint8_t>(stroke.code), stroke.prefix_index == 1, false};
+	std::string_view name = name_of(key);
+	if (!name.empty())
+		return std::string(name);
+	for (int c = ' '; c < 127; ++c) {
+		char_stroke typed = stroke_of(static_cast<char>(c));
+		if (typed.typeable && !typed.shifted && !key.extended && typed.key.code == key.code)
+			return std::string("'") + static_cast<char>(c) + "'";
+	}
+	return "?";
+}
+
+// "6A" or "E06A" under "S", "SC" or "-": how the key map writes the slot.
+std::string slot_text(const keyboard_stroke &stroke, unsigned combination)
+{
+	char code[8];
+	snprintf(code, sizeof code, stroke.prefix_index ? "E0%02X" : "%02X", stroke.code);
+	std::string flags;
+	const char letters[] = "SCFM";
+	for (unsigned bit = 0; bit < 4; ++bit)
+		if (combination & (1U << bit))
+			flags += letters[bit];
+	return std::string(code) + " under " + (flags.empty() ? "-" : flags);
+}
+
+std::string keyboard_meaning(const serial_frame &frame, int32_t skipped_before,
+			     std::vector<std::string> &shown)
+{
+	keyboard_stroke stroke = read_keyboard_stroke(frame);
+	if (!stroke.usable)
+		return "key    count " + std::to_string(frame[1]) + ": ignored";
+	std::string scan = hex_bytes(std::span<const uint8_t>(frame.data() + 2, frame[1]));
+	char text[80];
+	if (skipped_before != 0) {
+		// The three frames after the first of Pause: the rest of its sequence.
+		snprintf(text, sizeof text, "key %u  %-9s rest of pause (%d/4)", frame[1], scan.c_str(),
+			 5 - skipped_before);
+		if (emulating)
+			shown.push_back("ignored, as the rest of pause");
+		return text;
+	}
+	snprintf(text, sizeof text, "key %u  %-9s %-7s %s", frame[1], scan.c_str(),
+		 stroke.down ? "press" : "release", key_name(stroke).c_str());
+	if (emulating) {
+		unsigned combination = fold_modifiers(modifier_state);
+		const key_entry &slot = key_table[combination][stroke.code][stroke.prefix_index];
+		std::vector<std::string> events = key_events();
+		shown.insert(shown.end(), events.begin(), events.end());
+		add_other_output(shown);
+		if (slot.name)
+			shown.push_back(map_line_text(slot_lines[static_cast<std::size_t>(
+				&slot - &key_table[0][0][0])]));
+		else
+			shown.push_back("no line for " + slot_text(stroke, combination));
+	}
+	return text;
+}
+
+std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<std::string> &shown)
+{
+	// PS/2 mouse status: buttons in bits 0-2, the ninth (sign) bits of the
+	// movements in bits 4 and 5.
+	unsigned status = frame[2];
+	int dx = frame[3] - ((status & 0x10) ? 256 : 0);
+	int dy = frame[4] - ((status & 0x20) ? 256 : 0);
+	std::string buttons;
+	const char *names[] = {"left", "right", "middle"};
+	for (unsigned bit = 0; bit < 3; ++bit)
+		if (status & (1U << bit))
+			buttons += std::string(buttons.empty() ? "" : "+") + names[bit];
+	char text[80];
+	snprintf(text, sizeof text, "mouse  x %+4d y %+4d  %s", dx, dy,
+		 buttons.empty() ? "no button" : buttons.c_str());
+	if (dropped)
+		shown.push_back("dropped: the daemon runs without -M");
+	else if (emulating) {
+		add_other_output(shown);
+		shown.push_back("pointer at row " + std::to_string(mouse_x) + ", column " +
+				std::to_string(mouse_y));
+	}
+	return text;
+}
+
+std::string joystick_meaning(const serial_frame &frame, uint32_t previous,
+			     std::vector<std::string> &shown)
+{
+	unsigned buttons = frame[2] * 256U + frame[3];
+	std::string down;
+	for (unsigned i = 0; i < joystick_button_count; ++i)
+		if (buttons & (1U << i))
+			down += (down.empty() ? "" : " ") + std::to_string(i);
+	std::string text = "joy    " + (down.empty() ? std::string("no button down") : "down: " + down);
+	if (emulating) {
+		// One event per changed button, in ascending order.
+		std::vector<std::string> events = key_events();
+		std::size_t next = 0;
+		unsigned changed = buttons ^ previous;
+		for (unsigned i = 0; i < joystick_button_count; ++i) {
+			if (!(changed & (1U << i)))
+				continue;
+			std::string event = next < events.size() ? events[next++] : "";
+			int line = button_lines[i];
+			shown.push_back(event + "  button " + std::to_string(i) + ": " +
+					(line ? map_line_text(line) : "no J line"));
+		}
+	}
+	return text;
+}
+
+// ------------------------------------------------------------- framing
+
+frame_reader reader;
+std::vector<uint8_t> skipped; // bytes dropped while seeking a frame start
+
+void show(const std::string &bytes, const std::string &meaning, const std::vector<std::string> &shown)
+{
+	if (options.quiet)
+		return;
+	std::string line = bytes + "  " + meaning;
+	if (!shown.empty()) {
+		line.resize(std::max<std::size_t>(line.size(), 19 + meaning_width), ' ');
+		line += " |";
+		for (const std::string &item : shown)
+			line += "  " + item;
+	}
+	printf("%s\n", line.c_str());
+}
+
+void show_skipped()
+{
+	constexpr std::size_t per_line = 6;
+	for (std::size_t start = 0; start < skipped.size(); start += per_line) {
+		std::size_t count = std::min(per_line, skipped.size() - start);
+		std::string bytes = hex_bytes(std::span<const uint8_t>(skipped.data() + start, count));
+		bytes.resize(17, ' ');
+		show(bytes, "dropped while seeking a frame start", {});
+	}
+	skipped.clear();
+}
+
+void take_byte(uint8_t byte)
+{
+	bool waiting = reader.position == 0;
+	bool mouse_accepted = emulating ? mouse_enabled : true;
+	int32_t skip_before = skip_frames;
+	uint32_t joystick_before = joystick_previous;
+	frame_event event = feed_frame_byte(reader, byte, mouse_accepted);
+	if (waiting && reader.position == 0) {
+		skipped.push_back(byte);
+		return;
+	}
+	if (waiting)
+		show_skipped();
+	if (event == frame_event::none)
+		return;
+
+	const serial_frame &frame = reader.frame;
+	std::string bytes = hex_bytes(frame);
+	std::vector<std::string> shown;
+	if (event == frame_event::bad_checksum) {
+		char text[80];
+		snprintf(text, sizeof text, "bad checksum %02X, the payload sums to %02X: dropped",
+			 frame[5], frame_checksum(frame));
+		show(bytes, text, shown);
+		return;
+	}
+	if (event == frame_event::good)
+		dispatch_frame(reader.kind, frame);
+	std::string meaning;
+	if (event == frame_event::dropped || reader.kind == frame_kind::mouse)
+		meaning = mouse_meaning(frame, event == frame_event::dropped, shown);
+	else if (reader.kind == frame_kind::keyboard)
+		meaning = keyboard_meaning(frame, skip_before, shown);
+	else
+		meaning = joystick_meaning(frame, joystick_before, shown);
+	show(bytes, meaning, shown);
+}
+
+// ---------------------------------------------------------------- input
+
+FILE *record = nullptr;
+
+void take_chunk(long long micros, std::span<const uint8_t> bytes)
+{
+	if (record)
+		write_capture_chunk(record, micros, bytes);
+	for (uint8_t byte : bytes)
+		take_byte(byte);
+	(void)fflush(stdout);
+}
+
+long long start_us = 0;
+
+long long elapsed_us()
+{
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	return static_cast<long long>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000 - start_us;
+}
+
+// Raw bytes or a capture from a descriptor: the first line decides.
+void read_stream(int fd, const char *name)
+{
+	std::vector<uint8_t> pending;
+	const std::string header = std::string(capture_header) + "\n";
+	auto read_some = [&]() {
+		uint8_t buffer[4096];
+		ssize_t got;
+		do
+			got = read(fd, buffer, sizeof buffer);
+		while (got == -1 && errno == EINTR && !stop_requested);
+		if (got == -1 && !stop_requested)
+			fail(errno_text(name));
+		if (got > 0)
+			pending.insert(pending.end(), buffer, buffer + got);
+		return got > 0;
+	};
+	bool more = true;
+	auto is_header_so_far = [&]() {
+		auto length = static_cast<long>(std::min(pending.size(), header.size()));
+		return std::equal(header.begin(), header.begin() + length, pending.begin());
+	};
+	while (more && pending.size() < header.size() && is_header_so_far())
+		more = read_some();
+	if (pending.size() >= header.size() && is_header_so_far()) {
+		// A capture: one line at a time.
+		pending.erase(pending.begin(), pending.begin() + static_cast<long>(header.size()));
+		long long previous = 0;
+		int number = 1;
+		for (;;) {
+			auto newline = std::find(pending.begin(), pending.end(), '\n');
+			if (newline == pending.end()) {
+				if (more && !stop_requested) {
+					more = read_some();
+					continue;
+				}
+				if (pending.empty())
+					return;
+				newline = pending.end(); // a last line without its newline
+			}
+			std::string line(pending.begin(), newline);
+			pending.erase(pending.begin(), newline == pending.end() ? newline : newline + 1);
+			++number;
+			capture_chunk chunk;
+			std::string error;
+			switch (parse_capture_line(line, previous, chunk, error)) {
+			case capture_line_kind::chunk:
+				previous = chunk.micros;
+				take_chunk(chunk.micros, chunk.bytes);
+				break;
+			case capture_line_kind::nothing: break;
+			case capture_line_kind::bad:
+				fail(std::string(name) + ":" + std::to_string(number) + ": " + error);
+			}
+		}
+	}
+	// Raw bytes, timed as they arrive.
+	for (;;) {
+		if (!pending.empty())
+			take_chunk(elapsed_us(), pending);
+		pending.clear();
+		if (!more || stop_requested || !read_some())
+			return;
+	}
+}
+
+// The serial line itself. Another process that holds it (the daemon takes
+// an exclusive lock) keeps it: reading a terminal takes the bytes away from
+// whoever else reads it, so the trace would steal the daemon's input. While
+// the trace runs it holds a shared lock in turn, so that a daemon started
+// meanwhile does not share the line with it.
+int open_line()
+{
+	int fd = open(options.device_path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+	if (fd == -1)
+		fail(errno_text(options.device_path));
+	if (!isatty(fd))
+		fail(std::string(options.device_path) +
+		     " is not a terminal; give it without -p to read it as a capture or raw bytes");
+	(void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK); // reads wait, as the daemon's
+	file_id file;
+	std::vector<file_holder> holders;
+	if (file_id_of_fd(fd, file))
+		holders = holders_of(file);
+	std::string names;
+	for (const file_holder &holder : holders)
+		names += ", " + command_of(holder.pid) + " (pid " + std::to_string(holder.pid) + ")";
+	if (flock(fd, LOCK_SH | LOCK_NB) == -1) {
+		fail(std::string(options.device_path) + " is held by another process" +
+		     (names.empty() ? std::string(" (which one cannot be told)") : names) +
+		     "; reading the line as well would take bytes away from it, so ps2trace "
+		     "leaves it alone. Stop it first, or record on the adapter's side.");
+	}
+	if (pid_t other = blocked_reader_of(file); other > 0)
+		fprintf(stderr, "ps2trace: warning: %s (pid %d) reads %s as well; bytes go to "
+				"whoever reads first\n", command_of(other).c_str(), static_cast<int>(other),
+			options.device_path);
+	if (configure_serial_line(fd, options.speed) == -1)
+		fail(std::string("cannot set the line's settings on ") + options.device_path);
+	fprintf(stderr, "ps2trace: reading %s (a daemon started now finds it locked)\n",
+		options.device_path);
+	return fd;
+}
+
+void read_line(int fd)
+{
+	for (;;) {
+		uint8_t buffer[256];
+		ssize_t got = read(fd, buffer, sizeof buffer);
+		if (stop_requested)
+			break;
+		if (got > 0) {
+			take_chunk(elapsed_us(), std::span<const uint8_t>(buffer, static_cast<std::size_t>(got)));
+			continue;
+		}
+		if (got == 0 || errno == EINTR || errno == EAGAIN)
+			continue; // idle for 0.1 s: the line's read timeout
+		if (errno == EIO) {
+			fprintf(stderr, "ps2trace: %s hung up\n", options.device_path);
+			break;
+		}
+		fail(errno_text(options.device_path));
+	}
+	// Its descriptor stays open until exit, like the daemon's.
+}
+
+// ------------------------------------------------------------------ main
+
+void parse_arguments(int argc, char **argv)
+{
+	static const option long_options[] = {
+		{"record", required_argument, nullptr, 'w'},
+		{"help", no_argument, nullptr, 'h'},
+		{nullptr, 0, nullptr, 0},
+	};
+	int letter;
+	while ((letter = getopt_long(argc, argv, "p:s:m:MxcVP:w:qh", long_options, nullptr)) != -1) {
+		long value = 0;
+		switch (letter) {
+		case 'p': options.device_path = optarg; break;
+		case 's':
+			if (!parse_int(optarg, 0, 1'000'000, value))
+				usage(2);
+			options.speed = static_cast<int32_t>(value);
+			break;
+		case 'm': options.key_map_path = optarg; break;
+		case 'M':
+		case 'x':
+		case 'c':
+		case 'V': options.daemon_options.push_back(std::string("-") + static_cast<char>(letter)); break;
+		case 'P': options.calibration_path = optarg; break;
+		case 'w': options.record_path = optarg; break;
+		case 'q': options.quiet = true; break;
+		case 'h': usage(0);
+		default: usage(2);
+		}
+	}
+	if (optind < argc)
+		options.file_path = argv[optind++];
+	bool daemon_settings = !options.daemon_options.empty() || options.calibration_path;
+	if (optind != argc || (options.device_path && options.file_path) ||
+	    (daemon_settings && !options.key_map_path))
+		usage(2);
+	if (options.record_path && strcmp(options.record_path, "-") == 0)
+		options.quiet = true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	parse_arguments(argc, argv);
+	struct sigaction action {};
+	action.sa_handler = note_stop; // no SA_RESTART: a waiting read ends
+	sigaction(SIGINT, &action, nullptr);
+	sigaction(SIGTERM, &action, nullptr);
+	sigaction(SIGHUP, &action, nullptr);
+
+	if (options.key_map_path)
+		start_daemon_in_memory();
+	if (options.record_path) {
+		record = strcmp(options.record_path, "-") == 0 ? stdout : fopen(options.record_path, "w");
+		if (!record)
+			fail(errno_text(options.record_path));
+	}
+
+	int line_fd = options.device_path ? open_line() : -1;
+	start_us = elapsed_us();
+	if (record) {
+		// The daemon's table: a speed it does not honour runs at 9600.
+		int32_t speed = speed_constant(options.speed) == speed_constant(default_serial_speed)
+					? default_serial_speed
+					: options.speed;
+		std::string source = options.device_path ? std::string(options.device_path) + " at " +
+								   std::to_string(speed) + " bit/s"
+				     : options.file_path ? options.file_path
+							 : "standard input";
+		write_capture_header(record, "from " + source);
+	}
+	if (line_fd != -1) {
+		read_line(line_fd);
+	} else if (options.file_path && strcmp(options.file_path, "-") != 0) {
+		int fd = open(options.file_path, O_RDONLY | O_CLOEXEC);
+		if (fd == -1)
+			fail(errno_text(options.file_path));
+		read_stream(fd, options.file_path);
+		(void)close(fd); // read only
+	} else {
+		read_stream(0, "standard input");
+	}
+	show_skipped();
+	if (reader.position != 0 && !options.quiet)
+		printf("%s  incomplete frame at the end\n",
+		       hex_bytes(std::span<const uint8_t>(reader.frame.data(), reader.position)).c_str());
+	if (record && record != stdout && fclose(record) != 0)
+		fail(errno_text(options.record_path));
+	return 0;
+}
