@@ -9,6 +9,7 @@
 // the readers of its output devices) have dealt with it, and shows every
 // frame beside what came out of it.
 #include <fcntl.h>
+#include <getopt.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -25,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture.h"
 #include "proc_watch.h"
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
@@ -35,10 +37,12 @@ namespace {
 
 const char *const usage_text =
 	"Usage: ps2sim [-l LINK | -p DEVICE [-s SPEED]] [-r PATH] [-w PATH]...\n"
-	"              [-e [LABEL=]FILE]... [-d MS] [-t SECONDS] [-n] SCRIPT\n"
+	"              [-e [LABEL=]FILE]... [-d MS] [-t SECONDS] [-n]\n"
+	"              SCRIPT | --replay CAPTURE\n"
 	"Plays the serial adapter of ps2linkd: sends the keyboard, mouse and\n"
 	"joystick frames that SCRIPT (a file, or - for standard input) asks for,\n"
-	"and shows the adapter commands that come back.\n"
+	"or the bytes of a capture that ps2trace recorded, and shows the adapter\n"
+	"commands that come back.\n"
 	"\n"
 	"  -l LINK     open a pseudo-terminal pair and make LINK a symbolic link\n"
 	"              to its slave side; start the daemon with -p on that path\n"
@@ -53,7 +57,11 @@ const char *const usage_text =
 	"              log) beside it, labelled LABEL when given as LABEL=FILE\n"
 	"  -d MS       wait this long after every frame, for people watching\n"
 	"  -t SECONDS  give up when the daemon keeps us waiting longer (10)\n"
-	"  -n          no waiting for people: ignore -d and pause lines\n"
+	"  -n          no waiting for people: ignore -d and pause lines, and play\n"
+	"              a capture as fast as the line allows\n"
+	"  --replay CAPTURE  send the capture's pieces at their recorded pace\n"
+	"              (each after the same time as in the recording), showing\n"
+	"              each beside what came of it\n"
 	"\n"
 	"Script lines (one action per line, # starts a comment):\n"
 	"  say TEXT             print TEXT as a heading\n"
@@ -84,6 +92,7 @@ struct settings {
 	long timeout_s = 10;
 	bool for_people = true;
 	const char *script_path = nullptr;
+	const char *capture_path = nullptr;
 };
 
 settings options;
@@ -555,12 +564,40 @@ int run_script()
 	return 0;
 }
 
+// A capture, piece by piece: each sent when as much time has passed since
+// the first as in the recording (unless -n), and the daemon waited for as
+// after a script's frame.
+int replay_capture()
+{
+	std::vector<capture_chunk> chunks;
+	std::string error;
+	if (!read_capture(options.capture_path, chunks, error)) {
+		fprintf(stderr, "ps2sim: %s\n", error.c_str());
+		return 2;
+	}
+	const long long start_ms = monotonic_ms();
+	for (const capture_chunk &chunk : chunks) {
+		long long offset_us = chunk.micros - chunks.front().micros;
+		pause_ms(static_cast<long>(start_ms + offset_us / 1000 - monotonic_ms()));
+		char meaning[48];
+		snprintf(meaning, sizeof meaning, "at %lld.%06lld s", offset_us / 1'000'000,
+			 offset_us % 1'000'000);
+		deliver(chunk.bytes, meaning);
+	}
+	return 0;
+}
+
 // ------------------------------------------------------------------ main
 
 void parse_arguments(int argc, char **argv)
 {
+	static const option long_options[] = {
+		{"replay", required_argument, nullptr, 'R'},
+		{"help", no_argument, nullptr, 'h'},
+		{nullptr, 0, nullptr, 0},
+	};
 	int letter;
-	while ((letter = getopt(argc, argv, "l:p:s:r:w:e:d:t:nh")) != -1) {
+	while ((letter = getopt_long(argc, argv, "l:p:s:r:w:e:d:t:nh", long_options, nullptr)) != -1) {
 		long value = 0;
 		switch (letter) {
 		case 'l': options.link_path = optarg; break;
@@ -580,13 +617,16 @@ void parse_arguments(int argc, char **argv)
 			options.timeout_s = value;
 			break;
 		case 'n': options.for_people = false; break;
+		case 'R': options.capture_path = optarg; break;
 		case 'h': usage(0);
 		default: usage(2);
 		}
 	}
-	if (optind + 1 != argc || (!options.link_path == !options.device_path))
+	int scripts = options.capture_path ? 0 : 1;
+	if (optind + scripts != argc || (!options.link_path == !options.device_path))
 		usage(2);
-	options.script_path = argv[optind];
+	if (scripts)
+		options.script_path = argv[optind];
 }
 
 } // namespace
@@ -623,7 +663,7 @@ int main(int argc, char **argv)
 	if (!results.empty())
 		show_row("  (start-up)", results);
 
-	int status = run_script();
+	int status = options.capture_path ? replay_capture() : run_script();
 	if (slave_keeper_fd != -1)
 		(void)close(slave_keeper_fd); // the daemon holds its own descriptors
 	return status;

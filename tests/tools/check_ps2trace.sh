@@ -1,0 +1,55 @@
+#!/bin/bash
+# check_ps2trace.sh BUILD_DIR [--update]: ps2trace on a live pseudo-terminal
+# and on the demo's capture.
+#
+# The demo script is played down a pseudo-terminal and ps2trace reads it
+# there as it would a serial line (record_demo.sh: one line per frame sent),
+# recording a capture. The capture, decoded with the demo's key map, options
+# and calibration, must read as tests/tools/ps2trace_demo.expected: frames,
+# keys, the daemon's events and the key map lines behind them. --update
+# rewrites that file (the target update_ps2trace_golden), to be read before
+# it is committed. Last, a line that another process holds is refused, and
+# that process named.
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+expected=$here/ps2trace_demo.expected
+trace=$build/tools/ps2trace
+dir=$(mktemp -d /tmp/check_ps2trace.XXXXXX)
+sim=
+trap '[ -z "$sim" ] || kill "$sim" 2>/dev/null || true; rm -rf "$dir"' EXIT
+
+"$here/record_demo.sh" "$build" "$repo/tools/demo/demo.script" "$dir/capture" > "$dir/live"
+echo "8000 0 -960000 0 11000 -1650000 65000" > "$dir/pointercal"
+"$trace" -m "$repo/etc/ser_code_vantor.ini" -M -P "$dir/pointercal" "$dir/capture" > "$dir/decoded"
+if [ "${2:-}" = --update ]; then
+	cp "$dir/decoded" "$expected"
+	echo "check_ps2trace.sh: wrote $expected; read it before committing it"
+	exit 0
+fi
+failed=0
+if ! diff -u "$expected" "$dir/decoded"; then
+	echo "check_ps2trace.sh: the decoded capture differs (after a change to the demo script:" \
+	     "cmake --build BUILD --target update_ps2trace_golden, then read the diff)" >&2
+	failed=1
+fi
+# Without a key map, the same frames with their meaning only.
+if ! diff <(sed "s/ *|.*//; s/ *\$//" "$expected") <(sed "s/ *\$//" "$dir/live"); then
+	echo "check_ps2trace.sh: the live trace differs from the capture's frames" >&2
+	failed=1
+fi
+
+# A held line: flock(1) holds it the way the daemon does while ps2trace runs.
+"$build/tools/ps2sim" -l "$dir/held" -t 60 /dev/null > /dev/null 2>&1 &
+sim=$!
+for _ in $(seq 500); do [ -L "$dir/held" ] && break; sleep 0.01; done
+line=$(readlink "$dir/held")
+status=0
+message=$(flock -x "$line" "$trace" -p "$line" 2>&1) || status=$?
+if [ $status -ne 1 ] || ! grep -qE "^ps2trace: $line is locked, .* open in .*flock \(pid [0-9]+\)" <<< "$message"; then
+	echo "check_ps2trace.sh: a held line gave status $status and: $message" >&2
+	failed=1
+fi
+exit $failed
