@@ -547,12 +547,14 @@ int open_line()
 		holders = holders_of(file);
 	std::string names;
 	for (const file_holder &holder : holders)
-		names += ", " + command_of(holder.pid) + " (pid " + std::to_string(holder.pid) + ")";
+		names += (names.empty() ? "" : ", ") + command_of(holder.pid) + " (pid " +
+			 std::to_string(holder.pid) + ")";
 	if (flock(fd, LOCK_SH | LOCK_NB) == -1) {
-		fail(std::string(options.device_path) + " is held by another process" +
-		     (names.empty() ? std::string(" (which one cannot be told)") : names) +
-		     "; reading the line as well would take bytes away from it, so ps2trace "
-		     "leaves it alone. Stop it first, or record on the adapter's side.");
+		fail(std::string(options.device_path) + " is locked, as ps2linkd locks its line; " +
+		     (names.empty() ? std::string("which process holds it cannot be told")
+				    : "it is open in " + names) +
+		     ". Reading it as well would take bytes away from that process, so ps2trace "
+		     "leaves the line alone: stop the daemon first.");
 	}
 	if (pid_t other = blocked_reader_of(file); other > 0)
 		fprintf(stderr, "ps2trace: warning: %s (pid %d) reads %s as well; bytes go to "
