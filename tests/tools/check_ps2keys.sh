@@ -1,6 +1,6 @@
 #!/bin/bash
 # check_ps2keys.sh PS2KEYS: ps2keys names keys from the daemon's tables,
-# turns touches back into screen positions and paints where it should.
+# turns touches back into screen positions, types and paints where it should.
 #
 # The demo's right-hand column is only as true as this decoder: a key
 # named from a shifted line or a later duplicate, or a touch placed with
@@ -24,6 +24,11 @@ E075 Up - 67
 59 shiftonly S 36
 J 0 Fire 1c
 J 3 Jump 1e
+16 1 - 02
+41 comma - 33
+58 Caps - 3a
+E05A Enter - 60
+66 BackSpace - 0e
 EOF
 echo "8000 0 -960000 0 11000 -1650000 65000" > "$dir/pointercal"
 truncate -s 614400 "$dir/fb"
@@ -31,6 +36,16 @@ truncate -s 614400 "$dir/fb"
 printf '%s' ' 30 1 ' $'\n' ' 30 0 ' $'\n' ' 42 1 ' $'\n' ' 103 0 ' $'\n' ' 72 1 ' $'\n' \
 	' 54 1 ' $'\n' ' 28 1 ' $'\n' > "$dir/kbd"
 printf '500 2915 2927 0\n0 2590 3104 0\nhello\n' > "$dir/ts"
+# Typing: "a" and Enter (scrolled away at the end); 46 "a"s under Caps Lock
+# (the last one does not fit), Enter; plain, shifted, shift and Caps Lock,
+# an ignored key, two shifted keys in one hold, comma; Enter and two
+# BackSpaces, which take back the empty line and the comma.
+{
+	printf ' %s \n' "30 1" "96 1" "58 1" "58 0"
+	for _ in $(seq 46); do printf ' 30 1 \n'; done
+	printf ' %s \n' "96 1" "58 1" "30 1" "42 1" "30 1" "42 0" "58 1" "42 1" "30 1" "42 0" "30 0" \
+		"103 1" "42 1" "30 1" "2 1" "42 0" "51 1" "96 1" "14 1" "14 1"
+} > "$dir/typed"
 
 cat > "$dir/expected" <<'EOF'
 kbd  " 30 1 \n"    press    a  (joystick 3 Jump)
@@ -45,11 +60,13 @@ ts   "500 2915 2927 0\n"  touch at column 344, row 470
 ts   "0 2590 3104 0\n"    no touch, column 304, row 500
 ts   "hello\n"  (not a key event or a touch line)
 ts   (closed by the writer)
+typed  text field: "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA" "aAaa!"
 EOF
 
 {
 	"$keys" -P kbd -m "$dir/map" "$dir/kbd"
 	"$keys" -P "ts " -c "$dir/pointercal" -f "$dir/fb" -b < "$dir/ts"
+	"$keys" -P typed -m "$dir/map" -f "$dir/fb" -t "$dir/typed" | grep "text field"
 } > "$dir/actual"
 
 failed=0
@@ -63,6 +80,10 @@ checks=(
 	"the dot has a radius of two|344|472|=|ff20"
 	"the touch without the button is not|304|500|!=|ff20"
 	"the picture's title bar, top left as seen sideways|479|0|=|defc"
+	"typed, seen sideways: the 45th A's bar on line 1 (x 584, y 412)|67|584|=|10c9"
+	"typed: the text field's border stays (x 598, y 412)|67|598|=|5acd"
+	"typed: the dot of ! on line 2, fifth place (x 100, y 436)|43|100|=|10c9"
+	"typed: the text cursor after it (x 108, y 430)|49|108|=|10c9"
 )
 for check in "${checks[@]}"; do
 	IFS='|' read -r legend column row test value <<< "$check"

@@ -6,16 +6,19 @@
 // /dev/ts and prints each one decoded: key names from the key map file,
 // touches turned back into screen positions through the calibration. It
 // can also play the handheld's own software on a framebuffer file: paint a
-// picture at start and a dot wherever the screen is touched.
+// picture at start, a dot wherever the screen is touched, and the text
+// typed on the keyboard into the picture's input field.
 #include <fcntl.h>
 #include <getopt.h>
 #include <libgen.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -34,7 +37,7 @@
 namespace {
 
 const char *const usage_text =
-	"Usage: ps2keys [-m KEYMAP] [-c CALIBRATION] [-f FRAMEBUFFER [-l BYTES] [-b]]\n"
+	"Usage: ps2keys [-m KEYMAP] [-c CALIBRATION] [-f FRAMEBUFFER [-l BYTES] [-b] [-t]]\n"
 	"               [-P LABEL] [FILE]\n"
 	"Reads what ps2linkd writes to its keyboard device (\" CODE DOWN \\n\") or its\n"
 	"touch device (\"PRESSURE X Y 0\\n\") from FILE (a FIFO standing in for\n"
@@ -54,6 +57,10 @@ const char *const usage_text =
 	"  -l BYTES        bytes from one framebuffer row to the next (960)\n"
 	"  -b              first paint a picture into the framebuffer: a gradient\n"
 	"                  and a few boxes, upright for a handheld held sideways\n"
+	"  -t              type: turn key events into characters by their names in\n"
+	"                  the key map (-m), as a US keyboard with shift and Caps\n"
+	"                  Lock would, and show the last two lines of the text in\n"
+	"                  the picture's input field; say them at the end\n"
 	"  -P LABEL        start every printed line with LABEL (default: the\n"
 	"                  file's base name)\n";
 
@@ -185,6 +192,17 @@ void frame_view_box(int x0, int y0, int width, int height, int border, uint16_t 
 	fill_view_box(x0 + border, y0 + border, width - 2 * border, height - 2 * border, fill);
 }
 
+// The picture's input field, where the keyboard reader types (-t).
+struct view_box {
+	int x;
+	int y;
+	int width;
+	int height;
+};
+constexpr view_box text_field{40, 400, 560, 44};
+constexpr int text_field_border = 3;
+constexpr uint16_t text_field_colour = rgb565(250, 250, 250);
+
 // A calm picture that shows which way is up: a gradient from deep blue at
 // the top to teal at the bottom, a title bar, three boxes like icons and
 // an input field near the bottom.
@@ -202,7 +220,8 @@ void paint_picture()
 	frame_view_box(40, 70, 96, 96, 4, rgb565(200, 60, 60), rgb565(255, 255, 255));
 	frame_view_box(160, 70, 96, 96, 4, rgb565(60, 160, 90), rgb565(255, 255, 255));
 	frame_view_box(280, 70, 96, 96, 4, rgb565(240, 170, 40), rgb565(255, 255, 255));
-	frame_view_box(40, 400, 560, 44, 3, rgb565(250, 250, 250), rgb565(90, 90, 110));
+	frame_view_box(text_field.x, text_field.y, text_field.width, text_field.height,
+		       text_field_border, text_field_colour, rgb565(90, 90, 110));
 }
 
 // The stroke colour of touches: bright yellow, unlike anything else here.
@@ -250,6 +269,269 @@ void map_screen(const char *path)
 	screen = static_cast<uint8_t *>(mapping);
 }
 
+// ------------------------------------------------------------- typing
+
+std::string label; // starts every printed line
+
+// With -t the reader also plays the handheld's keyboard layer and text
+// box: it follows shift and Caps Lock from the key events, turns keys into
+// characters by their names in the key map (as a US keyboard prints them)
+// and shows the typed text in the picture's input field, the last two
+// lines of it, in a small bitmap font.
+
+// The printable ASCII characters, 0x20 to 0x7E, 5 columns by 7 rows: a
+// byte for each row from the top, the leftmost column in bit 4.
+constexpr int glyph_width = 5;
+constexpr int glyph_height = 7;
+constexpr char first_glyph = ' ';
+constexpr char last_glyph = '~';
+constexpr std::array<std::array<uint8_t, glyph_height>, last_glyph - first_glyph + 1> glyphs{{
+	{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, // space
+	{0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04}, // !
+	{0x0A, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00}, // "
+	{0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}, // #
+	{0x04, 0x0F, 0x14, 0x0E, 0x05, 0x1E, 0x04}, // $
+	{0x18, 0x19, 0x02, 0x04, 0x08, 0x13, 0x03}, // %
+	{0x08, 0x14, 0x14, 0x08, 0x15, 0x12, 0x0D}, // &
+	{0x04, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00}, // '
+	{0x02, 0x04, 0x08, 0x08, 0x08, 0x04, 0x02}, // (
+	{0x08, 0x04, 0x02, 0x02, 0x02, 0x04, 0x08}, // )
+	{0x00, 0x04, 0x15, 0x0E, 0x15, 0x04, 0x00}, // *
+	{0x00, 0x04, 0x04, 0x1F, 0x04, 0x04, 0x00}, // +
+	{0x00, 0x00, 0x00, 0x00, 0x0C, 0x04, 0x08}, // ,
+	{0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}, // -
+	{0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}, // .
+	{0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x10}, // /
+	{0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}, // 0
+	{0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}, // 1
+	{0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}, // 2
+	{0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}, // 3
+	{0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}, // 4
+	{0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}, // 5
+	{0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}, // 6
+	{0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}, // 7
+	{0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}, // 8
+	{0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}, // 9
+	{0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}, // :
+	{0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x04, 0x08}, // ;
+	{0x02, 0x04, 0x08, 0x10, 0x08, 0x04, 0x02}, // <
+	{0x00, 0x00, 0x1F, 0x00, 0x1F, 0x00, 0x00}, // =
+	{0x08, 0x04, 0x02, 0x01, 0x02, 0x04, 0x08}, // >
+	{0x0E, 0x11, 0x01, 0x02, 0x04, 0x00, 0x04}, // ?
+	{0x0E, 0x11, 0x17, 0x15, 0x17, 0x10, 0x0E}, // @
+	{0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}, // A
+	{0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}, // B
+	{0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}, // C
+	{0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}, // D
+	{0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}, // E
+	{0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}, // F
+	{0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}, // G
+	{0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}, // H
+	{0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}, // I
+	{0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}, // J
+	{0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}, // K
+	{0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}, // L
+	{0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}, // M
+	{0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}, // N
+	{0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}, // O
+	{0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}, // P
+	{0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}, // Q
+	{0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}, // R
+	{0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}, // S
+	{0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}, // T
+	{0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}, // U
+	{0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}, // V
+	{0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}, // W
+	{0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}, // X
+	{0x11, 0x11, 0x11, 0x0A, 0x04, 0x04, 0x04}, // Y
+	{0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}, // Z
+	{0x0E, 0x08, 0x08, 0x08, 0x08, 0x08, 0x0E}, // [
+	{0x10, 0x10, 0x08, 0x04, 0x02, 0x01, 0x01}, // backslash
+	{0x0E, 0x02, 0x02, 0x02, 0x02, 0x02, 0x0E}, // ]
+	{0x04, 0x0A, 0x11, 0x00, 0x00, 0x00, 0x00}, // ^
+	{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1F}, // _
+	{0x08, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00}, // `
+	{0x00, 0x00, 0x0E, 0x01, 0x0F, 0x11, 0x0F}, // a
+	{0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x1E}, // b
+	{0x00, 0x00, 0x0E, 0x10, 0x10, 0x11, 0x0E}, // c
+	{0x01, 0x01, 0x0D, 0x13, 0x11, 0x11, 0x0F}, // d
+	{0x00, 0x00, 0x0E, 0x11, 0x1F, 0x10, 0x0E}, // e
+	{0x06, 0x09, 0x08, 0x1C, 0x08, 0x08, 0x08}, // f
+	{0x00, 0x0F, 0x11, 0x11, 0x0F, 0x01, 0x0E}, // g
+	{0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x11}, // h
+	{0x04, 0x00, 0x0C, 0x04, 0x04, 0x04, 0x0E}, // i
+	{0x02, 0x00, 0x06, 0x02, 0x02, 0x12, 0x0C}, // j
+	{0x10, 0x10, 0x12, 0x14, 0x18, 0x14, 0x12}, // k
+	{0x0C, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}, // l
+	{0x00, 0x00, 0x1A, 0x15, 0x15, 0x11, 0x11}, // m
+	{0x00, 0x00, 0x16, 0x19, 0x11, 0x11, 0x11}, // n
+	{0x00, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x0E}, // o
+	{0x00, 0x00, 0x1E, 0x11, 0x1E, 0x10, 0x10}, // p
+	{0x00, 0x00, 0x0D, 0x13, 0x0F, 0x01, 0x01}, // q
+	{0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10}, // r
+	{0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}, // s
+	{0x08, 0x08, 0x1C, 0x08, 0x08, 0x09, 0x06}, // t
+	{0x00, 0x00, 0x11, 0x11, 0x11, 0x13, 0x0D}, // u
+	{0x00, 0x00, 0x11, 0x11, 0x11, 0x0A, 0x04}, // v
+	{0x00, 0x00, 0x11, 0x11, 0x15, 0x15, 0x0A}, // w
+	{0x00, 0x00, 0x11, 0x0A, 0x04, 0x0A, 0x11}, // x
+	{0x00, 0x00, 0x11, 0x11, 0x0F, 0x01, 0x0E}, // y
+	{0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F}, // z
+	{0x02, 0x04, 0x04, 0x08, 0x04, 0x04, 0x02}, // {
+	{0x04, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}, // |
+	{0x08, 0x04, 0x04, 0x02, 0x04, 0x04, 0x08}, // }
+	{0x00, 0x00, 0x08, 0x15, 0x02, 0x00, 0x00}, // ~
+}};
+
+// Every font pixel is a square of 2 x 2 screen pixels; a character takes
+// a blank column after its glyph, a line two blank rows below it.
+constexpr int glyph_scale = 2;
+constexpr int character_advance = (glyph_width + 1) * glyph_scale;
+constexpr int line_advance = (glyph_height + 2) * glyph_scale;
+constexpr int text_left = text_field.x + text_field_border + 5;
+constexpr int text_top = text_field.y + text_field_border + 3;
+constexpr std::size_t text_field_lines = 2;
+constexpr std::size_t text_field_columns =
+	(text_field.width - 2 * (text_left - text_field.x)) / character_advance;
+static_assert(text_top - text_field.y + static_cast<int>(text_field_lines - 1) * line_advance +
+			      glyph_height * glyph_scale <=
+		      text_field.height - text_field_border,
+	      "the text field holds its lines");
+constexpr uint16_t text_colour = rgb565(20, 24, 72);
+
+// The keys that type a character other than their name's one letter: the
+// digits and punctuation of a US keyboard, unshifted and shifted.
+struct named_character {
+	const char *name;
+	char plain;
+	char shifted;
+};
+constexpr std::array<named_character, 22> named_characters{{
+	{"1", '1', '!'}, {"2", '2', '@'}, {"3", '3', '#'}, {"4", '4', '$'},
+	{"5", '5', '%'}, {"6", '6', '^'}, {"7", '7', '&'}, {"8", '8', '*'},
+	{"9", '9', '('}, {"0", '0', ')'}, {"Grave", '`', '~'}, {"Minus", '-', '_'},
+	{"Equal", '=', '+'}, {"LeftBrace", '[', '{'}, {"RightBrace", ']', '}'},
+	{"Backslash", '\\', '|'}, {"Semicolon", ';', ':'}, {"Apostrophe", '\'', '"'},
+	{"Comma", ',', '<'}, {"Dot", '.', '>'}, {"Slash", '/', '?'}, {"Space", ' ', ' '},
+}};
+
+bool typing = false;
+std::vector<std::string> typed_lines{""};
+std::array<bool, key_code_count> shift_keys_down{};
+bool caps_lock = false;
+
+bool named(const std::string &name, const char *word)
+{
+	return strcasecmp(name.c_str(), word) == 0;
+}
+
+// "LeftShift", "RightShift", "shift": any name that ends in shift.
+bool is_shift_key(const std::string &name)
+{
+	constexpr std::size_t length = 5;
+	return name.size() >= length && named(name.substr(name.size() - length), "shift");
+}
+
+// The character a key types, or 0: a one-letter name types its letter,
+// in capitals when either shift or Caps Lock (not both) says so.
+char character_of_key(const std::string &name, bool shifted)
+{
+	if (name.size() == 1 && isalpha(static_cast<unsigned char>(name[0]))) {
+		int letter = tolower(static_cast<unsigned char>(name[0]));
+		return static_cast<char>(shifted != caps_lock ? toupper(letter) : letter);
+	}
+	for (const named_character &key : named_characters)
+		if (named(name, key.name))
+			return shifted ? key.shifted : key.plain;
+	return 0;
+}
+
+// Applies a key event to the typed text; true when the text changed.
+// Enter starts a new line, BackSpace takes back the last character (or
+// the line break before an empty line), a full line takes no more.
+bool type_key(int code, int down)
+{
+	if (code < 0 || code >= key_code_count)
+		return false;
+	const std::string &name = key_names[code];
+	if (is_shift_key(name)) {
+		shift_keys_down[code] = down != 0;
+		return false;
+	}
+	if (down != 1)
+		return false;
+	std::string &line = typed_lines.back();
+	if (name == "Caps") { // the name that switches the light, too
+		caps_lock = !caps_lock;
+		return false;
+	}
+	if (named(name, "Enter") || named(name, "KPEnter")) {
+		typed_lines.emplace_back();
+		return true;
+	}
+	if (named(name, "Backspace")) {
+		if (!line.empty())
+			line.pop_back();
+		else if (typed_lines.size() > 1)
+			typed_lines.pop_back();
+		else
+			return false;
+		return true;
+	}
+	bool shifted = std::find(shift_keys_down.begin(), shift_keys_down.end(), true) !=
+		       shift_keys_down.end();
+	char character = character_of_key(name, shifted);
+	if (character == 0 || line.size() >= text_field_columns)
+		return false;
+	line += character;
+	return true;
+}
+
+// The field shows the last lines; the earlier ones have scrolled away.
+std::size_t first_shown_line()
+{
+	return typed_lines.size() - std::min(typed_lines.size(), text_field_lines);
+}
+
+void paint_glyph(int x, int y, char character)
+{
+	if (character < first_glyph || character > last_glyph)
+		return;
+	const auto &rows = glyphs[static_cast<std::size_t>(character - first_glyph)];
+	for (int row = 0; row < glyph_height; ++row)
+		for (int column = 0; column < glyph_width; ++column)
+			if (rows[static_cast<std::size_t>(row)] & (0x10 >> column))
+				fill_view_box(x + column * glyph_scale, y + row * glyph_scale, glyph_scale,
+					      glyph_scale, text_colour);
+}
+
+// Repaints the inside of the input field, and nothing else: the last lines
+// of the text and a bar for the text cursor after the last character.
+void paint_typed_text()
+{
+	fill_view_box(text_field.x + text_field_border, text_field.y + text_field_border,
+		      text_field.width - 2 * text_field_border,
+		      text_field.height - 2 * text_field_border, text_field_colour);
+	int y = text_top;
+	for (std::size_t i = first_shown_line(); i < typed_lines.size(); ++i, y += line_advance) {
+		const std::string &line = typed_lines[i];
+		for (std::size_t n = 0; n < line.size(); ++n)
+			paint_glyph(text_left + static_cast<int>(n) * character_advance, y, line[n]);
+	}
+	int caret_x = text_left + static_cast<int>(typed_lines.back().size()) * character_advance;
+	fill_view_box(caret_x, y - line_advance - 1, glyph_scale, glyph_height * glyph_scale + 2,
+		      text_colour);
+}
+
+// The lines the field shows, as the reader's last word.
+void show_typed_text()
+{
+	std::string text;
+	for (std::size_t i = first_shown_line(); i < typed_lines.size(); ++i)
+		text += " \"" + typed_lines[i] + "\"";
+	printf("%stext field:%s\n", label.c_str(), text.c_str());
+}
+
 // ------------------------------------------------- the writer's rhythm
 
 // The daemon writes a touch line and then moves its cursor: erases it,
@@ -288,7 +570,6 @@ void wait_for_writers_to_settle()
 
 // ------------------------------------------------------------ the lines
 
-std::string label;
 bool touching = false;
 screen_point last_touch{0, 0};
 
@@ -304,6 +585,10 @@ std::string quoted(const char *line)
 
 void show_key(const char *line, int code, int down)
 {
+	// Typed before the line is shown: whoever waits for the line finds
+	// the text painted.
+	if (typing && type_key(code, down))
+		paint_typed_text();
 	printf("%s%-13s %-8s %s\n", label.c_str(), quoted(line).c_str(),
 	       down == 1 ? "press" : down == 0 ? "release" : "(down?)", name_of_code(code).c_str());
 }
@@ -348,19 +633,21 @@ int main(int argc, char **argv)
 	const char *label_text = nullptr;
 	bool picture = false;
 	int letter;
-	while ((letter = getopt(argc, argv, "m:c:f:l:bP:h")) != -1) {
+	while ((letter = getopt(argc, argv, "m:c:f:l:btP:h")) != -1) {
 		switch (letter) {
 		case 'm': map_path = optarg; break;
 		case 'c': calibration_path = optarg; break;
 		case 'f': screen_path = optarg; break;
 		case 'l': line_length = atol(optarg); break;
 		case 'b': picture = true; break;
+		case 't': typing = true; break;
 		case 'P': label_text = optarg; break;
 		case 'h': fputs(usage_text, stdout); return 0;
 		default: fputs(usage_text, stderr); return 2;
 		}
 	}
-	if (optind + 1 < argc || line_length < 2 * screen_columns || (picture && !screen_path)) {
+	if (optind + 1 < argc || line_length < 2 * screen_columns || (picture && !screen_path) ||
+	    (typing && (!screen_path || !map_path))) {
 		fputs(usage_text, stderr);
 		return 2;
 	}
@@ -389,6 +676,8 @@ int main(int argc, char **argv)
 	char line[256];
 	while (fgets(line, sizeof line, input))
 		decode_line(line);
+	if (typing)
+		show_typed_text();
 	printf("%s(closed by the writer)\n", label.c_str());
 	return 0;
 }
