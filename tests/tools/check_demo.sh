@@ -74,6 +74,11 @@ checks=(
 	"star stroke at the first touch|344|470|=|ff20"
 	"first cursor position (column 115, row 157): background back|114|157|!=|0000"
 	"first cursor position, a white pixel: background back|113|158|!=|ffff"
+	"typed line 1, seen sideways: the bar of the H (x 52, y 412)|67|52|=|10c9"
+	"typed line 1: inside the H, the field (x 52, y 408)|71|52|=|ffdf"
+	"typed line 1: the dot of the ! in 13th place (x 196, y 418)|61|196|=|10c9"
+	"typed line 2: an i under Caps Lock and shift, no I (x 64, y 426)|53|64|=|ffdf"
+	"typed line 2: the text cursor after Hi (x 72, y 430)|49|72|=|10c9"
 )
 for check in "${checks[@]}"; do
 	IFS='|' read -r legend column row test value <<< "$check"
@@ -85,4 +90,23 @@ for check in "${checks[@]}"; do
 	fi
 done
 [ -s "$out/screen.png" ] || { echo "check_demo.sh: no screen.png" >&2; failed=1; }
+
+# A user's own key map and script, by paths relative to where the demo
+# starts: the daemon and the readers must both take the map (1C sends b),
+# and a missing file is named before anything runs.
+mkdir "$out/own"
+printf 'lshift 12\n12 LeftShift - 2a\n12 LeftShift S 2a\n1C b - 30\n1C b S 30\n' > "$out/own/map"
+echo "type aA" > "$out/own/script"
+if ! (cd "$out/own" && DEMO_SIM_OPTIONS=-n DEMO_ARTIFACTS=$out/own \
+	"$repo/tools/demo/demo.sh" -m map -s script "$build") > "$out/own/raw" 2>&1 ||
+	! grep -q 'text field: "bB"$' "$out/own/raw"; then
+	cat "$out/own/raw"
+	echo "check_demo.sh: the demo with its own key map and script did not type bB" >&2
+	failed=1
+fi
+if "$repo/tools/demo/demo.sh" -m "$out/none" "$build" 2> "$out/own/missing" ||
+	! grep -q "no readable key map $out/none" "$out/own/missing"; then
+	echo "check_demo.sh: a missing key map was not named: $(cat "$out/own/missing")" >&2
+	failed=1
+fi
 exit $failed

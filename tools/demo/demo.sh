@@ -1,5 +1,6 @@
 #!/bin/bash
-# demo.sh BUILD_DIR: ps2linkd at work, with a simulated adapter.
+# demo.sh [-m KEYMAP] [-s SCRIPT] BUILD_DIR: ps2linkd at work, with a
+# simulated adapter.
 #
 # The daemon only knows fixed paths (/dev/kbd, /dev/ts, /dev/fb0,
 # /etc/pointercal, its key map under /opt), so the demo runs it in a private
@@ -7,25 +8,56 @@
 # world the end-to-end tests use; as root or as a normal user): the
 # stand-ins created there (FIFOs, a framebuffer file, a calibration) never
 # reach the host. ps2sim plays the adapter on a pseudo-terminal, two ps2keys show
-# what the daemon writes to the keyboard and touch devices (the touch one
-# also paints the screen, as the handheld's software would), and at the
+# what the daemon writes to the keyboard and touch devices and play the
+# handheld's software on the screen: the touch one paints a picture and
+# the strokes, the keyboard one types into the picture's text field. At the
 # end fb2png takes a picture of the screen, cursor included.
+#
+# -m KEYMAP  the key map the daemon loads (copied to its fixed path in the
+#            world) and the readers name keys by; etc/ser_code_vantor.ini
+# -s SCRIPT  what ps2sim plays, in its script language (ps2sim -h);
+#            tools/demo/demo.script
+# make demo MAP=FILE SCRIPT=FILE passes them on; relative paths are taken
+# from the directory demo.sh is started in (the tree's top for make).
 #
 # Environment: DEMO_ARTIFACTS, where the picture goes (artifacts/demo);
 # DEMO_SIM_OPTIONS, more options for ps2sim (-n: no pacing for people).
 set -euo pipefail
 
 usage() {
-	echo "Usage: $0 BUILD_DIR   (make demo runs it on build/default)" >&2
+	echo "Usage: $0 [-m KEYMAP] [-s SCRIPT] BUILD_DIR   (make demo runs it on build/default)" >&2
 	exit 2
 }
 
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+key_map=$repo/etc/ser_code_vantor.ini
+script=$repo/tools/demo/demo.script
 if [ "${1:-}" = --in-namespace ]; then
 	inside=yes
+	tmp=$3
+	key_map=$4
+	script=$5
 	shift
-	tmp=$2
 else
 	inside=no
+	while getopts m:s: letter; do
+		case $letter in
+		m) key_map=$OPTARG ;;
+		s) script=$OPTARG ;;
+		*) usage ;;
+		esac
+	done
+	shift $((OPTIND - 1))
+	require_file() { # WHAT PATH
+		if [ ! -f "$2" ] || [ ! -r "$2" ]; then
+			echo "demo.sh: no readable $1 $2 (relative paths start at $(pwd))" >&2
+			exit 1
+		fi
+	}
+	require_file "key map" "$key_map"
+	require_file script "$script"
+	key_map=$(realpath "$key_map")
+	script=$(realpath "$script")
 fi
 [ $# -ge 1 ] || usage
 if [ ! -d "$1" ]; then
@@ -33,7 +65,6 @@ if [ ! -d "$1" ]; then
 	exit 1
 fi
 build=$(cd "$1" && pwd)
-repo=$(cd "$(dirname "$0")/../.." && pwd)
 
 daemon=$build/src/ps2linkd
 sim=$build/tools/ps2sim
@@ -41,14 +72,12 @@ keys=$build/tools/ps2keys
 fb2png=$build/tools/fb2png
 world=$build/tools/ps2world
 fake_fb=$build/tests/support/libps2_fake_fb.so
-key_map=$repo/etc/ser_code_vantor.ini
-script=$repo/tools/demo/demo.script
 artifacts=${DEMO_ARTIFACTS:-$repo/artifacts/demo}
 
 # ------------------------------------------------------------------ outside
 
 if [ $inside = no ]; then
-	for file in "$daemon" "$sim" "$keys" "$fb2png" "$world" "$fake_fb" "$key_map" "$script"; do
+	for file in "$daemon" "$sim" "$keys" "$fb2png" "$world" "$fake_fb"; do
 		if [ ! -e "$file" ]; then
 			echo "demo.sh: $file is missing (build first: make demo does)" >&2
 			exit 1
@@ -64,7 +93,7 @@ if [ $inside = no ]; then
 	tmp=$(mktemp -d /tmp/ps2link-demo.XXXXXX)
 	trap 'rm -rf "$tmp"' EXIT
 	status=0
-	"$world" "$tmp" -- "$0" --in-namespace "$build" "$tmp" || status=$?
+	"$world" "$tmp" -- "$0" --in-namespace "$build" "$tmp" "$key_map" "$script" || status=$?
 	exit $status
 fi
 
@@ -87,6 +116,8 @@ mkfifo /dev/kbd /dev/ts
 truncate -s 614400 /dev/fb0 # 640 rows of 960 bytes, RGB565
 mkdir -p /opt/Brindle/etc
 cp "$key_map" /opt/Brindle/etc/ser_code_vantor.ini
+map_source="copied from $key_map"
+[ "$key_map" != "$(realpath "$repo/etc/ser_code_vantor.ini")" ] || map_source="etc/ in the tree"
 # A calibration like a resistive panel's: raw 12-bit points, scaled and
 # offset to the 480 x 640 screen.
 echo "8000 0 -960000 0 11000 -1650000 65000" > /etc/pointercal
@@ -100,13 +131,14 @@ export PATH="$tmp/bin:$PATH"
 section "ps2linkd demo"
 cat <<EOF
 A private mount namespace with overlays on /dev, /etc and /opt holds:
-  /dev/kbd, /dev/ts   FIFOs, read by ps2keys (key names from the key map;
-                      touches turned back into screen positions, painted
-                      as dots into the framebuffer like the handheld would)
+  /dev/kbd, /dev/ts   FIFOs, read by ps2keys (key names from the key map,
+                      typed into the picture's text field; touches turned
+                      back into screen positions, painted as dots into the
+                      framebuffer like the handheld would)
   /dev/fb0            a framebuffer file (480 x 640, RGB565), answered for
                       by $(basename "$fake_fb")
   /etc/pointercal     $(cat /etc/pointercal)
-  key map             /opt/Brindle/etc/ser_code_vantor.ini (etc/ in the tree)
+  key map             /opt/Brindle/etc/ser_code_vantor.ini ($map_source)
 ps2sim plays the adapter on a pseudo-terminal; the daemon runs as
   ps2linkd -p <pseudo-terminal> -M -i
 EOF
@@ -126,11 +158,14 @@ trap stop_all EXIT
 
 # The readers first: the daemon's opens of the FIFOs wait for them. The
 # touch reader paints the screen's picture before it opens /dev/ts, so the
-# picture is there before the daemon can draw its first cursor.
+# picture is there before the daemon can draw its first cursor, and before
+# it opens /dev/kbd after /dev/ts: the keyboard reader types into the
+# picture's text field only after that.
 "$keys" -P "ts " -c /etc/pointercal -f /dev/fb0 -b /dev/ts >> "$events" 2>&1 &
 ts_reader=$!
 pids+=($ts_reader)
-"$keys" -P "kbd" -m /opt/Brindle/etc/ser_code_vantor.ini /dev/kbd >> "$events" 2>&1 &
+"$keys" -P "kbd" -m /opt/Brindle/etc/ser_code_vantor.ini -f /dev/fb0 -t /dev/kbd \
+	>> "$events" 2>&1 &
 kbd_reader=$!
 pids+=($kbd_reader)
 
@@ -189,6 +224,9 @@ done
 
 section "== The screen =="
 echo "$png"
-echo "640 x 480, as seen holding the handheld sideways: the star painted by the"
-echo "touch reader along the mouse path, the daemon's cursor where the mouse stopped."
+echo "640 x 480, as seen holding the handheld sideways: the typed text in the picture's"
+echo "field, strokes painted where the mouse moved with its button down, the daemon's"
+echo "cursor where the mouse stopped. The field shows, as the keyboard reader said:"
+grep -E "^kbd +text field:" "$events" | sed 's/^kbd  /  | /'
+
 echo "(The framebuffer as it was: $artifacts/screen.rgb565)"
