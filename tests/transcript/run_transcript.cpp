@@ -5,6 +5,7 @@
 //
 //   run_transcript SOURCE_ROOT FILE...           compare; status 1 on a difference
 //   run_transcript --update SOURCE_ROOT FILE...  rewrite the expected sections
+//   run_transcript --plan SOURCE_ROOT FILE...    print what a replay elsewhere needs
 //
 // Start-up is done as the daemon does it, minus what concerns only the
 // machine: options, key map file, calibration file, streams, and with -M
@@ -174,6 +175,47 @@ bool run(const transcript &t, transcript_result &result, std::string &error)
 	return true;
 }
 
+// "LABEL HEX" on a line of its own; the bytes in lower-case hexadecimal.
+void print_hex_line(const std::string &label, const std::string &bytes)
+{
+	printf("%s", label.c_str());
+	if (!bytes.empty())
+		printf(" ");
+	for (unsigned char byte : bytes)
+		printf("%02x", byte);
+	printf("\n");
+}
+
+// A replay on another machine (the emulated board) gets each transcript as
+// plain lines, so that it needs neither this parser nor the script language:
+//
+//   transcript NAME            the file's name without ".t"
+//   options -M -x              the daemon's arguments, blank-separated
+//   keymap HEX                 the key map file's bytes
+//   pointercal HEX             only when the transcript has a calibration file
+//   input HEX                  every byte the adapter sends, in order
+//   expect DEVICE HEX          one line per device (kbd keypipe ts adapter
+//                              stdout), empty when it must receive nothing
+//   end
+void print_plan(const transcript &t)
+{
+	std::string name = t.path.substr(t.path.rfind('/') + 1);
+	if (name.size() > 2 && name.compare(name.size() - 2, 2, ".t") == 0)
+		name.resize(name.size() - 2);
+	printf("transcript %s\noptions", name.c_str());
+	for (const std::string &option : t.options)
+		printf(" %s", option.c_str());
+	printf("\n");
+	print_hex_line("keymap", t.key_map);
+	if (t.pointercal)
+		print_hex_line("pointercal", *t.pointercal);
+	std::vector<uint8_t> input = all_input(t);
+	print_hex_line("input", std::string(input.begin(), input.end()));
+	for (std::size_t d = 0; d < transcript_device_count; ++d)
+		print_hex_line(std::string("expect ") + transcript_device_names[d], t.expected[d]);
+	printf("end\n");
+}
+
 bool write_file(const std::string &path, const std::string &text)
 {
 	FILE *file = fopen(path.c_str(), "w");
@@ -189,10 +231,11 @@ int main(int argc, char **argv)
 {
 	int first = 1;
 	bool update = argc > 1 && std::string(argv[1]) == "--update";
-	if (update)
+	bool plan = argc > 1 && std::string(argv[1]) == "--plan";
+	if (update || plan)
 		++first;
 	if (argc - first < 2) {
-		fprintf(stderr, "usage: %s [--update] SOURCE_ROOT FILE...\n", argv[0]);
+		fprintf(stderr, "usage: %s [--update | --plan] SOURCE_ROOT FILE...\n", argv[0]);
 		return 2;
 	}
 	const std::string source_root = argv[first++];
@@ -201,7 +244,12 @@ int main(int argc, char **argv)
 		transcript t;
 		transcript_result result;
 		std::string error;
-		if (!read_transcript(argv[i], source_root, t, error) || !run(t, result, error)) {
+		if (plan && read_transcript(argv[i], source_root, t, error)) {
+			print_plan(t);
+			continue;
+		}
+		if (plan || !read_transcript(argv[i], source_root, t, error) ||
+		    !run(t, result, error)) {
 			fprintf(stderr, "%s\n", error.c_str());
 			++failed;
 			continue;
