@@ -1,7 +1,7 @@
 # Thin wrapper over the CMake presets; the real build lives in CMakeLists.txt.
 # Every target first makes sure the Debian packages it needs are there
 # (tools/deps/packages.txt lists them; `make deps` does only that).
-.PHONY: all build test demo install bench clean deps
+.PHONY: all build test demo install dist bench clean deps
 
 DEPS = ./tools/deps/deps.sh
 
@@ -83,8 +83,19 @@ test-arm:
 	$(DEPS) arm
 	./tests/system/run_arm_tests.sh
 
+# The install bundle for the handheld, build/ps2link-VERSION-armv5te.tar.gz:
+# what the ARM build installs under /usr, to unpack at the handheld's root.
+dist:
+	$(DEPS) arm
+	$(MAKE) --no-print-directory arm
+	./dist/make_bundle.sh build/arm build
+
+# make install [DESTDIR=DIR] [PREFIX=DIR]: the bundle's tree, built for the
+# host (and the host tools); the key maps and start-up files keep their
+# absolute /etc and /opt paths under DESTDIR.
+PREFIX = /usr
 install: build
-	cmake --install build/default
+	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build
