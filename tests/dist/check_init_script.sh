@@ -1,0 +1,142 @@
+#!/bin/bash
+# check_init_script.sh BUILD_DIR CMAKE: the init script, as installed, runs
+# the real daemon.
+#
+# The build is installed into a staging tree (cmake --install, prefix /usr,
+# DESTDIR), which must hold every file of the handheld's bundle. In a
+# private world (ps2world: /dev, /etc and /opt are overlays) the staged
+# /etc and /opt are laid in place, /dev/kbd is a plain file, and a loadkmap
+# stand-in on PATH logs the layouts it is given. /etc/init.d/ps2linkd then
+# drives the staged daemon in console mode on a pseudo-terminal that ps2sim
+# plays: status, start, a key that arrives, restart onto a second line, and
+# a stop after which no daemon is left and the layout restore has already
+# run. Once under the system's sh and once under busybox sh when there is
+# one.
+set -euo pipefail
+
+if [ "${1:-}" = --inside ]; then
+	build=$2 stage=$3 tmp=$4
+	read -r -a shell <<< "$5"
+	daemon=$stage/usr/sbin/ps2linkd
+
+	fail() {
+		echo "FAIL (${shell[*]}): $*" >&2
+		exit 1
+	}
+	daemon_pids() {
+		for dir in /proc/[0-9]*; do
+			[ "$(readlink "$dir/exe" 2> /dev/null)" != "$daemon" ] || echo "${dir#/proc/}"
+		done
+	}
+	# Whatever happens, no daemon outlives the test.
+	trap 'pids=$(daemon_pids); [ -z "$pids" ] || kill -KILL $pids' EXIT
+	wait_until() {
+		for _ in $(seq 200); do
+			"$@" && return 0
+			sleep 0.05
+		done
+		return 1
+	}
+	kbd_holds() {
+		[ "$(cat /dev/kbd)" = "$1" ]
+	}
+	# One key's press and release, as the key map names it.
+	kbd_holds_a_key() {
+		local pair=$'^ ([0-9]+) 1 \n ([0-9]+) 0 $'
+		[[ $(cat /dev/kbd) =~ $pair ]] && [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ]
+	}
+	# A simulated adapter on a new pseudo-terminal (linked as $tmp/$1) that
+	# taps one key once the daemon reads the line.
+	start_adapter() {
+		echo "tap a" > "$tmp/tap"
+		"$build/tools/ps2sim" -l "$tmp/$1" -n "$tmp/tap" > "$tmp/$1.log" 2>&1 &
+		sim=$!
+		wait_until [ -L "$tmp/$1" ] || fail "ps2sim made no line"
+		sed -i "s|^PS2LINKD_OPTIONS=.*|PS2LINKD_OPTIONS=\"-c -p $(readlink "$tmp/$1")\"|" \
+			/etc/default/ps2linkd
+	}
+	# check STATUS PATTERN ACTION: the init script's exit status and output.
+	check() {
+		local want=$1 pattern=$2 got=0
+		shift 2
+		out=$("${shell[@]}" /etc/init.d/ps2linkd "$@" 2>&1) || got=$?
+		[ $got -eq "$want" ] && grep -Eq "$pattern" <<< "$out" ||
+			fail "ps2linkd $* ended with $got, not $want with /$pattern/: $out"
+	}
+
+	cp -R "$stage/etc/." /etc/
+	cp -R "$stage/opt/." /opt/
+	rm -f /dev/kbd /dev/ts /dev/fb0
+	: > /dev/kbd
+	echo ps2 > /etc/ps2.kmap
+	echo zeta > /etc/zeta.kmap
+	mkdir -p "$tmp/bin"
+	printf '#!/bin/sh\necho "loadkmap $(cat)" >> %s/layouts\n' "$tmp" > "$tmp/bin/loadkmap"
+	chmod +x "$tmp/bin/loadkmap"
+	export PATH=$tmp/bin:$PATH
+	echo "DAEMON=$daemon" >> /etc/default/ps2linkd
+
+	check 3 '^ps2linkd is not running$' status
+	start_adapter line1
+	check 0 '^ps2linkd started \(pid [0-9]+\)$' start
+	first=$(daemon_pids)
+	check 0 "^ps2linkd is running \\(pid $first\\)$" status
+	check 0 "^ps2linkd is already running \\(pid $first\\)$" start
+	wait $sim || fail "ps2sim: $(cat "$tmp/line1.log")"
+	wait_until kbd_holds_a_key || fail "no key event: $(cat /dev/kbd)"
+	key_events=$(cat /dev/kbd)
+
+	# Each daemon writes the plain file from its start.
+	: > /dev/kbd
+	start_adapter line2
+	check 0 $'^ps2linkd stopped\nps2linkd started' restart
+	second=$(daemon_pids)
+	[ -n "$second" ] && [ "$second" != "$first" ] || fail "restart left pids '$second'"
+	wait $sim || fail "ps2sim after the restart: $(cat "$tmp/line2.log")"
+	wait_until kbd_holds "$key_events" || fail "no key event: $(cat /dev/kbd)"
+
+	check 0 '^ps2linkd stopped$' stop
+	[ -z "$(daemon_pids)" ] || fail "a daemon is left after the stop: $(daemon_pids)"
+	[ "$(cat "$tmp/layouts")" = $'loadkmap ps2\nloadkmap zeta\nloadkmap ps2\nloadkmap zeta' ] ||
+		fail "layouts loaded: $(cat "$tmp/layouts")"
+	check 3 '^ps2linkd is not running$' status
+	check 0 '^ps2linkd is not running$' stop
+
+	rm /etc/ser_code_vantor_console.ini
+	check 1 $'^Key map file is not found\nps2linkd: failed to start \\(exit status 1\\)$' start
+	check 2 '^Usage: ' reload
+	exit 0
+fi
+
+[ $# -eq 2 ] || { echo "Usage: $0 BUILD_DIR CMAKE" >&2; exit 2; }
+build=$(cd "$1" && pwd)
+cmake=$2
+
+probe=$(mktemp -d /tmp/ps2link-init-probe.XXXXXX)
+if ! why=$("$build/tools/ps2world" "$probe" -- true 2>&1); then
+	rm -rf "$probe"
+	echo "SKIP: the kernel refuses a private namespace ($why)"
+	exit 77
+fi
+rm -rf "$probe"
+
+dir=$(mktemp -d /tmp/ps2link-init.XXXXXX)
+trap 'rm -rf "$dir"' EXIT
+DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
+for file in usr/sbin/ps2linkd opt/Brindle/etc/ser_code_vantor.ini \
+	etc/ser_code_vantor_console.ini etc/init.d/ps2linkd etc/default/ps2linkd \
+	usr/lib/systemd/system/ps2linkd.service usr/share/man/man8/ps2linkd.8 \
+	usr/share/man/man5/ps2link-keymap.5 usr/share/doc/ps2link/INSTALL; do
+	[ -f "$dir/stage/$file" ] || { echo "FAIL: the install has no /$file" >&2; exit 1; }
+done
+grep -qx 'DAEMON=/usr/sbin/ps2linkd' "$dir/stage/etc/init.d/ps2linkd" ||
+	{ echo "FAIL: the init script does not run /usr/sbin/ps2linkd" >&2; exit 1; }
+
+shells=(sh)
+command -v busybox > /dev/null && shells+=("busybox sh")
+for shell in "${shells[@]}"; do
+	run=$dir/${shell// /-}
+	mkdir "$run" "$run.world"
+	"$build/tools/ps2world" "$run.world" -- "$0" --inside "$build" "$dir/stage" "$run" "$shell"
+	echo "ok: /etc/init.d/ps2linkd under $shell"
+done
