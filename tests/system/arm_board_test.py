@@ -10,10 +10,13 @@ reads the adapter commands that come back, takes screenshots of the board's
 display through QMP, and checks what the handheld's software would see.
 Under strace on the board it also counts the daemon's system calls per frame:
 the handheld's kernel has no user-space clock, so every call costs.
+Last, it replays the transcripts of tests/transcripts on the board and
+compares every device's bytes with theirs.
 
 Usage: arm_board_test.py --kernel K --dtb D --busybox B --strace-tree T
-                         --daemon P --out DIR
-(T: strace, its loader and C library at their paths in a root file system)
+                         --daemon P --plan F --out DIR
+(T: strace, its loader and C library at their paths in a root file system;
+F: the transcripts as `run_transcript --plan` prints them)
 """
 
 import argparse
@@ -156,6 +159,54 @@ CURSOR_PICTURE = [
     "...........B....",
 ]
 
+# ----------------------------------------------------------- transcripts --
+
+# What `run_transcript --plan` prints for each transcript, as a dict: name,
+# options (text), keymap, input and, when present, pointercal (bytes), and
+# expect: bytes per device.
+TRANSCRIPT_DEVICES = ("kbd", "keypipe", "ts", "adapter", "stdout")
+
+
+def read_plan(path):
+    plan, current = [], None
+    with open(path) as f:
+        for line in f:
+            word, _, rest = line.rstrip("\n").partition(" ")
+            if word == "transcript":
+                current = {"name": rest, "expect": {}}
+            elif word == "options":
+                current["options"] = rest
+            elif word in ("keymap", "pointercal", "input"):
+                current[word] = bytes.fromhex(rest)
+            elif word == "expect":
+                device, _, hex_bytes = rest.partition(" ")
+                current["expect"][device] = bytes.fromhex(hex_bytes)
+            elif word == "end":
+                if sorted(current["expect"]) != sorted(TRANSCRIPT_DEVICES):
+                    raise Failed(f"{path}: {current['name']}: not every device expected")
+                plan.append(current)
+            else:
+                raise Failed(f"{path}: a line the plan has no place for: {line!r}")
+    return plan
+
+
+def put_transcripts(rootfs, plan):
+    """Each transcript's files where the board's init looks for them."""
+    folder = os.path.join(rootfs, "usr/share/board/transcripts")
+    os.makedirs(folder)
+    with open(os.path.join(folder, "list"), "w") as f:
+        f.write("".join(t["name"] + "\n" for t in plan))
+    for t in plan:
+        files = {"options": t["options"].encode() + b"\n", "keymap": t["keymap"],
+                 "input_size": f"{len(t['input'])}\n".encode()}
+        if "pointercal" in t:
+            files["pointercal"] = t["pointercal"]
+        os.makedirs(os.path.join(folder, t["name"]))
+        for name, data in files.items():
+            with open(os.path.join(folder, t["name"], name), "wb") as f:
+                f.write(data)
+
+
 # ------------------------------------------------------------ the screen --
 
 
@@ -240,9 +291,10 @@ def read_png(path):
 board = {}  # the running board: process, QMP stream, adapter line, reports
 
 
-def start_board(args, workdir):
+def start_board(args, workdir, plan):
     rootfs = os.path.join(workdir, "rootfs")
     shutil.copytree(args.strace_tree, rootfs, symlinks=True)
+    put_transcripts(rootfs, plan)
     for path, source in [("bin/busybox", args.busybox), ("sbin/ps2linkd", args.daemon),
                          ("init", os.path.join(BOARD_FILES, "init")),
                          ("etc/pointercal", os.path.join(BOARD_FILES, "pointercal")),
@@ -253,7 +305,7 @@ def start_board(args, workdir):
         os.makedirs(os.path.dirname(os.path.join(rootfs, path)), exist_ok=True)
         shutil.copy(source, os.path.join(rootfs, path))
     os.chmod(os.path.join(rootfs, "init"), 0o755)
-    os.makedirs(os.path.join(rootfs, "usr/share/board"))
+    os.makedirs(os.path.join(rootfs, "usr/share/board"), exist_ok=True)
     with open(os.path.join(rootfs, "usr/share/board/background.rgb565"), "wb") as f:
         f.write(background_file())
     with open(os.path.join(rootfs, "usr/share/board/stream_frames"), "w") as f:
@@ -271,7 +323,7 @@ def start_board(args, workdir):
                "-kernel", args.kernel, "-dtb", args.dtb, "-initrd", initrd,
                "-append", "console=ttyAMA0 quiet consoleblank=0 vt.global_cursor_default=0",
                "-display", "none", "-monitor", "none", "-no-reboot",
-               "-serial", "file:" + board["console_log"], "-serial", "pty",
+               "-serial", "file:" + board["console_log"], "-serial", "pty", "-serial", "pty",
                "-qmp", f"unix:{qmp_path},server=on,wait=off", "-S"]
     environment = dict(os.environ, QEMU_AUDIO_DRV="none")
     board["qemu"] = subprocess.Popen(command, env=environment, stdout=subprocess.DEVNULL)
@@ -285,10 +337,12 @@ def start_board(args, workdir):
     board["qmp"] = connection.makefile("rw")
     board["qmp"].readline()  # greeting
     qmp("qmp_capabilities")
-    # The adapter line: the board's second UART, a host pseudo-terminal.
-    pty = [c["filename"][4:] for c in qmp("query-chardev") if c["label"] == "serial1"][0]
-    board["adapter"] = os.open(pty, os.O_RDWR | os.O_NOCTTY)
-    tty.setraw(board["adapter"])
+    # The adapter line: the board's second UART, a host pseudo-terminal; the
+    # third is where the host tells the board's init to go on.
+    ptys = {c["label"]: c["filename"][4:] for c in qmp("query-chardev")}
+    for name, label in [("adapter", "serial1"), ("control", "serial2")]:
+        board[name] = os.open(ptys[label], os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(board[name])
     board["from_adapter"], board["commands"] = b"", b""
     board["console"], board["console_rest"], board["reports"] = open(
         board["console_log"], "rb"), b"", []
@@ -327,6 +381,18 @@ def pump():
         line = line.rstrip(b"\r").decode("latin-1")
         if line.startswith("@@ "):
             board["reports"].append(line[3:])
+
+
+def drain_adapter():
+    """Everything the line holds now."""
+    while select.select([board["adapter"]], [], [], 0)[0]:
+        try:
+            data = os.read(board["adapter"], 4096)
+        except OSError:
+            return
+        if not data:
+            return
+        board["from_adapter"] += data
 
 
 def wait_until(condition, what):
@@ -496,21 +562,66 @@ def traced_run():
           (clock_reads, min(pauses, empty), clock_reads + pauses),
           (empty, pauses, sum(idle.values())))
     stop_run("traced", STREAM_KEYS)
-    wait_until(lambda: report("done"), "the board's end")
-    pump()
+    wait_until(lambda: report("transcripts"), "the transcripts' start")
+    drain_adapter()
     check("boot: adapter commands of all runs, nothing at the exits",
           board["from_adapter"], board["commands"])
 
 
+def replay_transcript(t):
+    """One transcript on the board: its daemon waits for the host's go, the
+    host types the input once it is ready, the board stops it once it has
+    read all of it and reports what each device received."""
+    run = "t-" + t["name"]
+    start = len(board["from_adapter"])
+    os.write(board["control"], b"next\n")
+    wait_until(lambda: report(f"ready {run}") or report(f"exit {run}"), f"the {run} daemon")
+    if report(f"ready {run}"):
+        type_frames([t["input"]])
+    wait_until(lambda: report(f"exit {run}"), f"the end of the {run} run")
+    # The daemon's exit waited until its commands had left the UART; the
+    # pseudo-terminal hands them on a moment later. Fewer than expected after
+    # a short guard is for the check to show, not a hung board.
+    guard = time.monotonic() + 2
+    while (len(board["from_adapter"]) - start < len(t["expect"]["adapter"])
+           and time.monotonic() < guard):
+        pump()
+    drain_adapter()
+    received = {device: bytes_of(device, run) for device in ("kbd", "keypipe", "ts")}
+    received["adapter"] = board["from_adapter"][start:]
+    received["stdout"] = bytes_of("stdout", run)
+    received["ready"] = report(f"ready {run}") is not None
+    received["stalled"] = report(f"stalled {run}")
+    received["exit"] = report(f"exit {run}")
+    # Standard error is no device of a transcript (it holds the warning about
+    # a missing calibration file); the board reports it all the same.
+    expected = dict(t["expect"], ready=True, stalled=None, exit=f"exit {run} 1")
+    # What was printed before the stop, then the stop's own message.
+    expected["stdout"] += SIGNAL_MESSAGE
+    wrong = sorted(k for k in expected if received[k] != expected[k])
+    check(f"transcript {t['name']} ({t['options'] or 'no options'}, {len(t['input'])} bytes "
+          f"in): every device byte for byte",
+          {k: received[k] for k in wrong}, {k: expected[k] for k in wrong})
+
+
+def transcripts_run(plan):
+    began = float(report("transcripts").split()[-1])
+    for t in plan:
+        replay_transcript(t)
+    wait_until(lambda: report("done"), "the board's end")
+    board["transcript_time"] = float(report("done").split()[-1]) - began
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for name in ("kernel", "dtb", "busybox", "strace-tree", "daemon", "out"):
+    for name in ("kernel", "dtb", "busybox", "strace-tree", "daemon", "plan", "out"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
     workdir = tempfile.mkdtemp(prefix="ps2link-arm-")
     try:
-        start_board(args, workdir)
+        plan = read_plan(args.plan)
+        start_board(args, workdir, plan)
         wait_until(lambda: report("layouts"), "the board's start")
         print(f"board: kernel up after {board['reports'][0].split()[-1]} s of board time")
         check("board: the display is a 480 x 640 RGB565 framebuffer", report("fb"),
@@ -520,12 +631,15 @@ def main():
         console_run(args.out)
         main_run(args.out)
         traced_run()
+        transcripts_run(plan)
         board["qmp"].write('{"execute": "quit"}\n')  # no answer to wait for
         board["qmp"].flush()
         board["qemu"].wait(timeout=HANG_GUARD_S)
         print(f"board: the first daemon ready {board['ready_after']:.1f} s after power-on "
               f"({report('ready console').split()[-1]} s of board time), "
               f"whole run {time.monotonic() - board['started']:.1f} s")
+        print(f"board: {len(plan)} transcripts replayed in {board['transcript_time']:.1f} s "
+              f"of board time")
     except Failed as failure:
         print(f"  FAIL  {failure}")
         failures.append(str(failure))

@@ -84,7 +84,8 @@ echo "number table, musl under qemu-arm: as expected"
 
 # 3. The daemon on a real ARM kernel: Debian's armhf armmp kernel on QEMU's
 # vexpress-a9 board, with busybox as the board's userland and strace (with
-# the C library it runs on) to count the daemon's system calls.
+# the C library it runs on) to count the daemon's system calls; the
+# transcripts replayed there against the static musl daemon.
 echo "== ARM system test (qemu-system-arm -M vexpress-a9)"
 missing=$(missing_tools qemu-system-arm dtc cpio python3 apt-get apt-cache dpkg-deb)
 if [ -n "$missing" ]; then
@@ -151,9 +152,14 @@ cat "$source_dir/tests/system/board/panel.dtsi" >> "$board/board.dts" &&
 dtc -q -I dts -O dtb -o "$board/board.dtb" "$board/board.dts" ||
 	fail "building the board's device tree"
 
-rm -rf "$artifacts"
+# The transcripts for their replay on the board, read by the transcript
+# runner of the ARM unit tests (under the user-mode emulator, as they are).
+rm -rf "$artifacts" && mkdir -p "$artifacts" || fail "making $artifacts"
+plan=$artifacts/transcripts.plan
+qemu-arm -cpu pxa270 build/arm-tests/tests/transcript/run_transcript --plan "$source_dir" \
+	tests/transcripts/*.t > "$plan" || fail "the transcripts' plan for the board"
 python3 "$source_dir/tests/system/arm_board_test.py" --kernel "$board/vmlinuz" \
 	--dtb "$board/board.dtb" --busybox "$board/busybox" --strace-tree "$board/strace" \
-	--daemon "$daemon" \
+	--daemon "$daemon" --plan "$plan" \
 	--out "$artifacts" || fail "ARM system test (see $artifacts)"
 finish
