@@ -10,11 +10,7 @@
 # the cross toolchain, and a termio.h of our own supplies the System V
 # terminal record that musl lacks. Everything is linked by hand: musl's
 # start files, libc.a and libgcc.a, nothing else.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR armv5te)
-
-set(CMAKE_C_COMPILER arm-linux-gnueabi-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabi-g++)
+include(${CMAKE_CURRENT_LIST_DIR}/arm-handheld.cmake)
 
 set(PS2LINK_MUSL ON)
 set(ps2link_musl_lib /usr/lib/arm-linux-musleabi)
@@ -67,14 +63,3 @@ set(CMAKE_C_LINK_EXECUTABLE "${CMAKE_CXX_LINK_EXECUTABLE}")
 # A compiler check would try to link a test program the ordinary way.
 set(CMAKE_C_COMPILER_WORKS ON)
 set(CMAKE_CXX_COMPILER_WORKS ON)
-
-find_program(PS2LINK_QEMU_ARM qemu-arm)
-if(PS2LINK_QEMU_ARM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${PS2LINK_QEMU_ARM} -cpu pxa270)
-endif()
-
-set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabi)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

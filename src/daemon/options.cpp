@@ -13,21 +13,6 @@
 
 namespace {
 
-// The text -h prints after its first line. Its defaults are the historical
-// ones and are printed as they always were.
-constexpr const char usage_text[] =
-	"-p : serial port device name (defalt: /dev/ttyS0)\n"
-	"-s : serial port speed (defalt: 9600 bps)\n"
-	"-V : vnc keypipe module use\n"
-	"-i : debug info print\n"
-	"-b : background daemon\n"
-	"-v : print version\n"
-	"-h : display this message\n"
-	"-m : key mapping file name\n"
-	"-M : Use mouse\n"
-	"-c : console/X mode\n"
-	"     default: /opt/Brindle/etc/ser_code_vanto.ini \n";
-
 // Sets the flag or the text setting of one letter. Returns false for a letter
 // that is no option.
 bool apply_letter(char letter, const char *argument)
@@ -84,7 +69,7 @@ void print_usage(int status)
 		printf("Usage: %s [OPTION]\n", program_name);
 		fputs(usage_text, stdout);
 	} else {
-		printf("-h for more information.\n");
+		fputs(usage_hint, stdout);
 	}
 	exit(status);
 }

@@ -15,6 +15,24 @@ enum class option_outcome {
 
 [[nodiscard]] option_outcome parse_options(int argc, char **argv);
 
+// The text -h prints after its "Usage: NAME [OPTION]" line. Its defaults and
+// its spelling are the historical ones, printed as they always were.
+inline constexpr char usage_text[] =
+	"-p : serial port device name (defalt: /dev/ttyS0)\n"
+	"-s : serial port speed (defalt: 9600 bps)\n"
+	"-V : vnc keypipe module use\n"
+	"-i : debug info print\n"
+	"-b : background daemon\n"
+	"-v : print version\n"
+	"-h : display this message\n"
+	"-m : key mapping file name\n"
+	"-M : Use mouse\n"
+	"-c : console/X mode\n"
+	"     default: /opt/Brindle/etc/ser_code_vanto.ini \n";
+
+// What an argument error prints instead.
+inline constexpr char usage_hint[] = "-h for more information.\n";
+
 // Both print on standard output and end the process through exit().
 [[noreturn]] void print_usage(int status);
 [[noreturn]] void print_version();

