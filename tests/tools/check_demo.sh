@@ -10,6 +10,7 @@
 # person would see has changed. --update rewrites tools/demo/demo.expected from
 # a run: only after reading the new transcript and finding it right.
 set -euo pipefail
+. "$(dirname "$0")/pixel_checks.sh"
 
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 expected=$repo/tools/demo/demo.expected
@@ -63,9 +64,6 @@ if ! diff -u "$expected" "$out/transcript"; then
 	failed=1
 fi
 
-# One 16-bit pixel of the final framebuffer: 960 bytes per row.
-pixel() { od -An -tx2 -j $(($2 * 960 + $1 * 2)) -N2 "$out/screen.rgb565" | tr -d ' '; }
-
 # legend | column | row | test | value
 checks=(
 	"cursor tip, black, at the last anchors (column 304, row 500)|303|500|=|0000"
@@ -80,15 +78,7 @@ checks=(
 	"typed line 2: an i under Caps Lock and shift, no I (x 64, y 426)|53|64|=|ffdf"
 	"typed line 2: the text cursor after Hi (x 72, y 430)|49|72|=|10c9"
 )
-for check in "${checks[@]}"; do
-	IFS='|' read -r legend column row test value <<< "$check"
-	actual=$(pixel "$column" "$row")
-	if { [ "$test" = "=" ] && [ "$actual" != "$value" ]; } ||
-		{ [ "$test" = "!=" ] && [ "$actual" = "$value" ]; }; then
-		echo "check_demo.sh: $legend: pixel ($column, $row) is $actual, expected $test $value" >&2
-		failed=1
-	fi
-done
+check_pixels check_demo.sh "$out/screen.rgb565" "${checks[@]}" || failed=1
 [ -s "$out/screen.png" ] || { echo "check_demo.sh: no screen.png" >&2; failed=1; }
 
 # A user's own key map and script, by paths relative to where the demo

@@ -9,6 +9,7 @@
 # here is which of its slots name a code. A small key map with the awkward
 # slots, a calibration, input lines and the exact output expected.
 set -euo pipefail
+. "$(dirname "$0")/pixel_checks.sh"
 
 keys=$1
 dir=$(mktemp -d /tmp/check_ps2keys.XXXXXX)
@@ -72,8 +73,6 @@ EOF
 failed=0
 diff -u "$dir/expected" "$dir/actual" || failed=1
 
-# One 16-bit pixel of the framebuffer: 960 bytes per row.
-pixel() { od -An -tx2 -j $(($2 * 960 + $1 * 2)) -N2 "$dir/fb" | tr -d ' '; }
 # legend | column | row | test | value
 checks=(
 	"the touch with the button down is painted|344|470|=|ff20"
@@ -85,13 +84,5 @@ checks=(
 	"typed: the dot of ! on line 2, fifth place (x 100, y 436)|43|100|=|10c9"
 	"typed: the text cursor after it (x 108, y 430)|49|108|=|10c9"
 )
-for check in "${checks[@]}"; do
-	IFS='|' read -r legend column row test value <<< "$check"
-	actual=$(pixel "$column" "$row")
-	if { [ "$test" = "=" ] && [ "$actual" != "$value" ]; } ||
-		{ [ "$test" = "!=" ] && [ "$actual" = "$value" ]; }; then
-		echo "check_ps2keys.sh: $legend: pixel ($column, $row) is $actual, expected $test $value" >&2
-		failed=1
-	fi
-done
+check_pixels check_ps2keys.sh "$dir/fb" "${checks[@]}" || failed=1
 exit $failed
