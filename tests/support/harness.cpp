@@ -24,6 +24,7 @@
 #include "private_world.h"
 #include "proc_watch.h"
 #include "serial/frame_reader.h"
+#include "text_file.h"
 #include "wait_until.h"
 
 namespace e2e {
@@ -89,14 +90,7 @@ std::vector<uint8_t> joystick_frame(uint8_t high, uint8_t low)
 std::string read_text(const std::string &path)
 {
 	std::string text;
-	FILE *file = fopen(path.c_str(), "rb");
-	if (!file)
-		return text;
-	char buffer[4096];
-	std::size_t got;
-	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-		text.append(buffer, got);
-	fclose(file);
+	(void)read_whole_file(path, text); // empty when it cannot be read
 	return text;
 }
 

@@ -77,7 +77,7 @@ std::string end_capture(stdout_capture &capture)
 		close(capture.saved);
 	}
 	std::string text;
-	(void)read_file_text(capture.path, text); // nothing printed: an empty file
+	(void)read_whole_file(capture.path, text); // nothing printed: an empty file
 	unlink(capture.path.c_str());
 	return text;
 }

@@ -63,23 +63,9 @@ bool blank(const std::string &line)
 	return line.find_first_not_of(" \t\r") == std::string::npos;
 }
 
-int hex_digit(char c)
-{
-	if (c >= '0' && c <= '9')
-		return c - '0';
-	if (c >= 'a' && c <= 'f')
-		return c - 'a' + 10;
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	return -1;
-}
-
 bool hex_byte(const std::string &word, uint8_t &value)
 {
-	if (word.size() != 2 || hex_digit(word[0]) < 0 || hex_digit(word[1]) < 0)
-		return false;
-	value = static_cast<uint8_t>(hex_digit(word[0]) * 16 + hex_digit(word[1]));
-	return true;
+	return word.size() == 2 && read_hex_pair(word[0], word[1], value);
 }
 
 // One line of a text section back to its bytes.
@@ -208,7 +194,7 @@ bool open_section(const std::string &name, const std::string &source_root, trans
 		current = section::key_map;
 	} else if (name.compare(0, map_file.size(), map_file) == 0) {
 		std::vector<std::string> words = split_words(name.substr(map_file.size()));
-		if (words.size() != 1 || !read_file_text(source_root + "/" + words[0], t.key_map)) {
+		if (words.size() != 1 || !read_whole_file(source_root + "/" + words[0], t.key_map)) {
 			error = "cannot read the key map " + name.substr(map_file.size());
 			return false;
 		}
@@ -322,19 +308,6 @@ std::string side_by_side(const std::vector<std::string> &left, const std::vector
 }
 
 } // namespace
-
-bool read_file_text(const std::string &path, std::string &text)
-{
-	FILE *file = fopen(path.c_str(), "rb");
-	if (!file)
-		return false;
-	char buffer[4096];
-	std::size_t got;
-	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-		text.append(buffer, got);
-	fclose(file);
-	return true;
-}
 
 bool device_in_hex(std::size_t device)
 {

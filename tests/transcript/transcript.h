@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "text_file.h"
+
 // The devices a transcript compares, in the order their sections are written.
 enum class transcript_device : uint8_t { kbd, keypipe, ts, adapter, stdout_text };
 inline constexpr std::size_t transcript_device_count = 5;
@@ -71,8 +73,6 @@ struct transcript {
 [[nodiscard]] bool read_transcript(const std::string &path, const std::string &source_root,
 				   transcript &t, std::string &error);
 
-// Appends a whole file to text; false when it cannot be opened.
-[[nodiscard]] bool read_file_text(const std::string &path, std::string &text);
 
 // All input bytes in order.
 [[nodiscard]] std::vector<uint8_t> all_input(const transcript &t);

@@ -4,20 +4,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "text_file.h"
+
 namespace {
 
 constexpr std::size_t bytes_per_line = 16;
-
-int hex_value(char c)
-{
-	if (c >= '0' && c <= '9')
-		return c - '0';
-	if (c >= 'a' && c <= 'f')
-		return c - 'a' + 10;
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	return -1;
-}
 
 // "S.UUUUUU": whole seconds, a point and exactly six digits.
 bool parse_time(const std::string &word, long long &micros)
@@ -55,14 +46,14 @@ capture_line_kind parse_capture_line(const std::string &line, long long previous
 	chunk.bytes.clear();
 	std::size_t i = blank;
 	while (i < line.size()) {
-		int high = i + 2 < line.size() ? hex_value(line[i + 1]) : -1;
-		int low = i + 2 < line.size() ? hex_value(line[i + 2]) : -1;
-		if (line[i] != ' ' || high < 0 || low < 0 ||
+		uint8_t byte = 0;
+		if (line[i] != ' ' || i + 2 >= line.size() ||
+		    !read_hex_pair(line[i + 1], line[i + 2], byte) ||
 		    (i + 3 < line.size() && line[i + 3] != ' ')) {
 			error = "bytes are two hexadecimal digits each, one blank apart";
 			return capture_line_kind::bad;
 		}
-		chunk.bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+		chunk.bytes.push_back(byte);
 		i += 3;
 	}
 	if (chunk.bytes.empty()) {
