@@ -1,0 +1,19 @@
+#!/bin/sh
+# check_layout.sh SOURCE_DIR: the include arrows of src/ point one way.
+# Only src/daemon/ may include the daemon's own headers, and src/core/, the
+# ground every subsystem stands on, includes no subsystem.
+src=$1/src
+status=0
+upward=$(grep -rn '#include "daemon/' "$src" | grep -v "^$src/daemon/")
+if [ -n "$upward" ]; then
+	echo "check_layout.sh: only src/daemon/ may include daemon/ headers:"
+	echo "$upward"
+	status=1
+fi
+core=$(grep -rn '#include "\(serial\|keyboard\|pointer\|joystick\|daemon\)/' "$src/core")
+if [ -n "$core" ]; then
+	echo "check_layout.sh: src/core/ includes a subsystem:"
+	echo "$core"
+	status=1
+fi
+exit $status
