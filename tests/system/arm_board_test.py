@@ -4,18 +4,21 @@
 Unit tests under a user-mode emulator say nothing about the real kernel
 devices the daemon lives on: a UART, a framebuffer, the console keyboard
 layout. This driver boots a real ARM Linux kernel on QEMU's vexpress-a9 with
-a small initramfs (busybox, the daemon, the board's init script), types
-adapter frames into the board's second UART through a host pseudo-terminal,
-reads the adapter commands that come back, takes screenshots of the board's
-display through QMP, and checks what the handheld's software would see.
+a small initramfs (busybox, the install bundle unpacked at its root, the
+board's init script), types adapter frames into the board's second UART
+through a host pseudo-terminal, reads the adapter commands that come back,
+takes screenshots of the board's display through QMP, and checks what the
+handheld's software would see. The runs start the bundle's daemon
+directly, with the board's own key maps.
 Under strace on the board it also counts the daemon's system calls per frame:
 the handheld's kernel has no user-space clock, so every call costs.
 Last, it replays the transcripts of tests/transcripts on the board and
 compares every device's bytes with theirs.
 
 Usage: arm_board_test.py --kernel K --dtb D --busybox B --strace-tree T
-                         --daemon P --plan F --out DIR
+                         --bundle Z --plan F --out DIR
 (T: strace, its loader and C library at their paths in a root file system;
+Z: the install bundle, ps2link-VERSION-armv5te.tar.gz;
 F: the transcripts as `run_transcript --plan` prints them)
 """
 
@@ -294,13 +297,16 @@ board = {}  # the running board: process, QMP stream, adapter line, reports
 def start_board(args, workdir, plan):
     rootfs = os.path.join(workdir, "rootfs")
     shutil.copytree(args.strace_tree, rootfs, symlinks=True)
+    # Installed as the handheld's users install it: unpacked at the root.
+    subprocess.run(["tar", "-xzf", os.path.abspath(args.bundle), "-C", rootfs], check=True)
     put_transcripts(rootfs, plan)
-    for path, source in [("bin/busybox", args.busybox), ("sbin/ps2linkd", args.daemon),
+    # The board's key maps, which its init puts in place of the bundle's.
+    for path, source in [("bin/busybox", args.busybox),
                          ("init", os.path.join(BOARD_FILES, "init")),
                          ("etc/pointercal", os.path.join(BOARD_FILES, "pointercal")),
-                         ("etc/ser_code_vantor_console.ini",
+                         ("usr/share/board/ser_code_vantor_console.ini",
                           os.path.join(BOARD_FILES, "ser_code_vantor_console.ini")),
-                         ("opt/Brindle/etc/ser_code_vantor.ini",
+                         ("usr/share/board/ser_code_vantor.ini",
                           os.path.join(BOARD_FILES, "ser_code_vantor.ini"))]:
         os.makedirs(os.path.dirname(os.path.join(rootfs, path)), exist_ok=True)
         shutil.copy(source, os.path.join(rootfs, path))
@@ -614,7 +620,7 @@ def transcripts_run(plan):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for name in ("kernel", "dtb", "busybox", "strace-tree", "daemon", "plan", "out"):
+    for name in ("kernel", "dtb", "busybox", "strace-tree", "bundle", "plan", "out"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)

@@ -68,6 +68,12 @@ version=$(qemu-arm -cpu pxa270 "$daemon" -v) || fail "ps2linkd -v under qemu-arm
 [ "$version" = "ps2linkd version $(sed -n 's/^project(ps2link VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ] ||
 	fail "ps2linkd -v under qemu-arm printed '$version'"
 echo "$version (qemu-arm -cpu pxa270)"
+# The install bundle of this build as make dist packs it; the board of step 3
+# is installed from it. Its last line: "PATH: SIZE bytes".
+packed=$(./dist/make_bundle.sh build/arm build | tail -n 1)
+bundle=${packed%: * bytes}
+[ -f "$bundle" ] || fail "packing the install bundle: '$packed'"
+echo "install bundle $packed"
 
 # 2. The handheld's CPU model under the user-mode emulator: the unit tests
 # (built against glibc, which GoogleTest needs) including the table of
@@ -83,9 +89,10 @@ tests/numbers/check_number_table.sh qemu-arm -cpu pxa270 build/arm/tests/numbers
 echo "number table, musl under qemu-arm: as expected"
 
 # 3. The daemon on a real ARM kernel: Debian's armhf armmp kernel on QEMU's
-# vexpress-a9 board, with busybox as the board's userland and strace (with
-# the C library it runs on) to count the daemon's system calls; the
-# transcripts replayed there against the static musl daemon.
+# vexpress-a9 board, with busybox as the board's userland, the install bundle
+# unpacked at its root, and strace (with the C library it runs on) to count
+# the daemon's system calls; the transcripts replayed there against the
+# static musl daemon.
 echo "== ARM system test (qemu-system-arm -M vexpress-a9)"
 missing=$(missing_tools qemu-system-arm dtc cpio python3 apt-get apt-cache dpkg-deb)
 if [ -n "$missing" ]; then
@@ -160,6 +167,6 @@ qemu-arm -cpu pxa270 build/arm-tests/tests/transcript/run_transcript --plan "$so
 	tests/transcripts/*.t > "$plan" || fail "the transcripts' plan for the board"
 python3 "$source_dir/tests/system/arm_board_test.py" --kernel "$board/vmlinuz" \
 	--dtb "$board/board.dtb" --busybox "$board/busybox" --strace-tree "$board/strace" \
-	--daemon "$daemon" --plan "$plan" \
+	--bundle "$bundle" --plan "$plan" \
 	--out "$artifacts" || fail "ARM system test (see $artifacts)"
 finish
