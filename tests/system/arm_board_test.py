@@ -8,8 +8,9 @@ a small initramfs (busybox, the install bundle unpacked at its root, the
 board's init script), types adapter frames into the board's second UART
 through a host pseudo-terminal, reads the adapter commands that come back,
 takes screenshots of the board's display through QMP, and checks what the
-handheld's software would see. The runs start the bundle's daemon
-directly, with the board's own key maps.
+handheld's software would see. First the bundle's init script starts,
+queries and stops the daemon, as on the handheld; the later runs start the
+bundle's daemon directly, with the board's own key maps.
 Under strace on the board it also counts the daemon's system calls per frame:
 the handheld's kernel has no user-space clock, so every call costs.
 Last, it replays the transcripts of tests/transcripts on the board and
@@ -131,6 +132,16 @@ MAIN_STEPS = [
 ]
 
 CURSOR_ANCHOR = (240, 320)  # (column, row) after MAIN_STEPS
+
+# The runs of the init script, with the bundle's own key maps (a is key 30
+# in both).
+SCRIPT_STEPS = [
+    ("pointer to column 200, row 100: a touch line",
+     [mouse(0x00, 100, 200)], [], ["0 103 29 0"], b""),
+    ("a pressed and released, after the pointer",
+     [key(0x1C), key(0xF0, 0x1C)], [" 30 1 ", " 30 0 "], [], b""),
+]
+SCRIPT_CURSOR_ANCHOR = (200, 100)  # after SCRIPT_STEPS, when not in console mode
 
 # The traced run: a stream of frames typed in one go, each making one key
 # event. A byte should cost one read and a key event one write, nothing else;
@@ -300,7 +311,8 @@ def start_board(args, workdir, plan):
     # Installed as the handheld's users install it: unpacked at the root.
     subprocess.run(["tar", "-xzf", os.path.abspath(args.bundle), "-C", rootfs], check=True)
     put_transcripts(rootfs, plan)
-    # The board's key maps, which its init puts in place of the bundle's.
+    # The board's key maps wait beside the bundle's until its init script
+    # has had its runs.
     for path, source in [("bin/busybox", args.busybox),
                          ("init", os.path.join(BOARD_FILES, "init")),
                          ("etc/pointercal", os.path.join(BOARD_FILES, "pointercal")),
@@ -493,10 +505,51 @@ def stop_run(run, keys):
           ([" 88 1 "], f"exit {run} 1"))
 
 
+def script_run(run, out, console_mode):
+    """The bundle's daemon started, queried and stopped by the bundle's init
+    script (the board reports each call's exit status and output, and the
+    ps2linkd processes it finds itself); keys and the pointer in between."""
+    wait_until(lambda: report(f"ready {run}") or report(f"unready {run}"),
+               f"the {run} daemon's readiness")
+    board.setdefault("first_ready", (run, time.monotonic() - board["started"]))
+    processes = report(f"running {run}").split()[2:]
+    pid = processes[0].split(":")[0] if processes else "none"
+    check(f"{run}: start exits 0 naming the one ps2linkd process that now runs",
+          (report(f"start {run}"), len(processes)),
+          (f"start {run} 0 ps2linkd started (pid {pid})", 1))
+    check(f"{run}: status exits 0 with that pid",
+          reports_starting(f"status {run} ")[:1], [f"0 ps2linkd is running (pid {pid})"])
+    check(f"{run}: the daemon reads the adapter line", report(f"ready {run}") is not None, True)
+    layouts = ("ps2", "zeta") if console_mode else ("zeta", "zeta")
+    check(f"{run}: start-up layout", report(f"layout {run} running"),
+          f"layout {run} running {layouts[0]}")
+    board["commands"] += b"e"  # -M
+    keys = play(run, SCRIPT_STEPS) if report(f"ready {run}") else []
+    if not console_mode:
+        check_screen(f"{run}: the cursor is drawn at column 200, row 100",
+                     screenshot(os.path.join(out, f"{run}.png")),
+                     expected_screen(SCRIPT_CURSOR_ANCHOR))
+    os.write(board["control"], b"next\n")
+    wait_until(lambda: report(f"layout {run} after"), f"the end of the {run} run")
+    check(f"{run}: stop exits 0 once no ps2linkd process is left",
+          (report(f"stop {run}"), report(f"left {run}")),
+          (f"stop {run} 0 ps2linkd stopped", f"left {run}"))
+    check(f"{run}: status then exits 3", reports_starting(f"status {run} ")[1:],
+          ["3 ps2linkd is not running"])
+    check(f"{run}: no key event or touch line after the typed ones",
+          (lines_of("kbd", run), lines_of("ts", run)),
+          (keys, [line for step in SCRIPT_STEPS for line in step[3]]))
+    check(f"{run}: the " + ("stop restored the built-in layout" if console_mode
+                            else "layout is left alone"),
+          report(f"layout {run} after"), f"layout {run} after {layouts[1]}")
+    if not console_mode:
+        check_screen(f"{run}: the stop erased the cursor",
+                     screenshot(os.path.join(out, f"{run}-after.png")), expected_screen())
+
+
 def console_run(out):
     wait_until(lambda: report("ready console") or report("exit console"),
                "the daemon's readiness (console mode)")
-    board["ready_after"] = time.monotonic() - board["started"]
     check("console: the daemon starts and waits on the adapter line",
           report("ready console") is not None, True)
     check("console: start-up loaded the console layout", report("layout console running"),
@@ -634,6 +687,8 @@ def main():
               "fb 0 CLCD FB size 480,640 bpp 16 stride 960")
         check("board: the two layouts made for console mode differ", report("layouts"),
               "layouts differ")
+        script_run("script-console", args.out, console_mode=True)
+        script_run("script-main", args.out, console_mode=False)
         console_run(args.out)
         main_run(args.out)
         traced_run()
@@ -641,8 +696,9 @@ def main():
         board["qmp"].write('{"execute": "quit"}\n')  # no answer to wait for
         board["qmp"].flush()
         board["qemu"].wait(timeout=HANG_GUARD_S)
-        print(f"board: the first daemon ready {board['ready_after']:.1f} s after power-on "
-              f"({report('ready console').split()[-1]} s of board time), "
+        first, ready_after = board["first_ready"]
+        print(f"board: the first daemon ({first}) ready {ready_after:.1f} s after power-on "
+              f"({report('ready ' + first).split()[-1]} s of board time), "
               f"whole run {time.monotonic() - board['started']:.1f} s")
         print(f"board: {len(plan)} transcripts replayed in {board['transcript_time']:.1f} s "
               f"of board time")
@@ -654,8 +710,8 @@ def main():
             board["qemu"].kill()
             board["qemu"].wait()
         shutil.rmtree(workdir, ignore_errors=True)
-    print(f"artefacts: {args.out} (console.log, screenshot.png, console-run.png, "
-          f"after-exit.png)")
+    print(f"artefacts: {args.out} (console.log, script-main.png, script-main-after.png, "
+          f"screenshot.png, console-run.png, after-exit.png)")
     if failures:
         print(f"{len(failures)} check(s) failed")
         return 1

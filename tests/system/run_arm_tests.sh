@@ -90,9 +90,9 @@ echo "number table, musl under qemu-arm: as expected"
 
 # 3. The daemon on a real ARM kernel: Debian's armhf armmp kernel on QEMU's
 # vexpress-a9 board, with busybox as the board's userland, the install bundle
-# unpacked at its root, and strace (with the C library it runs on) to count
-# the daemon's system calls; the transcripts replayed there against the
-# static musl daemon.
+# unpacked at its root and driven through its init script, and strace (with
+# the C library it runs on) to count the daemon's system calls; the
+# transcripts replayed there against the static musl daemon.
 echo "== ARM system test (qemu-system-arm -M vexpress-a9)"
 missing=$(missing_tools qemu-system-arm dtc cpio python3 apt-get apt-cache dpkg-deb)
 if [ -n "$missing" ]; then
