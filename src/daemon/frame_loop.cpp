@@ -49,7 +49,7 @@ void handle_serial_byte(uint8_t byte)
 		dispatch_frame(reader.kind, reader.frame);
 		break;
 	case frame_event::bad_checksum:
-		printf("Error checksum\n");
+		fputs(checksum_error_message, stdout);
 		// Whoever reads the daemon's output (a log pipe, a file) sees the
 		// report when it happens, not at exit.
 		(void)fflush(stdout);

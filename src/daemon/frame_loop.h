@@ -3,6 +3,9 @@
 
 #include "serial/frame_reader.h"
 
+// Printed for every frame whose checksum does not match.
+inline constexpr char checksum_error_message[] = "Error checksum\n";
+
 // Hands a good frame to the handler of its kind.
 void dispatch_frame(frame_kind kind, const serial_frame &frame);
 

@@ -33,7 +33,7 @@ namespace {
 void load_chosen_key_map()
 {
 	if (load_key_map(chosen_key_map()) == -1) {
-		printf("Key map file is not found\n");
+		fputs(key_map_missing_message, stdout);
 		exit(1);
 	}
 }

@@ -9,3 +9,6 @@
 [[nodiscard]] FILE *open_device_stream(const char *path);
 
 [[noreturn]] void run_daemon(int argc, char **argv);
+
+// Printed when the key map cannot be opened; start-up then ends with 1.
+inline constexpr char key_map_missing_message[] = "Key map file is not found\n";

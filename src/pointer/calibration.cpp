@@ -30,7 +30,7 @@ void read_calibration(const char *path)
 	FILE *stream = fopen(path, "r");
 	if (!stream) {
 		if (!stop_pending())
-			fprintf(stderr, "Warning: cannot open /etc/pointercal.\n");
+			fputs(calibration_missing_warning, stderr);
 		return;
 	}
 	// Seven decimal integers, separated by blanks; the first that is not a
@@ -48,7 +48,7 @@ void read_calibration(const char *path)
 	if (converted == calibration_count)
 		calibration.valid = 1;
 	else if (!stop_pending())
-		fprintf(stderr, "Warning: /etc/pointercal is unknown format.\n");
+		fputs(calibration_format_warning, stderr);
 	(void)fclose(stream);
 }
 

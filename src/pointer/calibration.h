@@ -22,6 +22,11 @@ struct calibration_record {
 
 extern calibration_record calibration;
 
+// The two warnings of the calibration reader, on standard error.
+inline constexpr char calibration_missing_warning[] = "Warning: cannot open /etc/pointercal.\n";
+inline constexpr char calibration_format_warning[] =
+	"Warning: /etc/pointercal is unknown format.\n";
+
 // Back to the state before start-up: nothing read.
 void reset_calibration();
 

@@ -26,7 +26,7 @@ void map_framebuffer(const char *path)
 		return;
 	if (ioctl(screen_map.fd, FBIOGET_FSCREENINFO, &screen_map.fix_info) == -1 ||
 	    ioctl(screen_map.fd, FBIOGET_VSCREENINFO, &screen_map.var_info) == -1) {
-		printf("error");
+		fputs(screen_request_failed_message, stdout);
 		(void)close(screen_map.fd);
 		screen_map.fd = -1;
 		return;

@@ -26,6 +26,9 @@ struct screen_mapping {
 
 extern screen_mapping screen_map;
 
+// Printed, without a newline, when the device refuses a screen request.
+inline constexpr char screen_request_failed_message[] = "error";
+
 // Forgets the mapping (without unmapping it): the state before start-up.
 void reset_screen_map();
 

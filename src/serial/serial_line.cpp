@@ -78,7 +78,7 @@ int open_serial_line(const char *path, int32_t speed)
 	if (serial_fd == -1) {
 		// An open that a stop interrupted is the stop's to report.
 		if (!stop_pending())
-			printf("Error opening serial device !\n");
+			fputs(serial_open_failed_message, stdout);
 		return -1;
 	}
 	// Another copy of the daemon holds the line: give up quietly.
@@ -86,7 +86,7 @@ int open_serial_line(const char *path, int32_t speed)
 		return -1;
 	if (configure_serial_line(serial_fd, speed) == -1) {
 		if (!stop_pending())
-			printf("Couldn't set serial parameters !\n");
+			fputs(serial_setup_failed_message, stdout);
 		return -1;
 	}
 	return 0;
@@ -97,7 +97,7 @@ int configure_serial_line(int fd, int32_t speed)
 	termio settings{};
 	if (ioctl(fd, TCGETA, &settings) == -1) {
 		if (!stop_pending())
-			printf("can't TCGETA\n");
+			fputs(tcgeta_failed_message, stdout);
 		return -1;
 	}
 	settings.c_iflag = line_input_flags;
@@ -108,7 +108,7 @@ int configure_serial_line(int fd, int32_t speed)
 	settings.c_cc[VMIN] = 0;
 	if (ioctl(fd, TCSETA, &settings) == -1) {
 		if (!stop_pending())
-			printf("can't TCSETA\n");
+			fputs(tcseta_failed_message, stdout);
 		return -1;
 	}
 
@@ -121,7 +121,7 @@ int configure_serial_line(int fd, int32_t speed)
 	modem_lines |= TIOCM_DTR;
 	(void)ioctl(fd, TIOCMSET, &modem_lines);
 	if (debug_enabled)
-		printf("DTR set to HIGH\n");
+		fputs(dtr_raised_message, stdout);
 
 	// Give the adapter a second to wake up, then drop its start-up noise.
 	sleep(1);

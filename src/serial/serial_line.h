@@ -12,6 +12,13 @@
 #include <cstdint>
 #include <cstdio>
 
+// What the start-up steps of the line print (each on standard output).
+inline constexpr char serial_open_failed_message[] = "Error opening serial device !\n";
+inline constexpr char serial_setup_failed_message[] = "Couldn't set serial parameters !\n";
+inline constexpr char tcgeta_failed_message[] = "can't TCGETA\n";
+inline constexpr char tcseta_failed_message[] = "can't TCSETA\n";
+inline constexpr char dtr_raised_message[] = "DTR set to HIGH\n"; // with -i
+
 extern int serial_fd;      // -1 until opened; closed only at exit
 extern FILE *adapter_out;  // commands to the adapter, null until opened
 

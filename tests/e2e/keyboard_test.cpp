@@ -5,6 +5,8 @@
 // transcript_replay_test.cpp also runs against this binary.
 #include "harness.h"
 
+#include "daemon/startup.h"
+
 #include <cstdio>
 #include <string>
 
@@ -13,7 +15,7 @@ namespace {
 using e2e::daemon_config;
 using e2e::daemon_run;
 
-const std::string key_map_not_found = "Key map file is not found\n";
+const std::string key_map_not_found = key_map_missing_message;
 
 // A press and release of key "a" (1C), and the text events of the key code
 // its map lines give it.
@@ -47,6 +49,17 @@ void expect_stopped_by_signal(daemon_run &run)
 	EXPECT_EQ(result.status, 1);
 	EXPECT_EQ(run.stderr_text().find("Sanitizer"), std::string::npos) << run.stderr_text();
 	EXPECT_EQ(run.stderr_text().find("runtime error"), std::string::npos) << run.stderr_text();
+}
+
+// Runs a daemon whose key map is missing to its end: status 1, the one
+// message, and no switch to the console layout.
+void expect_key_map_not_found(daemon_run &run)
+{
+	auto result = e2e::run_to_end(run);
+	EXPECT_TRUE(result.exited);
+	EXPECT_EQ(result.status, 1);
+	EXPECT_EQ(run.stdout_text(), key_map_not_found);
+	EXPECT_EQ(run.loadkmap_log().find("loadkmap ps2"), std::string::npos);
 }
 
 TEST(keyboard_startup, missing_key_map_ends_before_the_serial_line_is_opened)
@@ -87,11 +100,7 @@ TEST(keyboard_startup, console_mode_without_its_map_ends_before_the_layout_switc
 	config.console_key_map.reset(); // the default map alone does not do
 	config.arguments = {"-c"};
 	daemon_run run(config);
-	auto result = e2e::run_to_end(run);
-	EXPECT_TRUE(result.exited);
-	EXPECT_EQ(result.status, 1);
-	EXPECT_EQ(run.stdout_text(), key_map_not_found);
-	EXPECT_EQ(run.loadkmap_log().find("loadkmap ps2"), std::string::npos);
+	expect_key_map_not_found(run);
 }
 
 struct mode_case {
@@ -132,11 +141,7 @@ TEST(keyboard_startup, missing_key_map_option_file_ends_the_daemon)
 		daemon_config config;
 		config.arguments = mode.arguments; // the defaults are there, custom.kmap is not
 		daemon_run run(config);
-		auto result = e2e::run_to_end(run);
-		EXPECT_TRUE(result.exited);
-		EXPECT_EQ(result.status, 1);
-		EXPECT_EQ(run.stdout_text(), key_map_not_found);
-		EXPECT_EQ(run.loadkmap_log().find("loadkmap ps2"), std::string::npos);
+		expect_key_map_not_found(run);
 	}
 }
 

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "pointer/calibration.h"
+#include "pointer/framebuffer.h"
 #include "pointer/screen.h"
 #include "proc_watch.h"
 #include "screen_model.h"
@@ -41,8 +43,8 @@ constexpr uint8_t x_negative = 0x10;
 constexpr uint8_t y_negative = 0x20;
 
 constexpr const char *identity_calibration = "1000 0 0 0 1000 0 1000\n";
-constexpr std::string_view cannot_open_warning = "Warning: cannot open /etc/pointercal.\n";
-constexpr std::string_view unknown_format_warning = "Warning: /etc/pointercal is unknown format.\n";
+constexpr std::string_view cannot_open_warning = calibration_missing_warning;
+constexpr std::string_view unknown_format_warning = calibration_format_warning;
 
 // What SIGTERM makes the daemon print on its way out.
 const std::string sigterm_message = e2e::signal_text(15);
@@ -286,7 +288,7 @@ TEST(screen_setup, failing_screen_information_request)
 		EXPECT_TRUE(screen_is(run, before));
 		auto result = run.stop();
 		EXPECT_EQ(result.status, 1);
-		EXPECT_EQ(run.stdout_text(), std::string("error") + std::string(sigterm_message));
+		EXPECT_EQ(run.stdout_text(), std::string(screen_request_failed_message) + std::string(sigterm_message));
 		EXPECT_EQ(run.stderr_text(), "");
 		EXPECT_TRUE(screen_is(run, before));
 	}

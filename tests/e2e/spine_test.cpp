@@ -24,7 +24,10 @@
 #include <unistd.h>
 
 #include "core/settings.h"
+#include "daemon/frame_loop.h"
 #include "daemon/options.h"
+#include "daemon/startup.h"
+#include "serial/serial_line.h"
 #include "proc_watch.h"
 #include "wait_until.h"
 
@@ -53,7 +56,7 @@ constexpr const char key_down[] = " 30 1 \n";
 constexpr const char key_up[] = " 30 0 \n";
 constexpr const char button_down[] = " 0 1 \n";
 constexpr const char button_up[] = " 0 0 \n";
-constexpr const char checksum_error[] = "Error checksum\n";
+constexpr const char *checksum_error = checksum_error_message;
 // The frame that presses that key.
 const bytes key_press = e2e::key_frame({0x1C});
 
@@ -241,7 +244,7 @@ TEST(spine_command_line, arguments_table)
 		{"-m last", {"-m"}, hint_text, 1},
 		{"-ps with one argument left", {"-ps", "/dev/ttyS0"}, hint_text, 1},
 		{"-p takes the next argument even when it begins with a dash",
-		 {"-p", "-h"}, "Error opening serial device !\n", 1},
+		 {"-p", "-h"}, serial_open_failed_message, 1},
 	};
 	// Every run ends by itself; they are started together to save time.
 	run_list runs;
@@ -273,7 +276,7 @@ TEST(spine_start_up, failures_table)
 	struct row {
 		const char *legend;
 		daemon_config config;
-		const char *printed;
+		std::string printed;
 		bool lock_line = false;      // another process holds the line
 		bool line_touched = false;   // the daemon gets to configure the line
 		const char *adapter = "";    // commands sent before the failure
@@ -289,13 +292,13 @@ TEST(spine_start_up, failures_table)
 	std::vector<row> rows = {
 		{"missing key map: reported before the line is touched",
 		 with({"-i"}, [](daemon_config &c) { c.key_map.reset(); }),
-		 "Key map file is not found\n"},
+		 key_map_missing_message},
 		{"serial device that does not exist",
 		 with({"-i", "-p", "/dev/ttyPS2"}, own_line),
-		 "Error opening serial device !\n"},
+		 serial_open_failed_message},
 		{"plain file as serial device",
 		 with({"-i", "-p", "/dev/line"}, own_line),
-		 "can't TCGETA\nCouldn't set serial parameters !\n"},
+		 std::string(tcgeta_failed_message) + serial_setup_failed_message},
 		{"serial device locked by another process", with({"-i"}, same), "", true},
 		{"-M without a touch device", with({"-M"}, same), "", false, true, "e", "ts"},
 		{"no keyboard device",
@@ -449,7 +452,7 @@ TEST(spine_serial_line, dtr_message_only_with_debug_info)
 	for (auto &run : runs)
 		EXPECT_EQ(run->stop().status, 1);
 	std::string debug = runs[0]->stdout_text();
-	EXPECT_EQ(debug.rfind("DTR set to HIGH\n", 0), 0u) << debug;
+	EXPECT_EQ(debug.rfind(dtr_raised_message, 0), 0u) << debug;
 	EXPECT_EQ(count_of(debug, "DTR"), 1u) << debug;
 	EXPECT_EQ(count_of(runs[1]->stdout_text(), "DTR"), 0u) << runs[1]->stdout_text();
 }
@@ -560,12 +563,12 @@ TEST(spine_start_up, background_keeps_messages_printed_before_detaching)
 	EXPECT_EQ(parent.status, 0);
 	ASSERT_GT(run.wait_reading(), 0);
 	EXPECT_NE(run.daemon_pid, started);
-	EXPECT_EQ(run.stdout_text(), "DTR set to HIGH\n");
+	EXPECT_EQ(run.stdout_text(), dtr_raised_message);
 	// The detached daemon handles frames; its reports go to /dev/null.
 	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x00,
 					0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 	EXPECT_EQ(run.device_text("kbd"), key_down);
-	EXPECT_EQ(run.stdout_text(), "DTR set to HIGH\n");
+	EXPECT_EQ(run.stdout_text(), dtr_raised_message);
 	exit_result result = run.stop();
 	EXPECT_TRUE(result.exited);
 	EXPECT_EQ(result.status, 1);

@@ -91,7 +91,7 @@ TEST(calibration, scale_truncates_toward_zero_before_the_conversion)
 	}
 }
 
-const char *const format_warning = "Warning: /etc/pointercal is unknown format.\n";
+const char *const format_warning = calibration_format_warning;
 
 struct calibration_case {
 	const char *legend;
@@ -115,7 +115,7 @@ const calibration_case calibration_cases[] = {
 	 {1000, 0, 0, 0, 1000, 0, 0}, {1, 0, 0, 0, 1, 0, 0}, format_warning},
 	{"empty file", "", 0, {}, {}, format_warning},
 	{"text only", "calibrated\n", 0, {}, {}, format_warning},
-	{"no file", nullptr, 0, {}, {}, "Warning: cannot open /etc/pointercal.\n"},
+	{"no file", nullptr, 0, {}, {}, calibration_missing_warning},
 };
 
 TEST(calibration, read_from_file)
@@ -147,7 +147,7 @@ TEST(framebuffer, failed_mapping_leaves_the_screen_unmapped)
 		const char *printed;
 	} cases[] = {
 		{"no device", false, ""},
-		{"not a framebuffer", true, "error"},
+		{"not a framebuffer", true, screen_request_failed_message},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.legend);
