@@ -64,8 +64,6 @@ if [ "${1:-}" = --inside ]; then
 			fail "ps2linkd $* ended with $got, not $want with /$pattern/: $out"
 	}
 
-	cp -R "$stage/etc/." /etc/
-	cp -R "$stage/opt/." /opt/
 	rm -f /dev/kbd /dev/ts /dev/fb0
 	: > /dev/kbd
 	echo ps2 > /etc/ps2.kmap
@@ -137,6 +135,9 @@ command -v busybox > /dev/null && shells+=("busybox sh")
 for shell in "${shells[@]}"; do
 	run=$dir/${shell// /-}
 	mkdir "$run" "$run.world"
+	# The staged /etc and /opt go into the world's upper layers from here:
+	# inside a user namespace the machine's /etc/init.d belongs to nobody.
+	cp -R "$dir/stage/etc" "$dir/stage/opt" "$run.world/"
 	"$build/tools/ps2world" "$run.world" -- "$0" --inside "$build" "$dir/stage" "$run" "$shell"
 	echo "ok: /etc/init.d/ps2linkd under $shell"
 done

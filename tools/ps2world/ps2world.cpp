@@ -1,10 +1,11 @@
 // ps2world ROOT -- COMMAND [ARGUMENT...]
 //
-// Runs the command in a world of its own at ROOT, an empty directory (see
-// private_world.h): /dev, /etc and /opt are overlays whose upper layers are
-// ROOT/dev, ROOT/etc and ROOT/opt, so the daemon's fixed paths can be given
-// stand-ins without touching the machine's own. Works as root and as a normal user. The
-// command replaces this program, so its exit status is the one returned.
+// Runs the command in a world of its own at ROOT, an empty directory or one
+// holding upper layers made beforehand (see private_world.h): /dev, /etc and
+// /opt are overlays whose upper layers are ROOT/dev, ROOT/etc and ROOT/opt,
+// so the daemon's fixed paths can be given stand-ins without touching the
+// machine's own. Works as root and as a normal user. The command replaces
+// this program, so its exit status is the one returned.
 #include "private_world.h"
 
 #include <dirent.h>
@@ -18,17 +19,24 @@
 namespace {
 
 // The world's directories are made in ROOT: a directory of its own, never
-// one that holds something else.
-bool is_empty_directory(const char *path)
+// one that holds something else. It may hold upper layers made beforehand
+// (dev, etc, opt): what they hold lies on top of the machine's directories
+// in the world. Files are best put there from outside: in a user namespace
+// a directory that only the machine has (/etc/init.d) belongs to nobody
+// inside the world, and nothing can be created in it there.
+bool is_fresh_root(const char *path)
 {
 	DIR *dir = opendir(path);
 	if (!dir)
 		return false;
-	int entries = 0;
-	while (readdir(dir))
-		++entries;
+	bool fresh = true;
+	while (dirent *entry = readdir(dir)) {
+		const std::string name = entry->d_name;
+		if (name != "." && name != ".." && name != "dev" && name != "etc" && name != "opt")
+			fresh = false;
+	}
 	(void)closedir(dir);
-	return entries == 2; // "." and ".."
+	return fresh;
 }
 
 } // namespace
@@ -37,11 +45,12 @@ int main(int argc, char **argv)
 {
 	if (argc < 4 || strcmp(argv[2], "--") != 0 || argv[1][0] != '/') {
 		fprintf(stderr, "Usage: ps2world ROOT -- COMMAND [ARGUMENT...]\n"
-				"ROOT: an empty directory, given as an absolute path.\n");
+				"ROOT: an empty directory, or one holding only the upper layers dev,\n"
+				"etc and opt; an absolute path.\n");
 		return 2;
 	}
-	if (!is_empty_directory(argv[1])) {
-		fprintf(stderr, "ps2world: %s is not an empty directory\n", argv[1]);
+	if (!is_fresh_root(argv[1])) {
+		fprintf(stderr, "ps2world: %s holds more than dev, etc and opt\n", argv[1]);
 		return 1;
 	}
 	const std::string root = argv[1];
