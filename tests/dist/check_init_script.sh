@@ -110,13 +110,7 @@ fi
 build=$(cd "$1" && pwd)
 cmake=$2
 
-probe=$(mktemp -d /tmp/ps2link-init-probe.XXXXXX)
-if ! why=$("$build/tools/ps2world" "$probe" -- true 2>&1); then
-	rm -rf "$probe"
-	echo "SKIP: the kernel refuses a private namespace ($why)"
-	exit 77
-fi
-rm -rf "$probe"
+why=$("$build/tools/ps2world" --probe 2>&1) || { echo "SKIP: $why"; exit 77; }
 
 dir=$(mktemp -d /tmp/ps2link-init.XXXXXX)
 trap 'rm -rf "$dir"' EXIT

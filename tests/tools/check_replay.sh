@@ -42,13 +42,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 script=$repo/tools/demo/demo.script
 key_map=$repo/etc/ser_code_vantor.ini
 
-probe=$(mktemp -d /tmp/ps2link-replay-probe.XXXXXX)
-if ! why=$("$build/tools/ps2world" "$probe" -- true 2>&1); then
-	rm -rf "$probe"
-	echo "SKIP: the kernel refuses a private namespace ($why)"
-	exit 77
-fi
-rm -rf "$probe"
+why=$("$build/tools/ps2world" --probe 2>&1) || { echo "SKIP: $why"; exit 77; }
 
 dir=$(mktemp -d /tmp/ps2link-replay.XXXXXX)
 trap 'rm -rf "$dir"' EXIT

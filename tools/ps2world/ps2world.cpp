@@ -1,11 +1,14 @@
 // ps2world ROOT -- COMMAND [ARGUMENT...]
+// ps2world --probe
 //
 // Runs the command in a world of its own at ROOT, an empty directory or one
 // holding upper layers made beforehand (see private_world.h): /dev, /etc and
 // /opt are overlays whose upper layers are ROOT/dev, ROOT/etc and ROOT/opt,
 // so the daemon's fixed paths can be given stand-ins without touching the
 // machine's own. Works as root and as a normal user. The command replaces
-// this program, so its exit status is the one returned.
+// this program, so its exit status is the one returned. --probe only tells
+// whether this user may make a world here: status 0, or 1 with the reason
+// (the same probe the end-to-end harness makes), for scripts that skip.
 #include "private_world.h"
 
 #include <dirent.h>
@@ -43,8 +46,15 @@ bool is_fresh_root(const char *path)
 
 int main(int argc, char **argv)
 {
+	if (argc == 2 && strcmp(argv[1], "--probe") == 0) {
+		const char *why = world_unavailable();
+		if (why)
+			fprintf(stderr, "%s\n", why);
+		return why ? 1 : 0;
+	}
 	if (argc < 4 || strcmp(argv[2], "--") != 0 || argv[1][0] != '/') {
 		fprintf(stderr, "Usage: ps2world ROOT -- COMMAND [ARGUMENT...]\n"
+				"       ps2world --probe\n"
 				"ROOT: an empty directory, or one holding only the upper layers dev,\n"
 				"etc and opt; an absolute path.\n");
 		return 2;
