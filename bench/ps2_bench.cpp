@@ -161,12 +161,8 @@ void map_memory_screen()
 	screen_map = {};
 	screen_map.fd = -1;
 	screen_map.fix_info.line_length = line_length;
-	screen_map.fix_info.smem_len = line_length * screen_rows;
-	screen_map.map_length = screen_map.fix_info.smem_len;
-	screen_map.mapping = reinterpret_cast<unsigned char *>(screen_memory.data());
-	screen_map.pixels = screen_map.mapping;
-	screen_map.limit_start = screen_map.pixels;
-	screen_map.limit_end = screen_map.pixels + screen_map.fix_info.smem_len;
+	attach_screen_memory(reinterpret_cast<unsigned char *>(screen_memory.data()), 0,
+			     std::size_t{line_length} * screen_rows);
 }
 
 void unmap_memory_screen()

@@ -89,11 +89,9 @@ void handle_keyboard_frame(const serial_frame &frame)
 		return;
 	if (stroke.pause)
 		skip_frames = pause_tail_frames;
-	unsigned code = stroke.code;
-	int down = stroke.down;
-	std::size_t prefix_index = stroke.prefix_index;
+	const int down = stroke.down;
 
-	if (unsigned bit = modifier_of_code[code]; bit != 0) {
+	if (unsigned bit = modifier_of_code[stroke.code]; bit != 0) {
 		if (down)
 			modifier_state |= bit;
 		else
@@ -101,7 +99,7 @@ void handle_keyboard_frame(const serial_frame &frame)
 	}
 	unsigned combination = fold_modifiers(modifier_state);
 
-	const key_entry &slot = key_table[combination][code][prefix_index];
+	const key_entry &slot = key_table[combination][stroke.code][stroke.prefix_index];
 	if (!slot.name)
 		return;
 	if (down) {

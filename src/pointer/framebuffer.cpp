@@ -35,16 +35,23 @@ void map_framebuffer(const char *path)
 	// not start on a page boundary begins page_offset bytes into the mapping.
 	uint64_t smem_start = screen_map.fix_info.smem_start;
 	std::size_t smem_len = screen_map.fix_info.smem_len;
-	screen_map.page_offset = static_cast<int32_t>(smem_start & page_mask);
-	screen_map.map_length = smem_len + static_cast<std::size_t>(screen_map.page_offset);
-	void *mapped = mmap(nullptr, screen_map.map_length, PROT_READ | PROT_WRITE, MAP_SHARED,
-			    screen_map.fd, 0);
+	const auto page_offset = static_cast<int32_t>(smem_start & page_mask);
+	const std::size_t map_length = smem_len + static_cast<std::size_t>(page_offset);
+	void *mapped = mmap(nullptr, map_length, PROT_READ | PROT_WRITE, MAP_SHARED, screen_map.fd, 0);
 	(void)close(screen_map.fd);
 	screen_map.fd = -1;
 	if (mapped == MAP_FAILED)
 		return;
-	screen_map.mapping = static_cast<unsigned char *>(mapped);
-	screen_map.pixels = screen_map.mapping + screen_map.page_offset;
+	attach_screen_memory(static_cast<unsigned char *>(mapped), page_offset, smem_len);
+}
+
+void attach_screen_memory(unsigned char *mapping, int32_t page_offset, std::size_t smem_len)
+{
+	screen_map.fix_info.smem_len = static_cast<uint32_t>(smem_len);
+	screen_map.page_offset = page_offset;
+	screen_map.map_length = smem_len + static_cast<std::size_t>(page_offset);
+	screen_map.mapping = mapping;
+	screen_map.pixels = mapping + page_offset;
 	screen_map.limit_start = screen_map.pixels;
 	screen_map.limit_end = screen_map.pixels + smem_len;
 }

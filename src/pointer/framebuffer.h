@@ -32,5 +32,12 @@ inline constexpr char screen_request_failed_message[] = "error";
 // Forgets the mapping (without unmapping it): the state before start-up.
 void reset_screen_map();
 
+// Points the record at screen memory: mapping is the first byte mapped, the
+// screen's pixel (0, 0) lies page_offset bytes in, and smem_len bytes of
+// screen memory follow it; fix_info.line_length says how long a row is. This
+// is the state a successful map_framebuffer leaves, and the way the tests,
+// the fuzz targets and the benchmarks lend the cursor memory of their own.
+void attach_screen_memory(unsigned char *mapping, int32_t page_offset, std::size_t smem_len);
+
 // Maps the framebuffer. A failed screen request prints "error".
 void map_framebuffer(const char *path);

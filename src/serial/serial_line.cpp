@@ -49,7 +49,6 @@ int64_t monotonic_ns()
 	return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-
 // Writes one adapter command whole and flushes it. A stop that is already
 // pending starts no new write: the adapter's reader may be stuck.
 void send_adapter_command(const unsigned char *bytes, std::size_t count)

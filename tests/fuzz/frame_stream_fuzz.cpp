@@ -94,14 +94,8 @@ unsigned char *attach_screen(const screen_geometry &geometry)
 	if (!block)
 		abort();
 	memset(block, before_screen, geometry.page_offset);
-	screen_map.fix_info.smem_len = geometry.length;
 	screen_map.fix_info.line_length = geometry.line_length;
-	screen_map.page_offset = static_cast<int32_t>(geometry.page_offset);
-	screen_map.map_length = map_length;
-	screen_map.mapping = block;
-	screen_map.pixels = block + geometry.page_offset;
-	screen_map.limit_start = screen_map.pixels;
-	screen_map.limit_end = screen_map.pixels + geometry.length;
+	attach_screen_memory(block, static_cast<int32_t>(geometry.page_offset), geometry.length);
 	return block;
 }
 

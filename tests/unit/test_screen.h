@@ -45,13 +45,8 @@ struct test_screen {
 // starts from reset_daemon_state(), which leaves the record unmapped.
 inline void attach_screen(test_screen &screen)
 {
-	screen_map.fix_info.smem_len = static_cast<uint32_t>(screen.bytes);
 	screen_map.fix_info.line_length = screen.line_length;
-	screen_map.map_length = screen.bytes;
-	screen_map.mapping = reinterpret_cast<unsigned char *>(screen.memory.data());
-	screen_map.pixels = screen_map.mapping;
-	screen_map.limit_start = screen_map.pixels;
-	screen_map.limit_end = screen_map.pixels + screen.bytes;
+	attach_screen_memory(reinterpret_cast<unsigned char *>(screen.memory.data()), 0, screen.bytes);
 }
 
 [[nodiscard]] inline std::size_t pixel_index(const test_screen &screen, int column, int row)
