@@ -6,11 +6,15 @@
 
 #include <array>
 #include <cstdio>
+#include <ctime>
 
+#include "core/message_log.h"
 #include "core/settings.h"
+#include "core/stop_request.h"
 #include "daemon/shutdown.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/keyboard_frame.h"
+#include "output/key_stream.h"
 #include "output/output_form.h"
 #include "pointer/mouse_frame.h"
 #include "serial/serial_line.h"
@@ -31,6 +35,60 @@ static_assert(static_cast<std::size_t>(frame_kind::joystick) == 2);
 
 frame_reader reader;
 
+// In the system log, bad frames are reported at most once a second; the
+// next report counts those left out.
+constexpr time_t checksum_report_interval_s = 1;
+time_t last_checksum_report_s = 0;
+unsigned checksum_reports_left_out = 0;
+
+void report_bad_checksum()
+{
+	if (!messages_to_syslog) {
+		print_message(LOG_WARNING, "%s", checksum_error_message);
+		return;
+	}
+	timespec now{};
+	clock_gettime(CLOCK_MONOTONIC, &now);
+	if (last_checksum_report_s != 0 && now.tv_sec - last_checksum_report_s < checksum_report_interval_s) {
+		++checksum_reports_left_out;
+		return;
+	}
+	if (checksum_reports_left_out == 0)
+		print_message(LOG_WARNING, "%s", checksum_error_message);
+	else
+		print_message(LOG_WARNING, checksum_errors_left_out_format, checksum_reports_left_out);
+	last_checksum_report_s = now.tv_sec;
+	checksum_reports_left_out = 0;
+}
+
+// The adapter's line is gone (a USB serial adapter pulled out, a terminal
+// hung up). Whatever it held down is let go, so nothing on the handheld is
+// left with a key or a touch held; then the same path is tried again every
+// second until it opens, and it is set up as at start-up. A stop ends the
+// wait at once.
+void wait_for_line_back()
+{
+	release_held_input();
+	print_message(LOG_ERR, line_lost_format, serial_device);
+	close_serial_line();
+	for (;;) {
+		act_on_pending_stop();
+		if (reopen_serial_line(serial_device, serial_speed) == 0) {
+			adapter_out = open_device_stream(serial_device);
+			if (adapter_out)
+				break;
+			close_serial_line();
+		}
+		act_on_pending_stop();
+		timespec retry{1, 0};
+		nanosleep(&retry, nullptr); // a stop signal cuts it short
+	}
+	if (mouse_enabled)
+		send_mouse_enable();
+	send_led_command(led_state);
+	print_message(LOG_NOTICE, line_back_format, serial_device);
+}
+
 } // namespace
 
 void dispatch_frame(frame_kind kind, const serial_frame &frame)
@@ -41,6 +99,17 @@ void dispatch_frame(frame_kind kind, const serial_frame &frame)
 void reset_frame_loop()
 {
 	reader = frame_reader{};
+	last_checksum_report_s = 0;
+	checksum_reports_left_out = 0;
+}
+
+void release_held_input()
+{
+	output->release_keys(release_scope::all);
+	lift_pointer();
+	reader = frame_reader{};
+	forget_keyboard_state();
+	reset_joystick_state();
 }
 
 frame_event handle_serial_byte(uint8_t byte)
@@ -51,10 +120,9 @@ frame_event handle_serial_byte(uint8_t byte)
 		dispatch_frame(reader.kind, reader.frame);
 		break;
 	case frame_event::bad_checksum:
-		fputs(checksum_error_message, stdout);
 		// Whoever reads the daemon's output (a log pipe, a file) sees the
 		// report when it happens, not at exit.
-		(void)fflush(stdout);
+		report_bad_checksum();
 		break;
 	case frame_event::none:
 	case frame_event::dropped:
@@ -73,6 +141,10 @@ void frame_loop()
 {
 	for (;;) {
 		int byte = read_serial_byte();
+		if (byte == serial_line_lost) {
+			wait_for_line_back();
+			continue;
+		}
 		frame_event event = frame_event::none;
 		if (byte >= 0)
 			event = handle_serial_byte(static_cast<uint8_t>(byte));

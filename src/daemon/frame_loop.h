@@ -3,8 +3,14 @@
 
 #include "serial/frame_reader.h"
 
-// Printed for every frame whose checksum does not match.
+// Printed for every frame whose checksum does not match. In the system log
+// at most once a second, the next line counting those left out.
 inline constexpr char checksum_error_message[] = "Error checksum\n";
+inline constexpr char checksum_errors_left_out_format[] = "Error checksum (%u more not logged)\n";
+
+// When the adapter's line is lost, and when it is back.
+inline constexpr char line_lost_format[] = "Serial line %s lost; trying to open it every second\n";
+inline constexpr char line_back_format[] = "Serial line %s is back\n";
 
 // Hands a good frame to the handler of its kind.
 void dispatch_frame(frame_kind kind, const serial_frame &frame);
@@ -16,6 +22,11 @@ frame_event handle_serial_byte(uint8_t byte);
 
 // Lights that the system set on an input device, out to the keyboard.
 void carry_system_lights();
+
+// Every key still down released and a touch that is down lifted; the frame
+// being collected, the Pause tail, the modifiers and the joystick's buttons
+// forgotten. For a line that is lost, and for the exit.
+void release_held_input();
 
 // The reader back to waiting for a header, as at start-up.
 void reset_frame_loop();

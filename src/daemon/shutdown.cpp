@@ -7,8 +7,10 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "core/message_log.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
+#include "daemon/frame_loop.h"
 #include "daemon/layout_command.h"
 #include "output/output_form.h"
 #include "pointer/cursor.h"
@@ -93,7 +95,7 @@ void act_on_pending_stop()
 {
 	if (!stop_pending())
 		return;
-	printf(signal_message, static_cast<int>(stop_signal));
+	print_message(LOG_NOTICE, signal_message, static_cast<int>(stop_signal));
 	exit(1);
 }
 
@@ -104,12 +106,11 @@ void cleanup_at_exit()
 	cleanup_done = true;
 	if (console_mode)
 		run_layout_command(restore_builtin_layout);
-	if (serial_fd != -1) {
-		(void)close(serial_fd); // releases the lock; HUPCL drops DTR
-		serial_fd = -1;
-	}
-	if (adapter_out)
-		(void)fclose(adapter_out);
+	close_serial_line(); // releases the lock; HUPCL drops DTR
+	// Nothing is left held on the handheld. The devices no longer block:
+	// a reader that has stalled gets none of it, and the stop is not held.
+	output->unblock();
+	release_held_input();
 	output->close();
 	if (!console_mode && cursor_drawn == 1)
 		erase_cursor(cursor_last_y, cursor_last_x);

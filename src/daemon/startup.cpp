@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <libgen.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/message_log.h"
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
 #include "daemon/layout_command.h"
@@ -30,9 +32,17 @@ namespace {
 	exit(1);
 }
 
+// A key map that is a directory (or anything but a regular file) would
+// open and give no key at all: it counts as missing.
 void load_chosen_key_map()
 {
-	if (load_key_map(chosen_key_map()) == -1) {
+	struct stat status{};
+	const char *path = chosen_key_map();
+	if (stat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+		fputs(key_map_missing_message, stdout);
+		exit(1);
+	}
+	if (load_key_map(path) == -1) {
 		fputs(key_map_missing_message, stdout);
 		exit(1);
 	}
@@ -68,8 +78,11 @@ void detach()
 	// The messages printed so far belong to the terminal that started us;
 	// the process that leaves inside daemon() would take them along.
 	(void)fflush(stdout);
-	if (daemon(0, 0) == 0)
+	if (daemon(0, 0) == 0) {
 		create_interrupt_timer();
+		// Standard output is /dev/null now.
+		send_messages_to_syslog();
+	}
 	// On failure the loop simply runs in the foreground, timer and all.
 }
 

@@ -17,7 +17,18 @@ void reset_keyboard_frame_state()
 	led_state = 0;
 }
 
+void forget_keyboard_state()
+{
+	skip_frames = 0;
+	modifier_state = 0;
+}
+
 namespace {
+
+// What a PS/2 keyboard sends when it has powered up and passed its self
+// test: plugged into the adapter again, it starts with no key down and
+// every light off.
+constexpr uint8_t self_test_passed = 0xAA;
 
 // The Pause key is looked up as E0 80, and the three frames that carry the
 // rest of its sequence are ignored.
@@ -70,6 +81,14 @@ void handle_keyboard_frame(const serial_frame &frame)
 	if (stroke.pause)
 		skip_frames = pause_tail_frames;
 	const int down = stroke.down;
+	// 0xAA as a plain code is no key of set 2 but a keyboard that has just
+	// come up: whatever it held is let go, and its lights are set again.
+	// The frame is then handled as any other.
+	if (stroke.code == self_test_passed && stroke.prefix_index == 0 && down) {
+		output->release_keys(release_scope::keyboard);
+		modifier_state = 0;
+		send_led_command(led_state);
+	}
 
 	if (unsigned bit = modifier_of_code[stroke.code]; bit != 0) {
 		if (down)

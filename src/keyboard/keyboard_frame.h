@@ -24,6 +24,10 @@ extern unsigned led_state;  // lock lights as last sent: 0x02 NumLock, 0x04 Caps
 // No Pause tail pending and the lights off, as at start-up.
 void reset_keyboard_frame_state();
 
+// A keyboard that went away: no Pause tail pending and no modifier held.
+// The lights are kept: they are sent again when it is back.
+void forget_keyboard_state();
+
 inline constexpr unsigned led_num_lock = 0x02;
 inline constexpr unsigned led_caps_lock = 0x04;
 

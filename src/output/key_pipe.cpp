@@ -35,8 +35,14 @@ void close_key_pipe()
 	close_touch_text();
 }
 
+void release_key_pipe(release_scope scope)
+{
+	release_stream_keys(scope, write_key_raw);
+}
+
 } // namespace
 
 const output_form key_pipe_form = {
-	open_key_pipe, send_key_raw, send_touch_line, nullptr, nullptr, close_key_pipe,
+	open_key_pipe, send_key_raw, send_touch_line, nullptr, nullptr,
+	release_key_pipe, unblock_streams, close_key_pipe,
 };

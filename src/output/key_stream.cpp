@@ -1,17 +1,14 @@
 // What the two key stream forms share; see key_stream.h.
 #include "output/key_stream.h"
 
+#include <array>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "core/stop_request.h"
+#include "output/touch_text.h"
+
 
 FILE *key_out = nullptr;
-
-void reset_key_stream()
-{
-	key_out = nullptr;
-}
 
 FILE *open_device_stream(const char *path)
 {
@@ -28,12 +25,34 @@ namespace {
 
 constexpr int wrapper_code = 30;
 constexpr int shift_code = 27;
+constexpr std::size_t key_codes = 256;
+
+// Per key code, whether the keyboard and whether the joystick last wrote
+// it down: what the reader of the device takes to be held.
+std::array<bool, key_codes> keyboard_held{};
+std::array<bool, key_codes> joystick_held{};
+
+// One event out, and the held keys kept up to date with it.
+void write_tracked(void (*write_one)(int code, int down), key_source source, int code, int down)
+{
+	write_one(code, down);
+	auto &held = source == key_source::joystick ? joystick_held : keyboard_held;
+	held[static_cast<std::size_t>(code) % key_codes] = down != 0;
+}
 
 } // namespace
 
+void reset_key_stream()
+{
+	key_out = nullptr;
+	keyboard_held = {};
+	joystick_held = {};
+}
+
+
 void send_stream_key(const key_event &event, void (*write_one)(int code, int down))
 {
-	if (!key_out || stop_pending())
+	if (!key_out || !output_may_write())
 		return;
 	// A key release whose slot is empty (value 0) sends nothing here; a
 	// joystick button sends its value whatever it is, 0 included.
@@ -41,21 +60,42 @@ void send_stream_key(const key_event &event, void (*write_one)(int code, int dow
 		return;
 	// A joystick button sends its low byte as it is, never wrapped.
 	int code = key_code_byte(event.value);
-	if (event.source == key_source::joystick || !is_wrapped_key(event.value)) {
-		write_one(code, event.down);
+	key_source source = event.source;
+	if (source == key_source::joystick || !is_wrapped_key(event.value)) {
+		write_tracked(write_one, source, code, event.down);
 		return;
 	}
 	if (event.down) {
 		if (event.shifted)
-			write_one(shift_code, 0);
-		write_one(wrapper_code, 1);
-		write_one(code, 1);
+			write_tracked(write_one, source, shift_code, 0);
+		write_tracked(write_one, source, wrapper_code, 1);
+		write_tracked(write_one, source, code, 1);
 	} else {
-		write_one(code, 0);
+		write_tracked(write_one, source, code, 0);
 		if (event.shifted)
-			write_one(shift_code, 1);
-		write_one(wrapper_code, 0);
+			write_tracked(write_one, source, shift_code, 1);
+		write_tracked(write_one, source, wrapper_code, 0);
 	}
+}
+
+void release_stream_keys(release_scope scope, void (*write_one)(int code, int down))
+{
+	if (!key_out || !output_may_write())
+		return;
+	for (std::size_t code = 0; code < key_codes; ++code) {
+		bool by_joystick = scope == release_scope::all && joystick_held[code];
+		if (keyboard_held[code] || by_joystick)
+			write_one(static_cast<int>(code), 0);
+		keyboard_held[code] = false;
+		if (scope == release_scope::all)
+			joystick_held[code] = false;
+	}
+}
+
+void unblock_streams()
+{
+	unblock_stream(key_out);
+	unblock_stream(touch_out);
 }
 
 void close_key_stream()

@@ -26,5 +26,12 @@ void reset_key_stream();
 // nothing left to wake it).
 void send_stream_key(const key_event &event, void (*write_one)(int code, int down));
 
+// Writes a release for every key code this stream last wrote down (in
+// ascending order), the keyboard's or every one.
+void release_stream_keys(release_scope scope, void (*write_one)(int code, int down));
+
+// Exit: both streams (keys and touches) made non-blocking, writes allowed.
+void unblock_streams();
+
 // Exit: closes key_out, if open.
 void close_key_stream();

@@ -32,8 +32,14 @@ void close_key_text()
 	close_touch_text();
 }
 
+void release_key_text(release_scope scope)
+{
+	release_stream_keys(scope, write_key_text);
+}
+
 } // namespace
 
 const output_form key_text_form = {
-	open_key_text, send_key_text, send_touch_line, nullptr, nullptr, close_key_text,
+	open_key_text, send_key_text, send_touch_line, nullptr, nullptr,
+	release_key_text, unblock_streams, close_key_text,
 };

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Where a key event comes from.
 enum class key_source : uint8_t { keyboard, joystick };
@@ -36,6 +37,11 @@ inline constexpr uint32_t wrapped_key_marker = 0x1E;
 	return static_cast<int>(value & 0xFF);
 }
 
+// Which held keys a release covers: the keyboard's (a keyboard plugged in
+// again starts with none down) or every one (the line is lost, the daemon
+// ends).
+enum class release_scope : uint8_t { keyboard, all };
+
 struct output_form {
 	// Start-up: opens the form's devices, the pointer's first and only when
 	// with_pointer (-M). 0, or -1 for a start-up that must end with status
@@ -50,6 +56,12 @@ struct output_form {
 	// call, applied to led_bits (0x01 Scroll, 0x02 Num, 0x04 Caps); true
 	// when they changed. Null where the daemon drives the lights itself.
 	bool (*take_lights)(unsigned &led_bits);
+	// Every key this form reported down and not up, released.
+	void (*release_keys)(release_scope scope);
+	// Exit, once a stop is pending: the devices no longer block a write,
+	// and the writers may write again, so that the releases at exit reach
+	// every reader that still reads and a stalled one holds nothing up.
+	void (*unblock)();
 	// Exit: every device closed (and, for input devices, destroyed).
 	void (*close)();
 };
@@ -64,6 +76,13 @@ extern const output_form uinput_form;    // input devices through uinput
 
 // Back to the text form, as before start-up. Nothing is closed.
 void reset_output();
+
+// Whether a device write may start now: not once a stop is pending (a
+// consumer that stopped reading would block it with nothing left to wake
+// it), unless the devices were made non-blocking for the exit.
+[[nodiscard]] bool output_may_write();
+// Makes the stream's descriptor non-blocking and lets writes start again.
+void unblock_stream(FILE *stream);
 
 inline void send_key_event(const key_event &event)
 {

@@ -2,8 +2,8 @@
 #include "output/touch_text.h"
 
 #include "core/settings.h"
-#include "core/stop_request.h"
 #include "output/key_stream.h"
+#include "output/output_form.h"
 
 FILE *touch_out = nullptr;
 
@@ -20,7 +20,7 @@ int open_touch_text()
 
 void send_touch_line(int pressure, int x, int y)
 {
-	if (!touch_out || stop_pending())
+	if (!touch_out || !output_may_write())
 		return;
 	// A full device loses the line; the cursor still moves.
 	(void)fprintf(touch_out, "%d %d %d 0\n", pressure, x, y);

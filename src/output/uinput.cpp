@@ -249,18 +249,30 @@ int open_uinput(bool with_pointer)
 	return 0;
 }
 
+void release_uinput_keys(release_scope scope)
+{
+	for (uint16_t &code : keyboard_down) {
+		if (code != 0)
+			send_key_report(0, false, code, 0);
+		code = 0;
+	}
+	if (scope != release_scope::all)
+		return;
+	for (uint16_t &code : joystick_down) {
+		if (code != 0)
+			send_key_report(0, false, code, 0);
+		code = 0;
+	}
+}
+
+// uinput never blocks a write.
+void unblock_uinput() {}
+
 // Every key and button still down is released before the devices go, so
 // that nothing reading them is left with a key held.
 void close_uinput()
 {
-	for (std::size_t index = 0; index < keyboard_down.size(); ++index)
-		if (keyboard_down[index] != 0)
-			send_key_report(0, false, keyboard_down[index], 0);
-	for (uint16_t code : joystick_down)
-		if (code != 0)
-			send_key_report(0, false, code, 0);
-	keyboard_down = {};
-	joystick_down = {};
+	release_uinput_keys(release_scope::all);
 	send_uinput_motion(0, 0, 0);
 	destroy(mouse_fd);
 	destroy(keyboard_fd);
@@ -269,7 +281,8 @@ void close_uinput()
 } // namespace
 
 const output_form uinput_form = {
-	open_uinput, send_uinput_key, nullptr, send_uinput_motion, take_uinput_lights, close_uinput,
+	open_uinput, send_uinput_key, nullptr, send_uinput_motion, take_uinput_lights,
+	release_uinput_keys, unblock_uinput, close_uinput,
 };
 
 uint32_t kernel_scan_number(uint8_t scan_code, uint8_t prefix_index)

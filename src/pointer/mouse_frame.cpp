@@ -9,11 +9,13 @@
 
 int mouse_x = 0;
 int mouse_y = 0;
+static bool touch_down = false; // the last touch line had the button down
 
 void reset_mouse_position()
 {
 	mouse_x = 0;
 	mouse_y = 0;
+	touch_down = false;
 }
 
 namespace {
@@ -27,6 +29,19 @@ constexpr unsigned y_sign = 0x20;
 
 constexpr int pressure_down = 500;
 constexpr int rotated_pressure_step = 500;
+
+// One touch line for the pointer's place, with the left button as given.
+void send_touch_at_pointer(int button)
+{
+	touch_point touch = touch_of_position(mouse_x, mouse_y);
+	// Rotated, the panel's axes swap and the pressure is 500 with the
+	// button up, 1000 with it down.
+	if (touch_rotated)
+		output->send_touch(rotated_pressure_step * (button + 1), touch.y, screen_columns - touch.x);
+	else
+		output->send_touch(button ? pressure_down : 0, touch.x, touch.y);
+	touch_down = button != 0;
+}
 
 void move_cursor()
 {
@@ -64,15 +79,18 @@ void handle_mouse_frame(const serial_frame &frame)
 	if (mouse_y < 0)
 		mouse_y = 0;
 
-	touch_point touch = touch_of_position(mouse_x, mouse_y);
-	int button = (status & left_button) ? 1 : 0;
-	// Rotated, the panel's axes swap and the pressure is 500 with the
-	// button up, 1000 with it down.
-	if (touch_rotated)
-		output->send_touch(rotated_pressure_step * (button + 1), touch.y, screen_columns - touch.x);
-	else
-		output->send_touch(button ? pressure_down : 0, touch.x, touch.y);
+	send_touch_at_pointer((status & left_button) ? 1 : 0);
 	if (console_mode)
 		return;
 	move_cursor();
+}
+
+void lift_pointer()
+{
+	if (output->send_motion) {
+		output->send_motion(0, 0, 0);
+		return;
+	}
+	if (touch_down)
+		send_touch_at_pointer(0);
 }

@@ -12,7 +12,12 @@
 extern int mouse_x; // 0..639, the screen row
 extern int mouse_y; // 0..479, the screen column
 
-// The pointer back in the corner, as at start-up.
+// The pointer back in the corner, its button up, as at start-up.
 void reset_mouse_position();
+
+// The mouse's buttons let go where the pointer is: a touch that is down is
+// lifted (an input device's buttons are released). For a mouse that went
+// away with a button held.
+void lift_pointer();
 
 void handle_mouse_frame(const serial_frame &frame);

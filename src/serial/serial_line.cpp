@@ -71,6 +71,35 @@ unsigned speed_constant(int32_t speed)
 	}
 }
 
+void close_serial_line()
+{
+	if (serial_fd != -1)
+		(void)close(serial_fd); // releases the lock; HUPCL drops DTR
+	serial_fd = -1;
+	if (adapter_out)
+		(void)fclose(adapter_out);
+	adapter_out = nullptr;
+	last_empty_read_ns = 0;
+}
+
+int reopen_serial_line(const char *path, int32_t speed)
+{
+	// Without O_NONBLOCK the open of a USB serial line, which comes back
+	// without CLOCAL, would wait for a carrier that never comes.
+	int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+	if (fd == -1)
+		return -1;
+	int flags = fcntl(fd, F_GETFL);
+	if (flock(fd, LOCK_EX | LOCK_NB) == -1 || flags == -1 ||
+	    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 ||
+	    configure_serial_line(fd, speed, false) == -1) {
+		(void)close(fd);
+		return -1;
+	}
+	serial_fd = fd;
+	return 0;
+}
+
 int open_serial_line(const char *path, int32_t speed)
 {
 	serial_fd = open(path, O_RDWR | O_NOCTTY);
@@ -83,7 +112,7 @@ int open_serial_line(const char *path, int32_t speed)
 	// Another copy of the daemon holds the line: give up quietly.
 	if (flock(serial_fd, LOCK_EX | LOCK_NB) == -1)
 		return -1;
-	if (configure_serial_line(serial_fd, speed) == -1) {
+	if (configure_serial_line(serial_fd, speed, true) == -1) {
 		if (!stop_pending())
 			fputs(serial_setup_failed_message, stdout);
 		return -1;
@@ -91,11 +120,11 @@ int open_serial_line(const char *path, int32_t speed)
 	return 0;
 }
 
-int configure_serial_line(int fd, int32_t speed)
+int configure_serial_line(int fd, int32_t speed, bool report)
 {
 	termio settings{};
 	if (ioctl(fd, TCGETA, &settings) == -1) {
-		if (!stop_pending())
+		if (report && !stop_pending())
 			fputs(tcgeta_failed_message, stdout);
 		return -1;
 	}
@@ -106,7 +135,7 @@ int configure_serial_line(int fd, int32_t speed)
 	settings.c_cc[VTIME] = 1;
 	settings.c_cc[VMIN] = 0;
 	if (ioctl(fd, TCSETA, &settings) == -1) {
-		if (!stop_pending())
+		if (report && !stop_pending())
 			fputs(tcseta_failed_message, stdout);
 		return -1;
 	}
@@ -119,7 +148,7 @@ int configure_serial_line(int fd, int32_t speed)
 		modem_lines = 0;
 	modem_lines |= TIOCM_DTR;
 	(void)ioctl(fd, TIOCMSET, &modem_lines);
-	if (debug_enabled)
+	if (debug_enabled && report)
 		fputs(dtr_raised_message, stdout);
 
 	// Give the adapter a second to wake up, then drop its start-up noise.
@@ -141,8 +170,12 @@ int read_serial_byte()
 	// that brought nothing (the handheld's kernel has no fast user-space
 	// clock, so every clock read is a system call).
 	unsigned char byte = 0;
-	if (read(serial_fd, &byte, 1) == 1)
+	ssize_t got = read(serial_fd, &byte, 1);
+	if (got == 1)
 		return byte;
+	// A USB serial adapter pulled out fails its reads with EIO.
+	if (got == -1 && errno == EIO)
+		return serial_line_lost;
 	if (stop_pending())
 		return -1;
 	// An idle line waited its 0.1 s since the last empty read; a failed
@@ -151,6 +184,12 @@ int read_serial_byte()
 	int64_t now = monotonic_ns();
 	int64_t since_last = now - last_empty_read_ns;
 	if (last_empty_read_ns != 0 && since_last < failed_read_ns) {
+		// A terminal that hung up (its other side closed) answers every
+		// read at once with nothing, and its requests with EIO; a line that
+		// only failed a read still answers them.
+		termio settings{};
+		if (ioctl(serial_fd, TCGETA, &settings) == -1 && errno == EIO)
+			return serial_line_lost;
 		int64_t rest_ns = idle_read_ns - since_last;
 		timespec rest{0, static_cast<long>(rest_ns)};
 		nanosleep(&rest, nullptr);

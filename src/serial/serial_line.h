@@ -28,17 +28,29 @@ void reset_serial_line();
 // Start-up: open, lock, configure. 0 on success, -1 on failure (with the
 // messages of the failing step already printed, none for a held lock).
 [[nodiscard]] int open_serial_line(const char *path, int32_t speed);
-[[nodiscard]] int configure_serial_line(int fd, int32_t speed);
+// report: print what fails (and, with -i, the DTR message).
+[[nodiscard]] int configure_serial_line(int fd, int32_t speed, bool report);
 int flush_serial_input(int fd);
 
 // The termio speed constant for a speed in bits per second: 19200, 38400
 // and 57600 are honoured, every other value runs the line at 9600.
 [[nodiscard]] unsigned speed_constant(int32_t speed);
 
-// The next byte from the line, 0..255, or -1 when none came: the line was
-// idle for its 0.1 s, or a stop is pending. A line that fails every read at
-// once (gone, hung up) gives -1 at most ten times a second.
+// A line that is gone: its reads fail with EIO, or it hung up.
+inline constexpr int serial_line_lost = -2;
+
+// The next byte from the line, 0..255; -1 when none came (the line was idle
+// for its 0.1 s, or a stop is pending); serial_line_lost when the line is
+// gone. A line that fails every read at once without being gone gives -1 at
+// most ten times a second.
 [[nodiscard]] int read_serial_byte();
+
+// A lost line given up: the line and the command stream closed.
+void close_serial_line();
+// The same path opened again without waiting for a carrier, locked and
+// configured as at start-up, quietly. 0, or -1 when it is not (yet) there
+// or cannot be set up.
+[[nodiscard]] int reopen_serial_line(const char *path, int32_t speed);
 
 // Adapter commands, each written whole and flushed at once.
 void send_mouse_enable();                // "e"

@@ -30,10 +30,14 @@ constexpr auto printed = static_cast<std::size_t>(transcript_device::stdout_text
 
 std::string source_root;
 
+// While the daemon runs a device has received a beginning of its expected
+// bytes (the releases of keys still held come with the exit); once it has
+// ended, all of them.
 void expect_device(const transcript &t, std::size_t device, const std::string &received,
-		   const char *when)
+		   const char *when, bool all = true)
 {
-	if (received == t.expected[device])
+	const std::string &expected = t.expected[device];
+	if (all ? received == expected : expected.compare(0, received.size(), received) == 0)
 		return;
 	transcript_result only;
 	only.received = t.expected;
@@ -65,9 +69,9 @@ void replay(const std::string &path)
 	const char *ended = "after the daemon ended";
 	std::string line = e2e::bytes_text(run.read_adapter(t.expected[adapter].size()));
 	expect_device(t, printed, run.stdout_text(), running); // before the stop adds its message
-	expect_device(t, kbd, run.device_text("kbd"), running);
-	expect_device(t, ts, run.device_text("ts"), running);
-	expect_device(t, keypipe, run.device_text("keypipe"), running);
+	expect_device(t, kbd, run.device_text("kbd"), running, false);
+	expect_device(t, ts, run.device_text("ts"), running, false);
+	expect_device(t, keypipe, run.device_text("keypipe"), running, false);
 
 	e2e::exit_result result = run.stop();
 	EXPECT_TRUE(result.exited);

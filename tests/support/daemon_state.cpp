@@ -1,6 +1,7 @@
 // The one list of the daemon's resets; see daemon_state.h.
 #include "daemon_state.h"
 
+#include "core/message_log.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
 #include "daemon/frame_loop.h"
@@ -18,6 +19,7 @@ void reset_daemon_state()
 {
 	reset_settings();
 	reset_stop_request();
+	reset_message_log();
 	reset_serial_line();
 	reset_frame_loop();
 	reset_key_map();

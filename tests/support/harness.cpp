@@ -312,6 +312,24 @@ bool daemon_run::start()
 	return read_mark_ >= 0;
 }
 
+bool daemon_run::plug_new_line(const std::string &link)
+{
+	if (pty_master >= 0)
+		close(pty_master);
+	pty_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+	if (pty_master < 0 || grantpt(pty_master) != 0 || unlockpt(pty_master) != 0)
+		return false;
+	pty_slave = ptsname(pty_master);
+	std::string next = link + ".next";
+	if (symlink(pty_slave.c_str(), next.c_str()) != 0 || rename(next.c_str(), link.c_str()) != 0)
+		return false;
+	if (wait_reading() <= 0)
+		return false;
+	read_mark_ = bytes_read();
+	sent_since_ready_ = 0;
+	return read_mark_ >= 0;
+}
+
 int daemon_run::wait_reading(int timeout_ms)
 {
 	file_id line{};

@@ -101,6 +101,11 @@ struct daemon_run {
 	// Waits until some process (the daemon, or its detached child) is blocked
 	// reading the pty slave. Returns that process id, or -1.
 	int wait_reading(int timeout_ms = 10000);
+	// The adapter plugged in again: a new pseudo-terminal, linked from
+	// the link at path (the path the daemon was given: outside the
+	// overlays, which do not see a change made beside them), and the
+	// daemon seen reading it. False when it did not get there in time.
+	bool plug_new_line(const std::string &link);
 
 	void send(const std::vector<uint8_t> &bytes);
 	void send_frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);

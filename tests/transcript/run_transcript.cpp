@@ -154,9 +154,12 @@ bool run(const transcript &t, transcript_result &result, std::string &error)
 	mark();
 	for (const transcript_input &in : t.input) {
 		for (uint8_t byte : in.bytes)
-			handle_serial_byte(byte);
+			(void)handle_serial_byte(byte);
 		mark();
 	}
+	// The run ends as the daemon's does: whatever is still held is let go.
+	release_held_input();
+	mark();
 	std::string printed = end_capture(capture);
 
 	reset_daemon_state(); // no stream of ours is left behind in the daemon's state

@@ -28,6 +28,7 @@ tap 1C
  28 1 $
  30 1 $
  30 0 $
+ 28 0 $
 
 [stdout]
 Error checksum$

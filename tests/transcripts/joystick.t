@@ -90,6 +90,7 @@ joy 0x0002
  5 1 $
  0 0 $
  0 0 $
+ 5 0 $
 
 [stdout]
 Error checksum$

@@ -52,6 +52,9 @@ tap 1C
  119 1 $
  30 1 $
  30 0 $
+ 46 0 $
+ 119 0 $
+ 120 0 $
 
 [stdout]
 Error checksum$

@@ -193,6 +193,18 @@ const char *enter_world(const std::string &root)
 	for (const char *node : {"/dev/uinput", "/dev/input/uinput"})
 		if (unlink(node) != 0 && errno != ENOENT)
 			return "hiding the machine's uinput";
+	// A system log that the caller listens on, at ROOT/log.socket, is the
+	// world's /dev/log. It is bound there: through an overlay the kernel
+	// finds no listener behind a socket's name.
+	const std::string log_socket = root + "/log.socket";
+	if (access(log_socket.c_str(), F_OK) == 0) {
+		int placeholder = open("/dev/log", O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+		if (placeholder == -1)
+			return "making /dev/log";
+		(void)close(placeholder);
+		if (mount(log_socket.c_str(), "/dev/log", nullptr, MS_BIND, nullptr) != 0)
+			return "binding the system log socket to /dev/log";
+	}
 	return nullptr;
 }
 

@@ -29,6 +29,9 @@
 // path, the same inside and outside. False (errno set) when one fails.
 bool prepare_world(const std::string &root);
 
+// A socket the caller binds at ROOT/log.socket before entering is the
+// world's /dev/log, its system log.
+//
 // Moves the calling process into the world at ROOT, prepared before: new
 // namespaces and the mounts. It changes the process for good, so call it in
 // a child that then runs the program. Returns null, or the step that failed

@@ -210,6 +210,13 @@ png=$artifacts/screen.png
 "$fb2png" /dev/fb0 "$png"
 cp /dev/fb0 "$artifacts/screen.rgb565"
 
+# ps2sim has ended and its pseudo-terminal with it: the daemon sees its line
+# lost, lets go of whatever was held and waits for the line to come back.
+for _ in $(seq 500); do
+	grep -q ' lost; ' "$daemon_log" && break
+	sleep 0.01
+done
+
 section "== Stopping the daemon with SIGTERM =="
 kill -TERM $daemon_pid
 daemon_status=0

@@ -562,7 +562,7 @@ int open_line()
 		fprintf(stderr, "ps2trace: warning: %s (pid %d) reads %s as well; bytes go to "
 				"whoever reads first\n", command_of(other).c_str(), static_cast<int>(other),
 			options.device_path);
-	if (configure_serial_line(fd, options.speed) == -1)
+	if (configure_serial_line(fd, options.speed, true) == -1)
 		fail(std::string("cannot set the line's settings on ") + options.device_path);
 	fprintf(stderr, "ps2trace: reading %s (a daemon started now finds it locked)\n",
 		options.device_path);
