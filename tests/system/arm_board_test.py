@@ -170,8 +170,8 @@ UINPUT_STEPS = [
     ("a held across three make codes: values 1, 2, 2, 0",
      [key(0x1C)] * 3 + [key(0xF0, 0x1C)],
      sum((key_event(0x1C, 30, v) for v in (1, 2, 2, 0)), []), [], b""),
-    ("Pause: a press and its release at once, scan code E11477",
-     [key(0xE1, 0x14, 0x77), key(0xE1, 0xF0, 0x14), key(0xF0, 0x77)],
+    ("Pause in the adapter's four frames: a press and its release at once, scan code E11477",
+     [key(0xE1, 0x14), key(0x77), key(0xE1, 0xF0, 0x14), key(0xF0, 0x77)],
      key_event(0xE11477, 119, 1) + key_event(0xE11477, 119, 0), [], b""),
     ("up arrow: E0 75 is scan code F5", [key(0xE0, 0x75), key(0xE0, 0xF0, 0x75)],
      tap(0xF5, 103), [], b""),
@@ -182,6 +182,8 @@ UINPUT_STEPS = [
       "mouse 1 272 0", MOUSE_SYN], [], b""),
 ]
 # NumLock (LED 0) and Caps Lock (LED 1) written in one batch: one command.
+# The reader sees the written events too: the kernel passes them on to every
+# reader of the device.
 UINPUT_LIGHTS = ("lights written to the keyboard device reach the adapter once",
                  [], ["kbd 17 0 1", "kbd 17 1 1", SYN], [], b"k\xed\x06")
 UINPUT_HELD = ("shift and a held", [key(0x12), key(0x1C)],
@@ -608,7 +610,7 @@ def uinput_run(run, signal, steps, lights=None):
         board["commands"] += b"e"  # -M
         keys = play(run, steps)
         if lights:
-            os.write(board["control"], f"led {' '.join(lights[0])}\n".encode())
+            os.write(board["control"], f"led {lights[0]}\n".encode())
             keys = play(run, [lights[1]], keys)
         keys = play(run, [UINPUT_HELD], keys)
     os.write(board["control"], f"stop {signal}\n".encode())
@@ -618,10 +620,10 @@ def uinput_run(run, signal, steps, lights=None):
 
 
 def uinput_runs():
-    after = uinput_run("uinput", "TERM", UINPUT_STEPS, (("0", "1", "1", "1"), UINPUT_LIGHTS))
+    after = uinput_run("uinput", "TERM", UINPUT_STEPS, ("0 1 1 1", UINPUT_LIGHTS))
     check("uinput: SIGTERM releases the held keys, then both devices go",
-          (sorted(zip(after[:-2:2], after[1:-2:2])), sorted(after[-2:])),
-          (sorted([("kbd 1 42 0", SYN), ("kbd 1 30 0", SYN)]), ["kbd gone", "mouse gone"]))
+          (sorted(after[:-2]), after[1:-2:2], sorted(after[-2:])),
+          (sorted(["kbd 1 42 0", "kbd 1 30 0", SYN, SYN]), [SYN, SYN], ["kbd gone", "mouse gone"]))
     check("uinput: standard output holds the signal message only; exit status 1",
           (bytes_of("stdout", "uinput"), bytes_of("stderr", "uinput"), report("exit uinput")),
           (SIGNAL_MESSAGE, b"", "exit uinput 1"))
