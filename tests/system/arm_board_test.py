@@ -10,15 +10,18 @@ through a host pseudo-terminal, reads the adapter commands that come back,
 takes screenshots of the board's display through QMP, and checks what the
 handheld's software would see. First the bundle's init script starts,
 queries and stops the daemon, as on the handheld; the later runs start the
-bundle's daemon directly, with the board's own key maps.
+bundle's daemon directly: twice in uinput mode (-u), with the bundle's key
+map and the board's event reader on its devices, then with the board's own
+key maps.
 Under strace on the board it also counts the daemon's system calls per frame:
 the handheld's kernel has no user-space clock, so every call costs.
 Last, it replays the transcripts of tests/transcripts on the board and
 compares every device's bytes with theirs.
 
 Usage: arm_board_test.py --kernel K --dtb D --busybox B --strace-tree T
-                         --bundle Z --plan F --out DIR
+                         --bundle Z --plan F --modules M --event-reader R --out DIR
 (T: strace, its loader and C library at their paths in a root file system;
+M: the kernel's evdev.ko and uinput.ko; R: the board's event reader;
 Z: the install bundle, ps2link-VERSION-armv5te.tar.gz;
 F: the transcripts as `run_transcript --plan` prints them)
 """
@@ -142,6 +145,49 @@ SCRIPT_STEPS = [
      [key(0x1C), key(0xF0, 0x1C)], [" 30 1 ", " 30 0 "], [], b""),
 ]
 SCRIPT_CURSOR_ANCHOR = (200, 100)  # after SCRIPT_STEPS, when not in console mode
+
+# The uinput runs: the reader's lines of both devices, "TAG TYPE CODE VALUE".
+# A key event is its scan code (EV_MSC MSC_SCAN), the key, a SYN_REPORT.
+SYN, MOUSE_SYN = "kbd 0 0 0", "mouse 0 0 0"
+
+
+def key_event(scan, code, value):
+    return [f"kbd 4 4 {scan}", f"kbd 1 {code} {value}", SYN]
+
+
+def tap(scan, code):
+    return key_event(scan, code, 1) + key_event(scan, code, 0)
+
+
+UINPUT_FOUND = ("the reader finds both devices, on the RS-232 bus", [],
+                ["kbd bus 0013", "mouse bus 0013"], [], b"")
+UINPUT_STEPS = [
+    UINPUT_FOUND,
+    ("h and i typed", [key(0x33), key(0xF0, 0x33), key(0x43), key(0xF0, 0x43)],
+     tap(0x33, 35) + tap(0x43, 23), [], b""),
+    ("shift+a", [key(0x12), key(0x1C), key(0xF0, 0x1C), key(0xF0, 0x12)],
+     key_event(0x12, 42, 1) + tap(0x1C, 30) + key_event(0x12, 42, 0), [], b""),
+    ("a held across three make codes: values 1, 2, 2, 0",
+     [key(0x1C)] * 3 + [key(0xF0, 0x1C)],
+     sum((key_event(0x1C, 30, v) for v in (1, 2, 2, 0)), []), [], b""),
+    ("Pause in the adapter's four frames: a press and its release at once, scan code E11477",
+     [key(0xE1, 0x14), key(0x77), key(0xE1, 0xF0, 0x14), key(0xF0, 0x77)],
+     key_event(0xE11477, 119, 1) + key_event(0xE11477, 119, 0), [], b""),
+    ("up arrow: E0 75 is scan code F5", [key(0xE0, 0x75), key(0xE0, 0xF0, 0x75)],
+     tap(0xF5, 103), [], b""),
+    ("mouse: a move with Y upward, left button, a frame that changes nothing, release",
+     [mouse(0x00, 5, 3), mouse(0x31, -4, -7), mouse(0x01, 0, 0), mouse(0x00, 0, 0)],
+     ["mouse 2 0 5", "mouse 2 1 -3", MOUSE_SYN,
+      "mouse 2 0 -4", "mouse 2 1 7", "mouse 1 272 1", MOUSE_SYN,
+      "mouse 1 272 0", MOUSE_SYN], [], b""),
+]
+# NumLock (LED 0) and Caps Lock (LED 1) written in one batch: one command.
+# The reader sees the written events too: the kernel passes them on to every
+# reader of the device.
+UINPUT_LIGHTS = ("lights written to the keyboard device reach the adapter once",
+                 [], ["kbd 17 0 1", "kbd 17 1 1", SYN], [], b"k\xed\x06")
+UINPUT_HELD = ("shift and a held", [key(0x12), key(0x1C)],
+               key_event(0x12, 42, 1) + key_event(0x1C, 30, 1), [], b"")
 
 # The traced run: a stream of frames typed in one go, each making one key
 # event. A byte should cost one read and a key event one write, nothing else;
@@ -319,7 +365,12 @@ def start_board(args, workdir, plan):
                          ("usr/share/board/ser_code_vantor_console.ini",
                           os.path.join(BOARD_FILES, "ser_code_vantor_console.ini")),
                          ("usr/share/board/ser_code_vantor.ini",
-                          os.path.join(BOARD_FILES, "ser_code_vantor.ini"))]:
+                          os.path.join(BOARD_FILES, "ser_code_vantor.ini")),
+                         ("usr/bin/event_reader", args.event_reader),
+                         ("usr/share/board/modules/evdev.ko",
+                          os.path.join(args.modules, "evdev.ko")),
+                         ("usr/share/board/modules/uinput.ko",
+                          os.path.join(args.modules, "uinput.ko"))]:
         os.makedirs(os.path.dirname(os.path.join(rootfs, path)), exist_ok=True)
         shutil.copy(source, os.path.join(rootfs, path))
     os.chmod(os.path.join(rootfs, "init"), 0o755)
@@ -478,11 +529,11 @@ def check_screen(legend, rows, expected):
           f"{wrong[:3]}" if wrong else "every pixel as expected", "every pixel as expected")
 
 
-def play(run, steps):
-    """Types the steps' frames and checks each step's output. The adapter
-    commands are counted over the whole boot: a daemon sends its first one
-    before it is ready."""
-    keys, touches = [], []
+def play(run, steps, keys=()):
+    """Types the steps' frames and checks each step's output, after the
+    key events KEYS. The adapter commands are counted over the whole boot:
+    a daemon sends its first one before it is ready."""
+    keys, touches = list(keys), []
     for legend, frames, new_keys, new_touches, new_commands in steps:
         keys, touches = keys + new_keys, touches + new_touches
         board["commands"] += new_commands
@@ -545,6 +596,40 @@ def script_run(run, out, console_mode):
     if not console_mode:
         check_screen(f"{run}: the stop erased the cursor",
                      screenshot(os.path.join(out, f"{run}-after.png")), expected_screen())
+
+
+def uinput_run(run, signal, steps, lights=None):
+    """The daemon's own input devices as a program on the board reads
+    them: the steps, then the lights, then the daemon stopped by SIGNAL
+    while keys are held; what the reader saw after that is returned."""
+    wait_until(lambda: report(f"ready {run}") or report(f"unready {run}"), f"the {run} daemon")
+    check(f"{run}: the daemon starts and waits on the adapter line",
+          report(f"ready {run}"), f"ready {run}")
+    keys = []
+    if report(f"ready {run}"):
+        board["commands"] += b"e"  # -M
+        keys = play(run, steps)
+        if lights:
+            os.write(board["control"], f"led {lights[0]}\n".encode())
+            keys = play(run, [lights[1]], keys)
+        keys = play(run, [UINPUT_HELD], keys)
+    os.write(board["control"], f"stop {signal}\n".encode())
+    wait_until(lambda: report(f"inputs {run}"), f"the end of the {run} run")
+    check(f"{run}: no ps2link device is left", "ps2link" in report(f"inputs {run}"), False)
+    return lines_of("kbd", run)[len(keys):]
+
+
+def uinput_runs():
+    after = uinput_run("uinput", "TERM", UINPUT_STEPS, ("0 1 1 1", UINPUT_LIGHTS))
+    check("uinput: SIGTERM releases the held keys, then both devices go",
+          (sorted(after[:-2]), after[1:-2:2], sorted(after[-2:])),
+          (sorted(["kbd 1 42 0", "kbd 1 30 0", SYN, SYN]), [SYN, SYN], ["kbd gone", "mouse gone"]))
+    check("uinput: standard output holds the signal message only; exit status 1",
+          (bytes_of("stdout", "uinput"), bytes_of("stderr", "uinput"), report("exit uinput")),
+          (SIGNAL_MESSAGE, b"", "exit uinput 1"))
+    after = uinput_run("uinput-kill", "KILL", [UINPUT_FOUND])
+    print(f"  note: SIGKILL with shift and a held: the reader saw {after}; "
+          f"{report('exit uinput-kill')}")
 
 
 def console_run(out):
@@ -673,7 +758,8 @@ def transcripts_run(plan):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for name in ("kernel", "dtb", "busybox", "strace-tree", "bundle", "plan", "out"):
+    for name in ("kernel", "dtb", "busybox", "strace-tree", "bundle", "plan", "modules",
+                 "event-reader", "out"):
         parser.add_argument("--" + name, required=True)
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
@@ -689,6 +775,7 @@ def main():
               "layouts differ")
         script_run("script-console", args.out, console_mode=True)
         script_run("script-main", args.out, console_mode=False)
+        uinput_runs()
         console_run(args.out)
         main_run(args.out)
         traced_run()

@@ -87,6 +87,8 @@ cmake --build --preset arm --target number_table >/dev/null || fail "building th
 tests/numbers/check_number_table.sh qemu-arm -cpu pxa270 build/arm/tests/numbers/number_table ||
 	fail "the musl number table under qemu-arm"
 echo "number table, musl under qemu-arm: as expected"
+# The board's reader of the daemon's input devices (-u), built as the daemon is.
+cmake --build --preset arm --target event_reader >/dev/null || fail "building the board's event reader"
 
 # 3. The daemon on a real ARM kernel: Debian's armhf armmp kernel on QEMU's
 # vexpress-a9 board, with busybox as the board's userland, the install bundle
@@ -126,17 +128,20 @@ for package in "$kernel_package" busybox-static strace libc6; do
 	fi
 done
 
-# Only three files are needed: the kernel, the board's device tree, busybox.
+# Only a few files are needed: the kernel, the board's device tree, busybox,
+# and the kernel's modules for event devices and uinput (for -u).
 board=$cache/board-$kernel_package
-if [ ! -f "$board/busybox" ]; then
-	rm -rf "$board" && mkdir -p "$board/unpacked" || fail "making $board"
+if [ ! -f "$board/busybox" ] || [ ! -f "$board/modules/uinput.ko" ]; then
+	rm -rf "$board" && mkdir -p "$board/unpacked" "$board/modules" || fail "making $board"
 	dpkg-deb --fsys-tarfile "$cache/debs/${kernel_package}_"*_armhf.deb |
-		tar -x -C "$board/unpacked" --wildcards './boot/vmlinuz-*' '*/vexpress-v2p-ca9.dtb' &&
+		tar -x -C "$board/unpacked" --wildcards './boot/vmlinuz-*' '*/vexpress-v2p-ca9.dtb' \
+		    '*/kernel/drivers/input/evdev.ko' '*/kernel/drivers/input/misc/uinput.ko' &&
 	dpkg-deb --fsys-tarfile "$cache/debs/busybox-static_"*_armhf.deb |
 		tar -x -C "$board/unpacked" ./bin/busybox || fail "unpacking the packages"
 	mv "$board"/unpacked/boot/vmlinuz-* "$board/vmlinuz" &&
 	find "$board/unpacked" -name vexpress-v2p-ca9.dtb -exec mv {} "$board/stock.dtb" \; &&
 	mv "$board/unpacked/bin/busybox" "$board/busybox" &&
+	find "$board/unpacked" -name '*.ko' -exec mv {} "$board/modules" \; &&
 	rm -rf "$board/unpacked" || fail "unpacking the board's files"
 fi
 
@@ -167,6 +172,7 @@ qemu-arm -cpu pxa270 build/arm-tests/tests/transcript/run_transcript --plan "$so
 	tests/transcripts/*.t > "$plan" || fail "the transcripts' plan for the board"
 python3 "$source_dir/tests/system/arm_board_test.py" --kernel "$board/vmlinuz" \
 	--dtb "$board/board.dtb" --busybox "$board/busybox" --strace-tree "$board/strace" \
-	--bundle "$bundle" --plan "$plan" \
+	--bundle "$bundle" --plan "$plan" --modules "$board/modules" \
+	--event-reader build/arm/tests/system/event_reader \
 	--out "$artifacts" || fail "ARM system test (see $artifacts)"
 finish
