@@ -83,13 +83,10 @@ std::array<std::string, joystick_button_count> button_names;
 
 // The daemon keeps a joystick button's value but not its name: take the
 // name from each line it accepted as a button.
-void note_button_name(const char *line, key_map_verdict verdict, void *)
+void note_button_name(const key_map_line &line, void *)
 {
-	int button = -1;
-	char name[key_map_line_buffer];
-	if (verdict == key_map_verdict::joystick &&
-	    sscanf(line, "%*s %d %" KEY_MAP_TOKEN_WIDTH_TEXT "s", &button, name) == 2)
-		button_names[static_cast<std::size_t>(button)] = name;
+	if (line.verdict == key_map_verdict::joystick)
+		button_names[static_cast<std::size_t>(line.button)] = line.name.data();
 }
 
 void load_key_names(const char *path)

@@ -129,27 +129,20 @@ std::vector<std::string> map_lines{""};
 std::vector<int> slot_lines(modifier_combinations * scan_code_count * prefix_index_count, 0);
 std::array<int, joystick_button_count> button_lines{};
 
-struct map_reading {
-	int line = 1;
-};
-
-void note_map_line(const char *text, key_map_verdict verdict, void *context)
+void note_map_line(const key_map_line &line, void *)
 {
-	auto &reading = *static_cast<map_reading *>(context);
-	std::string piece = text;
-	bool line_ends = !piece.empty() && piece.back() == '\n';
+	std::string piece = line.text;
 	while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r'))
 		piece.pop_back();
-	if (static_cast<int>(map_lines.size()) <= reading.line)
-		map_lines.push_back(piece);
-	else
+	if (line.continued)
 		map_lines.back() += piece; // the next piece of a long line
-	if (verdict == key_map_verdict::key)
-		slot_lines[static_cast<std::size_t>(last_filled_slot - &key_table[0][0][0])] = reading.line;
-	if (verdict == key_map_verdict::joystick)
-		button_lines[static_cast<std::size_t>(last_filled_button)] = reading.line;
-	if (line_ends)
-		++reading.line;
+	else
+		map_lines.push_back(piece);
+	if (line.verdict == key_map_verdict::key)
+		slot_lines[static_cast<std::size_t>(line.slot - &key_table[0][0][0])] =
+			static_cast<int>(line.number);
+	if (line.verdict == key_map_verdict::joystick)
+		button_lines[static_cast<std::size_t>(line.button)] = static_cast<int>(line.number);
 }
 
 void open_memory(memory_stream &memory)
@@ -169,8 +162,7 @@ void start_daemon_in_memory()
 	argv.push_back(nullptr);
 	if (parse_options(static_cast<int>(argv.size()) - 1, argv.data()) != option_outcome::run)
 		usage(2);
-	map_reading reading;
-	if (load_key_map(options.key_map_path, note_map_line, &reading) == -1)
+	if (load_key_map(options.key_map_path, note_map_line) == -1)
 		fail(errno_text(options.key_map_path));
 	if (options.calibration_path)
 		read_calibration(options.calibration_path);
