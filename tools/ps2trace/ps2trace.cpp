@@ -453,12 +453,20 @@ long long elapsed_us()
 	return static_cast<long long>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000 - start_us;
 }
 
-// Raw bytes or a capture from a descriptor: the first line decides.
+// Raw bytes or a capture from a descriptor: the capture reader decides by
+// the first bytes, and refuses what begins like a capture but is none.
 void read_stream(int fd, const char *name)
 {
-	std::vector<uint8_t> pending;
-	const std::string header = std::string(capture_header) + "\n";
-	auto read_some = [&]() {
+	capture_reader capture;
+	capture.name = name;
+	std::vector<capture_chunk> chunks;
+	auto take_chunks = [&]() {
+		for (const capture_chunk &chunk : chunks)
+			take_chunk(chunk.micros, chunk.bytes);
+		chunks.clear();
+	};
+	bool any = false;
+	for (;;) {
 		uint8_t buffer[4096];
 		ssize_t got;
 		do
@@ -466,57 +474,30 @@ void read_stream(int fd, const char *name)
 		while (got == -1 && errno == EINTR && !stop_requested);
 		if (got == -1 && !stop_requested)
 			fail(errno_text(name));
-		if (got > 0)
-			pending.insert(pending.end(), buffer, buffer + got);
-		return got > 0;
-	};
-	bool more = true;
-	auto is_header_so_far = [&]() {
-		auto length = static_cast<long>(std::min(pending.size(), header.size()));
-		return std::equal(header.begin(), header.begin() + length, pending.begin());
-	};
-	while (more && pending.size() < header.size() && is_header_so_far())
-		more = read_some();
-	if (pending.size() >= header.size() && is_header_so_far()) {
-		// A capture: one line at a time.
-		pending.erase(pending.begin(), pending.begin() + static_cast<long>(header.size()));
-		long long previous = 0;
-		int number = 1;
-		for (;;) {
-			auto newline = std::find(pending.begin(), pending.end(), '\n');
-			if (newline == pending.end()) {
-				if (more && !stop_requested) {
-					more = read_some();
-					continue;
-				}
-				if (pending.empty())
-					return;
-				newline = pending.end(); // a last line without its newline
-			}
-			std::string line(pending.begin(), newline);
-			pending.erase(pending.begin(), newline == pending.end() ? newline : newline + 1);
-			++number;
-			capture_chunk chunk;
-			std::string error;
-			switch (parse_capture_line(line, previous, chunk, error)) {
-			case capture_line_kind::chunk:
-				previous = chunk.micros;
-				take_chunk(chunk.micros, chunk.bytes);
-				break;
-			case capture_line_kind::nothing: break;
-			case capture_line_kind::bad:
-				fail(std::string(name) + ":" + std::to_string(number) + ": " + error);
-			}
+		if (got <= 0)
+			break;
+		any = true;
+		std::span<const uint8_t> bytes(buffer, static_cast<std::size_t>(got));
+		if (capture.kind == capture_kind::not_capture) {
+			take_chunk(elapsed_us(), bytes); // raw bytes, timed as they arrive
+			continue;
 		}
+		capture_kind kind = feed_capture(capture, bytes, chunks);
+		if (kind == capture_kind::bad)
+			fail(capture.error);
+		if (kind == capture_kind::not_capture) {
+			const auto *pending = reinterpret_cast<const uint8_t *>(capture.pending.data());
+			take_chunk(elapsed_us(), std::span<const uint8_t>(pending, capture.pending.size()));
+			capture.pending.clear();
+		}
+		take_chunks();
 	}
-	// Raw bytes, timed as they arrive.
-	for (;;) {
-		if (!pending.empty())
-			take_chunk(elapsed_us(), pending);
-		pending.clear();
-		if (!more || stop_requested || !read_some())
-			return;
-	}
+	if (!any && !stop_requested)
+		fail(std::string(name) + ": empty: no byte at all, and no capture");
+	if (capture.kind != capture_kind::not_capture &&
+	    finish_capture(capture, chunks) == capture_kind::bad)
+		fail(capture.error);
+	take_chunks();
 }
 
 // The serial line itself. Another process that holds it (the daemon takes
