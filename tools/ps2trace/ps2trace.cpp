@@ -14,6 +14,7 @@
 #include <getopt.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -41,6 +42,7 @@
 #include "serial/frame_reader.h"
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
+#include "tool_usage.h"
 #include "sim_script.h"
 #include "wait_until.h"
 
@@ -67,7 +69,8 @@ const char *const usage_text =
 	"                  when it can be read)\n"
 	"  -w CAPTURE      also record what is read as a capture (- for standard\n"
 	"                  output, which implies -q)\n"
-	"  -q              show no frames (to record only)\n";
+	"  -q              show no frames (to record only)\n"
+	"A terminal given as FILE is read as with -p.\n";
 
 // Where the meaning of a frame ends and the daemon's events begin.
 constexpr int meaning_width = 36;
@@ -165,7 +168,7 @@ void start_daemon_in_memory()
 	if (load_key_map(options.key_map_path, note_map_line) == -1)
 		fail(errno_text(options.key_map_path));
 	if (options.calibration_path)
-		read_calibration(options.calibration_path);
+		read_calibration(options.calibration_path, options.calibration_path);
 	else if (access(calibration_file, R_OK) == 0)
 		read_calibration(calibration_file);
 	open_memory(key_memory);
@@ -564,6 +567,24 @@ void read_line(int fd)
 
 // ------------------------------------------------------------------ main
 
+// Recording over what is read would empty it before it is read: refused,
+// whatever path names the same file (a link, another spelling).
+void refuse_recording_over_input()
+{
+	const char *input = options.device_path ? options.device_path : options.file_path;
+	struct stat in {};
+	struct stat out {};
+	bool from_stdin = !input || strcmp(input, "-") == 0;
+	if (strcmp(options.record_path, "-") == 0 ||
+	    (from_stdin ? fstat(0, &in) : stat(input, &in)) != 0 ||
+	    stat(options.record_path, &out) != 0)
+		return;
+	if (in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+		fail(std::string("-w ") + options.record_path + " is the input " +
+		     (from_stdin ? "(standard input)" : input) +
+		     ": recording would overwrite it before it is read");
+}
+
 void parse_arguments(int argc, char **argv)
 {
 	static const option long_options[] = {
@@ -571,14 +592,16 @@ void parse_arguments(int argc, char **argv)
 		{"help", no_argument, nullptr, 'h'},
 		{nullptr, 0, nullptr, 0},
 	};
+	const char *program = "ps2trace";
 	int letter;
-	while ((letter = getopt_long(argc, argv, "p:s:m:MxcVP:w:qh", long_options, nullptr)) != -1) {
+	while ((letter = getopt_long(argc, argv, ":p:s:m:MxcVP:w:qh", long_options, nullptr)) != -1) {
 		long value = 0;
 		switch (letter) {
 		case 'p': options.device_path = optarg; break;
 		case 's':
 			if (!parse_int(optarg, 0, 1'000'000, value))
-				usage(2);
+				refuse_usage(program, std::string("-s ") + optarg +
+							      ": a speed is a number of bits per second");
 			options.speed = static_cast<int32_t>(value);
 			break;
 		case 'm': options.key_map_path = optarg; break;
@@ -590,15 +613,31 @@ void parse_arguments(int argc, char **argv)
 		case 'w': options.record_path = optarg; break;
 		case 'q': options.quiet = true; break;
 		case 'h': usage(0);
-		default: usage(2);
+		default: refuse_usage(program, option_problem(letter, argv));
 		}
 	}
 	if (optind < argc)
 		options.file_path = argv[optind++];
-	bool daemon_settings = !options.daemon_options.empty() || options.calibration_path;
-	if (optind != argc || (options.device_path && options.file_path) ||
-	    (daemon_settings && !options.key_map_path))
-		usage(2);
+	if (optind != argc)
+		refuse_usage(program, std::string("one FILE at a time: ") + argv[optind] + " is one more");
+	if (options.device_path && options.file_path)
+		refuse_usage(program, std::string("-p ") + options.device_path + " and FILE " +
+					      options.file_path + ": read one or the other");
+	if ((!options.daemon_options.empty() || options.calibration_path) && !options.key_map_path)
+		refuse_usage(program, "-M, -x, -c, -V and -P go with -m KEYMAP");
+	// A terminal is a serial line, whichever way it is given: read as with
+	// -p, never as a file (the line's settings would mangle the bytes, and
+	// the daemon's lock would not be looked at).
+	struct stat file {};
+	if (options.file_path && stat(options.file_path, &file) == 0 && S_ISCHR(file.st_mode)) {
+		int fd = open(options.file_path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+		if (fd != -1 && isatty(fd)) {
+			options.device_path = options.file_path;
+			options.file_path = nullptr;
+		}
+		if (fd != -1)
+			(void)close(fd); // only looked at
+	}
 	if (options.record_path && strcmp(options.record_path, "-") == 0)
 		options.quiet = true;
 }
@@ -617,6 +656,7 @@ int main(int argc, char **argv)
 	if (options.key_map_path)
 		start_daemon_in_memory();
 	if (options.record_path) {
+		refuse_recording_over_input();
 		record = strcmp(options.record_path, "-") == 0 ? stdout : fopen(options.record_path, "w");
 		if (!record)
 			fail(errno_text(options.record_path));
