@@ -19,8 +19,6 @@ unsigned modifier_state = 0;
 std::array<int32_t, joystick_button_count> joystick_keys{};
 unsigned keyrep_first = default_keyrep_first;
 unsigned keyrep_next = default_keyrep_next;
-const key_entry *last_filled_slot = nullptr;
-int last_filled_button = -1;
 
 // Slot n sets bit n. Slot 3 repeats "rcmd", so slot 7 always wins and no
 // name produces bit 0x08: the right-hand keys take the high nibble.
@@ -30,7 +28,6 @@ const std::array<const char *, modifier_name_count> modifier_names = {
 
 namespace {
 
-constexpr std::size_t token_buffer = key_map_line_buffer;
 constexpr unsigned key_repeat_mask = 0x7F;
 
 bool is_hex_digit(char c)
@@ -46,6 +43,17 @@ bool all_hex(const char *token)
 	return true;
 }
 
+// The word that starts at text, after its blanks (what a "%s" would read).
+std::string_view word_at(const char *text)
+{
+	while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+		++text;
+	std::size_t length = 0;
+	while (text[length] && text[length] != ' ' && (text[length] < '\t' || text[length] > '\r'))
+		++length;
+	return {text, length};
+}
+
 void store_key(key_entry &slot, const char *name, uint32_t value)
 {
 	free(slot.name);
@@ -53,40 +61,41 @@ void store_key(key_entry &slot, const char *name, uint32_t value)
 	slot.value = value;
 }
 
-key_map_verdict apply_modifier_line(unsigned bit, const hex_number &code)
+key_map_verdict apply_modifier_line(unsigned bit, const hex_number &code, key_map_line &report)
 {
 	if (!code.found)
 		return key_map_verdict::modifier_no_code;
 	if (code.value > 0xFF)
 		return key_map_verdict::modifier_code_range;
 	modifier_of_code[code.value] = static_cast<uint8_t>(bit);
+	report.code = code.value;
 	return key_map_verdict::modifier;
 }
 
 // "J", a decimal button number, a name and a hexadecimal value.
-key_map_verdict apply_joystick_line(const char *line)
+key_map_verdict apply_joystick_line(const char *line, key_map_line &report)
 {
 	int after_word = 0;
 	(void)sscanf(line, "%*s%n", &after_word); // past the "J"
 	number_source source{line + after_word};
 	decimal_number button = read_decimal_number(source);
-	char name[token_buffer];
 	int after_name = 0;
-	if (!button.found ||
-	    sscanf(source.text, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s%n", name, &after_name) != 1)
+	if (!button.found || sscanf(source.text, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s%n",
+				    report.name.data(), &after_name) != 1)
 		return key_map_verdict::joystick_incomplete;
 	source.text += after_name;
+	report.value_word = word_at(source.text);
 	hex_number value = read_hex_number(source);
 	if (!value.found)
 		return key_map_verdict::joystick_incomplete;
 	if (button.value < 0 || button.value >= static_cast<int32_t>(joystick_button_count))
 		return key_map_verdict::joystick_range;
 	joystick_keys[static_cast<std::size_t>(button.value)] = static_cast<int32_t>(value.value);
-	last_filled_button = button.value;
+	report.button = button.value;
 	return key_map_verdict::joystick;
 }
 
-key_map_verdict apply_key_line(const char *line, const char *token)
+key_map_verdict apply_key_line(const char *line, const char *token, key_map_line &report)
 {
 	int prefix_index = prefix_index_of(token);
 	if (prefix_index < 0) {
@@ -98,21 +107,23 @@ key_map_verdict apply_key_line(const char *line, const char *token)
 	// The scan code, a name, the flags and a hexadecimal value.
 	number_source source{line};
 	hex_number code = read_hex_number(source);
-	char name[token_buffer];
-	char flags[token_buffer];
 	int after_flags = 0;
 	if (!code.found || sscanf(source.text,
 				  "%" KEY_MAP_TOKEN_WIDTH_TEXT "s %" KEY_MAP_TOKEN_WIDTH_TEXT "s%n",
-				  name, flags, &after_flags) != 2)
+				  report.name.data(), report.flags.data(), &after_flags) != 2)
 		return key_map_verdict::key_incomplete;
 	source.text += after_flags;
+	report.value_word = word_at(source.text);
 	hex_number value = read_hex_number(source);
 	if (!value.found)
 		return key_map_verdict::key_incomplete;
-	key_entry &slot = key_table[combination_of_flags(flags)][code.value & 0xFF]
+	report.combination = combination_of_flags(report.flags.data());
+	report.code = code.value & 0xFF;
+	report.prefix = prefix_index;
+	key_entry &slot = key_table[report.combination][report.code]
 				   [static_cast<std::size_t>(prefix_index)];
-	store_key(slot, name, value.value);
-	last_filled_slot = &slot;
+	store_key(slot, report.name.data(), value.value);
+	report.slot = &slot;
 	return key_map_verdict::key;
 }
 
@@ -198,8 +209,6 @@ void reset_key_map()
 	joystick_keys.fill(0);
 	keyrep_first = default_keyrep_first;
 	keyrep_next = default_keyrep_next;
-	last_filled_slot = nullptr;
-	last_filled_button = -1;
 }
 
 unsigned modifier_bit(const char *name)
@@ -211,11 +220,13 @@ unsigned modifier_bit(const char *name)
 	return bit;
 }
 
-key_map_verdict apply_key_map_line(const char *line)
+namespace {
+
+key_map_verdict read_key_map_line(const char *line, key_map_line &report)
 {
 	if (line[0] == '#')
 		return key_map_verdict::comment;
-	char token[token_buffer];
+	char *token = report.word.data();
 	int after_token = 0;
 	if (sscanf(line, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s%n", token, &after_token) < 1)
 		return key_map_verdict::blank;
@@ -224,7 +235,7 @@ key_map_verdict apply_key_map_line(const char *line)
 	hex_number number = read_hex_number(source);
 
 	if (unsigned bit = modifier_bit(token); bit != 0)
-		return apply_modifier_line(bit, number);
+		return apply_modifier_line(bit, number, report);
 
 	unsigned *repeat_setting = nullptr;
 	if (strcasecmp(token, "keyrep_first") == 0)
@@ -239,19 +250,40 @@ key_map_verdict apply_key_map_line(const char *line)
 	}
 
 	if (strcmp(token, "J") == 0)
-		return apply_joystick_line(line);
-	return apply_key_line(line, token);
+		return apply_joystick_line(line, report);
+	return apply_key_line(line, token, report);
+}
+
+} // namespace
+
+key_map_verdict apply_key_map_line(const char *line, key_map_line &report)
+{
+	key_map_line fresh;
+	fresh.text = report.text;
+	fresh.number = report.number;
+	fresh.continued = report.continued;
+	report = fresh;
+	report.verdict = read_key_map_line(line, report);
+	return report.verdict;
 }
 
 int load_key_map_stream(FILE *stream, key_map_observer observer, void *context)
 {
 	char line[key_map_line_buffer];
+	key_map_line report;
+	report.text = line;
+	report.number = 1;
 	// fgets stops at end of file and at a read error alike; either ends the
 	// load with what was read so far.
 	while (fgets(line, key_map_read_limit, stream)) {
-		key_map_verdict verdict = apply_key_map_line(line);
+		(void)apply_key_map_line(line, report);
 		if (observer)
-			observer(line, verdict, context);
+			observer(report, context);
+		// The next piece starts a new file line when this one ended its line.
+		std::size_t length = strlen(line);
+		report.continued = length == 0 || line[length - 1] != '\n';
+		if (!report.continued)
+			++report.number;
 	}
 	return 0;
 }

@@ -10,11 +10,16 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 struct key_entry {
 	char *name;     // copied from the key map; null means the slot is empty
-	uint32_t value; // bits 0-7 key code; bits 8-15 == 0x1E: a wrapped key
+	uint32_t value; // bits 0-7 key code; bits 8-15 == wrapped_key_marker: a wrapped key
 };
+
+// The second byte of a key's value that marks a key the handheld has no
+// code of its own for: it is sent wrapped in another key (keyboard_frame).
+inline constexpr unsigned wrapped_key_marker = 0x1E;
 
 inline constexpr std::size_t modifier_combinations = 16; // shift, ctrl, alt, cmd
 inline constexpr std::size_t scan_code_count = 256;
@@ -79,15 +84,29 @@ static_assert(key_map_verdict_count == static_cast<std::size_t>(key_map_verdict:
 // A short English reason, for the checker and for debugging.
 [[nodiscard]] const char *describe_key_map_verdict(key_map_verdict verdict);
 
-// Where the line just applied landed, for an observer that ties table
-// entries back to the lines that filled them: the key_table slot of a key
-// line, the button of a joystick line. Each holds for the verdict just
-// reported (key, joystick) and is null or -1 before any such line.
-extern const key_entry *last_filled_slot;
-extern int last_filled_button;
+// What the loader made of one line (or piece), as it parsed it, for the
+// tools that show a map's lines beside what they did: they read the loader's
+// own reading instead of parsing the line again. The words are those the
+// loader read (empty where it stopped before them); the numbers hold for
+// the verdicts named beside them.
+struct key_map_line {
+	const char *text = nullptr; // the piece as read, with its newline if it ends the line
+	unsigned number = 0;        // the file line it belongs to, from 1
+	bool continued = false;     // a later piece of a line longer than the read limit
+	key_map_verdict verdict = key_map_verdict::blank;
+	std::array<char, key_map_line_buffer> word{};  // the first word
+	std::array<char, key_map_line_buffer> name{};  // key, joystick: the name
+	std::array<char, key_map_line_buffer> flags{}; // key: the flag word
+	std::string_view value_word; // key, joystick: the value's word, as written
+	unsigned combination = 0;    // key: the modifier combination of the flags
+	unsigned code = 0;           // key (0-FF), modifier: the scan code
+	int prefix = -1;             // key: 0 plain, 1 after E0
+	int button = -1;             // joystick: the button
+	const key_entry *slot = nullptr; // key: the slot it filled
+};
 
 // Told about every line (or piece) of the file, in file order.
-using key_map_observer = void (*)(const char *line, key_map_verdict verdict, void *context);
+using key_map_observer = void (*)(const key_map_line &line, void *context);
 
 // The prefix index of a key line's first token: 0 for "XX", 1 for "E0XX"
 // (or "e0XX"), -1 when the token is no scan code.
@@ -102,8 +121,9 @@ void clear_key_tables();
 void reset_key_map();
 // The modifier bit of a name, any case; 0 when it names no modifier.
 [[nodiscard]] unsigned modifier_bit(const char *name);
-// Applies one line (or piece) of the key map to the tables.
-key_map_verdict apply_key_map_line(const char *line);
+// Applies one line (or piece) of the key map to the tables, and says in
+// report what it read (report's text, number and continued are left alone).
+key_map_verdict apply_key_map_line(const char *line, key_map_line &report);
 // Reads a whole key map. 0 when the file was opened (a read error ends the
 // load early and keeps what was read), -1 when it cannot be opened.
 [[nodiscard]] int load_key_map(const char *path, key_map_observer observer = nullptr,

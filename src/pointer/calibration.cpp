@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 #include "core/number_reader.h"
 #include "core/settings.h"
@@ -22,7 +23,25 @@ double scale_calibration(int32_t value)
 	return static_cast<double>(value / calibration_scale);
 }
 
-void read_calibration(const char *path)
+namespace {
+
+// A warning with the file's name in place of the daemon's fixed path.
+void warn_about_calibration(const char *warning, const char *named)
+{
+	std::string_view text = warning;
+	std::size_t at = text.find(calibration_file);
+	if (!named || at == std::string_view::npos) {
+		fputs(warning, stderr);
+		return;
+	}
+	std::string_view after = text.substr(at + std::string_view(calibration_file).size());
+	fprintf(stderr, "%.*s%s%.*s", static_cast<int>(at), warning, named,
+		static_cast<int>(after.size()), after.data());
+}
+
+} // namespace
+
+void read_calibration(const char *path, const char *named)
 {
 	calibration.valid = 0;
 	// A stop that interrupts the open or the read (a FIFO, a stale network
@@ -30,7 +49,7 @@ void read_calibration(const char *path)
 	FILE *stream = fopen(path, "r");
 	if (!stream) {
 		if (!stop_pending())
-			fputs(calibration_missing_warning, stderr);
+			warn_about_calibration(calibration_missing_warning, named);
 		return;
 	}
 	// Seven decimal integers, separated by blanks; the first that is not a
@@ -48,7 +67,7 @@ void read_calibration(const char *path)
 	if (converted == calibration_count)
 		calibration.valid = 1;
 	else if (!stop_pending())
-		fputs(calibration_format_warning, stderr);
+		warn_about_calibration(calibration_format_warning, named);
 	(void)fclose(stream);
 }
 

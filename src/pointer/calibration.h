@@ -22,7 +22,9 @@ struct calibration_record {
 
 extern calibration_record calibration;
 
-// The two warnings of the calibration reader, on standard error.
+// The two warnings of the calibration reader, on standard error, as the
+// daemon prints them; a tool that reads another file has its path in
+// place of /etc/pointercal.
 inline constexpr char calibration_missing_warning[] = "Warning: cannot open /etc/pointercal.\n";
 inline constexpr char calibration_format_warning[] =
 	"Warning: /etc/pointercal is unknown format.\n";
@@ -35,8 +37,9 @@ void reset_calibration();
 [[nodiscard]] double scale_calibration(int32_t value);
 
 // Reads the seven integers. Never fails the daemon: a file that cannot be
-// opened or read whole gets a warning on standard error.
-void read_calibration(const char *path);
+// opened or read whole gets a warning on standard error, which names the
+// file as named (the daemon's fixed path unless a tool says otherwise).
+void read_calibration(const char *path, const char *named = nullptr);
 
 struct touch_point {
 	int x;

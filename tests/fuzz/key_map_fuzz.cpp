@@ -10,8 +10,10 @@
 
 namespace {
 
-void check_line(const char *line, key_map_verdict verdict, void *)
+void check_line(const key_map_line &piece, void *)
 {
+	const char *line = piece.text;
+	key_map_verdict verdict = piece.verdict;
 	if (static_cast<std::size_t>(verdict) >= key_map_verdict_count)
 		abort(); // a verdict outside the list
 	if (strlen(line) >= key_map_line_buffer)

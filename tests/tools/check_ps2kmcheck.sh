@@ -22,12 +22,15 @@ cases=(
 	'|1C a - 13\n|1|key code 13 is read as hexadecimal 0x13 = 19; write 0x13 if that is meant, or 0x0D'
 	'|J 3 up 75\n|1|key code 75 is read as hexadecimal 0x75 = 117'
 	'|# only a comment\n|1|warning: no line is used'
-	'|DIR|1|is not a regular file'
+	'|DIR|2|ps2kmcheck: cannot read map: Is a directory'
+	'|# note: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx1C a - 0x10\n|1|the rest, "1C a - 0x10", as a line of its own: scan code 1C under - (no modifier) sends key code 16 (KEY_Q)'
+	'|\033[2J\n|1|1: skipped: \\x1B[2J\n'
 	'--warnings-ok|1C a - 13\n|0|map: 0 lines skipped, 1 warning'
 	'-v|E075 Up SCFM 0x67\n|0|scan code E0 75 under SCFM (shift+ctrl+alt+cmd) sends key code 103 (KEY_UP)'
 	'-v|77 NumLock - 0\n|0|scan code 77 under - (no modifier) sends nothing, and its press switches the NumLock light'
 	'-h||0|usage:'
-	'-x|1C a - 0x1E\n|2|usage:'
+	'-x|1C a - 0x1E\n|2|ps2kmcheck: unknown option -x\nTry '"'"'ps2kmcheck -h'"'"' for more information.'
+	'--help||0|usage:'
 )
 
 failed=0

@@ -41,15 +41,44 @@ if ! diff <(sed "s/ *|.*//; s/ *\$//" "$expected") <(sed "s/ *\$//" "$dir/live")
 	failed=1
 fi
 
-# A held line: flock(1) holds it the way the daemon does while ps2trace runs.
+# Refusals, one a row: command | status | message. A near-miss capture is
+# refused alike by both tools; -w never overwrites the input; ps2sim -l
+# leaves a path that is not its link alone.
+printf 'ps2link capture 1\r\n0.000000 4B 01 1C 00 00 1D\r\n' > "$dir/crlf"
+ln -s capture "$dir/alias"
+crlf="crlf:1: the header ends in a carriage return"
+refusals=(
+	"$trace $dir/crlf|1|ps2trace: $dir/$crlf"
+	"$build/tools/ps2sim -p /dev/null --replay $dir/crlf|2|ps2sim: $dir/$crlf"
+	"$trace -w $dir/alias $dir/capture|1|is the input $dir/capture: recording would overwrite it"
+	"$build/tools/ps2sim -l $dir/capture /dev/null|1|the path exists and is no link of ours"
+)
+for row in "${refusals[@]}"; do
+	IFS='|' read -r command want message <<< "$row"
+	status=0
+	output=$($command 2>&1) || status=$?
+	if [ $status -ne "$want" ] || [[ $output != *"$message"* ]]; then
+		echo "check_ps2trace.sh: '$command' gave status $status and: $output" >&2
+		failed=1
+	fi
+done
+[ "$(head -1 "$dir/capture")" = "ps2link capture 1" ] || { echo "check_ps2trace.sh: the capture was overwritten" >&2; failed=1; }
+
+# A held line: flock(1) holds it the way the daemon does while ps2trace runs;
+# a terminal given as FILE is read as with -p, so it is refused too.
 "$build/tools/ps2sim" -l "$dir/held" -t 60 /dev/null > /dev/null 2>&1 &
 sim=$!
 for _ in $(seq 500); do [ -L "$dir/held" ] && break; sleep 0.01; done
 line=$(readlink "$dir/held")
-status=0
-message=$(flock -x "$line" "$trace" -p "$line" 2>&1) || status=$?
-if [ $status -ne 1 ] || ! grep -qE "^ps2trace: $line is locked, .* open in .*flock \(pid [0-9]+\)" <<< "$message"; then
-	echo "check_ps2trace.sh: a held line gave status $status and: $message" >&2
-	failed=1
-fi
+for option in -p ""; do
+	status=0
+	message=$(flock -x "$line" "$trace" $option "$line" 2>&1) || status=$?
+	if [ $status -ne 1 ] || ! grep -qE "^ps2trace: $line is locked, .* open in .*flock \(pid [0-9]+\)" <<< "$message"; then
+		echo "check_ps2trace.sh: a held line ('$option') gave status $status and: $message" >&2
+		failed=1
+	fi
+done
+# ps2sim removes its link when it ends.
+kill "$sim"; wait "$sim" 2>/dev/null || true; sim=
+[ ! -L "$dir/held" ] || { echo "check_ps2trace.sh: ps2sim left its link behind" >&2; failed=1; }
 exit $failed

@@ -176,11 +176,11 @@ struct seen_lines {
 	std::vector<key_map_verdict> verdicts;
 };
 
-void remember_line(const char *line, key_map_verdict verdict, void *context)
+void remember_line(const key_map_line &line, void *context)
 {
 	auto *seen = static_cast<seen_lines *>(context);
-	seen->pieces.emplace_back(line);
-	seen->verdicts.push_back(verdict);
+	seen->pieces.emplace_back(line.text);
+	seen->verdicts.push_back(line.verdict);
 }
 
 std::string padded(const std::string &start, std::size_t width, const std::string &end)

@@ -32,6 +32,7 @@
 #include "pointer/calibration.h"
 #include "pointer/screen.h"
 #include "proc_watch.h"
+#include "tool_usage.h"
 #include "wait_until.h"
 
 namespace {
@@ -83,13 +84,10 @@ std::array<std::string, joystick_button_count> button_names;
 
 // The daemon keeps a joystick button's value but not its name: take the
 // name from each line it accepted as a button.
-void note_button_name(const char *line, key_map_verdict verdict, void *)
+void note_button_name(const key_map_line &line, void *)
 {
-	int button = -1;
-	char name[key_map_line_buffer];
-	if (verdict == key_map_verdict::joystick &&
-	    sscanf(line, "%*s %d %" KEY_MAP_TOKEN_WIDTH_TEXT "s", &button, name) == 2)
-		button_names[static_cast<std::size_t>(button)] = name;
+	if (line.verdict == key_map_verdict::joystick)
+		button_names[static_cast<std::size_t>(line.button)] = line.name.data();
 }
 
 void load_key_names(const char *path)
@@ -131,7 +129,7 @@ std::string name_of_code(int code)
 // calibration the touch is the screen position.
 void load_calibration(const char *path)
 {
-	read_calibration(path);
+	read_calibration(path, path);
 	if (!calibration.valid || calibration.values[6] == 0) {
 		fprintf(stderr, "ps2keys: %s does not hold a calibration\n", path);
 		exit(1);
@@ -143,15 +141,25 @@ struct screen_point {
 	long row;
 };
 
+// Worked out in floating point: a panel point may be anything a line
+// holds, and its product with a calibration factor need not fit an
+// integer. Shown as a whole number, within 10^15 either way.
+long shown_position(double position)
+{
+	constexpr double limit = 1e15;
+	return std::lround(std::isnan(position) ? 0.0 : std::clamp(position, -limit, limit));
+}
+
 screen_point screen_of_touch(long x, long y)
 {
+	auto px = static_cast<double>(x);
+	auto py = static_cast<double>(y);
 	if (!calibration.valid)
-		return screen_point{x, y};
-	std::array<long long, calibration_count> a{};
+		return screen_point{shown_position(px), shown_position(py)};
+	std::array<double, calibration_count> a{};
 	std::copy(calibration.values.begin(), calibration.values.end(), a.begin());
-	double divisor = static_cast<double>(a[6]);
-	return screen_point{std::lround(static_cast<double>(a[0] * x + a[1] * y + a[2]) / divisor),
-			    std::lround(static_cast<double>(a[3] * x + a[4] * y + a[5]) / divisor)};
+	return screen_point{shown_position((a[0] * px + a[1] * py + a[2]) / a[6]),
+			    shown_position((a[3] * px + a[4] * py + a[5]) / a[6])};
 }
 
 // ----------------------------------------------------------- the screen
@@ -237,8 +245,20 @@ void paint_dot(long column, long row)
 }
 
 // Dots from the last touch to this one, one per step of the longer axis.
+// A point far off the screen is clipped to a band one screen wide around
+// it: a stroke towards it still crosses the screen, in a bounded number of
+// steps.
+screen_point clipped(screen_point point)
+{
+	constexpr long margin = screen_rows;
+	return screen_point{std::clamp(point.column, -margin, screen_columns + margin),
+			    std::clamp(point.row, -margin, screen_rows + margin)};
+}
+
 void paint_stroke(screen_point from, screen_point to)
 {
+	from = clipped(from);
+	to = clipped(to);
 	long steps = std::max(std::labs(to.column - from.column), std::labs(to.row - from.row));
 	for (long i = 0; i <= steps; ++i) {
 		double t = steps == 0 ? 1.0 : static_cast<double>(i) / static_cast<double>(steps);
@@ -632,25 +652,42 @@ int main(int argc, char **argv)
 	const char *screen_path = nullptr;
 	const char *label_text = nullptr;
 	bool picture = false;
+	static const option long_options[] = {
+		{"help", no_argument, nullptr, 'h'},
+		{nullptr, 0, nullptr, 0},
+	};
+	const char *program = "ps2keys";
 	int letter;
-	while ((letter = getopt(argc, argv, "m:c:f:l:btP:h")) != -1) {
+	while ((letter = getopt_long(argc, argv, ":m:c:f:l:btP:h", long_options, nullptr)) != -1) {
 		switch (letter) {
 		case 'm': map_path = optarg; break;
 		case 'c': calibration_path = optarg; break;
 		case 'f': screen_path = optarg; break;
-		case 'l': line_length = atol(optarg); break;
+		case 'l': {
+			char *end = nullptr;
+			errno = 0;
+			line_length = strtol(optarg, &end, 10);
+			if (*optarg == '\0' || *end != '\0' || errno != 0 ||
+			    line_length < 2 * screen_columns || line_length > 1'000'000)
+				refuse_usage(program, std::string("-l ") + optarg + ": a row takes " +
+							      std::to_string(2 * screen_columns) +
+							      " to 1000000 bytes");
+			break;
+		}
 		case 'b': picture = true; break;
 		case 't': typing = true; break;
 		case 'P': label_text = optarg; break;
 		case 'h': fputs(usage_text, stdout); return 0;
-		default: fputs(usage_text, stderr); return 2;
+		default: refuse_usage(program, option_problem(letter, argv));
 		}
 	}
-	if (optind + 1 < argc || line_length < 2 * screen_columns || (picture && !screen_path) ||
-	    (typing && (!screen_path || !map_path))) {
-		fputs(usage_text, stderr);
-		return 2;
-	}
+	if (optind + 1 < argc)
+		refuse_usage(program, std::string("one FILE at a time: ") + argv[optind + 1] +
+					      " is one more");
+	if (picture && !screen_path)
+		refuse_usage(program, "-b needs -f FRAMEBUFFER");
+	if (typing && (!screen_path || !map_path))
+		refuse_usage(program, "-t needs -f FRAMEBUFFER and -m KEYMAP");
 	const char *input_path = optind < argc ? argv[optind] : nullptr;
 
 	if (map_path)

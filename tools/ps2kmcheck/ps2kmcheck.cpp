@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +20,9 @@
 #include <string>
 #include <strings.h>
 
-#include "core/number_reader.h"
 #include "keyboard/key_map.h"
+#include "keyboard/keyboard_frame.h"
+#include "tool_usage.h"
 
 namespace {
 
@@ -31,7 +33,8 @@ const char usage_text[] =
 	"why, and every line it would take otherwise than written.\n"
 	"  -v             also show what every used line does\n"
 	"  --warnings-ok  exit 0 when there are warnings but no skipped line\n"
-	"Exit status: 0 clean, 1 skipped lines or warnings, 2 usage or no file.\n";
+	"Exit status: 0 clean, 1 skipped lines or warnings, 2 usage, or a map that\n"
+	"cannot be opened or read.\n";
 
 // Linux key names by number, from the build machine's kernel headers.
 struct linux_key {
@@ -77,58 +80,61 @@ std::string describe_combination(unsigned combination)
 
 struct check_state {
 	bool verbose = false;
-	unsigned line = 1;       // file line the next piece starts
-	bool continues = false;  // the last piece did not end its line
 	unsigned skipped = 0;
 	unsigned warnings = 0;
 	unsigned used = 0;
 	unsigned warned_line = 0; // the file line last shown with a warning
+	bool warned_continued = false;
 	// The file line that last filled each key slot, 0 for none yet.
 	std::array<std::array<std::array<unsigned, prefix_index_count>, scan_code_count>,
 		   modifier_combinations>
 		slot_line{};
 };
 
-void print_line(const check_state &state, const char *what, const char *text)
+void print_line(const key_map_line &line, const char *what)
 {
-	std::size_t length = strlen(text);
-	if (length > 0 && text[length - 1] == '\n')
-		--length;
-	printf("%u%s: %s: %.*s\n", state.line, state.continues ? " (continued)" : "", what,
-	       static_cast<int>(length), text);
+	std::string_view text = line.text;
+	if (text.ends_with('\n'))
+		text.remove_suffix(1);
+	printf("%u%s: %s: %s\n", line.number, line.continued ? " (continued)" : "", what,
+	       printable(text).c_str());
 }
 
-void warn(check_state &state, const char *text, const std::string &message)
+void warn(check_state &state, const key_map_line &line, const std::string &message)
 {
 	++state.warnings;
-	if (state.warned_line != state.line)
-		print_line(state, "warning", text);
-	state.warned_line = state.line;
+	if (state.warned_line != line.number || state.warned_continued != line.continued)
+		print_line(line, "warning");
+	state.warned_line = line.number;
+	state.warned_continued = line.continued;
 	printf("    %s\n", message.c_str());
 }
 
 // Digits only and 10 or more: a number that reads differently in decimal.
-bool looks_decimal(const char *token)
+bool looks_decimal(std::string_view word)
 {
-	for (const char *c = token; *c; ++c)
-		if (*c < '0' || *c > '9')
-			return false;
-	return *token && strtoul(token, nullptr, 10) >= 10;
+	if (word.empty() || word.find_first_not_of("0123456789") != std::string_view::npos)
+		return false;
+	return strtoul(std::string(word).c_str(), nullptr, 10) >= 10;
 }
 
-std::string decimal_warning(const char *token)
+std::string decimal_warning(std::string_view word)
 {
+	std::string token(word);
 	char message[200];
 	snprintf(message, sizeof message,
 		 "key code %s is read as hexadecimal 0x%s = %lu; write 0x%s if that is meant, or "
 		 "0x%02lX for decimal %s",
-		 token, token, strtoul(token, nullptr, 16), token, strtoul(token, nullptr, 10), token);
+		 token.c_str(), token.c_str(), strtoul(token.c_str(), nullptr, 16), token.c_str(),
+		 strtoul(token.c_str(), nullptr, 10), token.c_str());
 	return message;
 }
 
 // "E0 75 ...": the E0 read as a plain scan code of its own.
-bool spaced_e0(const char *first, const char *second)
+bool spaced_e0(const key_map_line &line)
 {
+	const char *first = line.word.data();
+	const char *second = line.name.data();
 	return (strcmp(first, "E0") == 0 || strcmp(first, "e0") == 0) && strlen(second) == 2 &&
 	       prefix_index_of(second) == 0;
 }
@@ -146,52 +152,22 @@ std::string ignored_flag_characters(const char *flags)
 	return ignored;
 }
 
-void check_key_line(check_state &state, const char *text)
+std::string scan_code_text(const key_map_line &line)
 {
-	char code_token[key_map_line_buffer];
-	char name[key_map_line_buffer];
-	char flags[key_map_line_buffer];
-	char value_token[key_map_line_buffer];
-	if (sscanf(text,
-		   "%" KEY_MAP_TOKEN_WIDTH_TEXT "s %" KEY_MAP_TOKEN_WIDTH_TEXT
-		   "s %" KEY_MAP_TOKEN_WIDTH_TEXT "s %" KEY_MAP_TOKEN_WIDTH_TEXT "s",
-		   code_token, name, flags, value_token) != 4)
-		return;
-	number_source source{code_token};
-	unsigned code = read_hex_number(source).value & 0xFF;
-	auto prefix = static_cast<std::size_t>(prefix_index_of(code_token));
-	unsigned combination = combination_of_flags(flags);
-	const key_entry &slot = key_table[combination][code][prefix];
-	char scan_code[8];
-	snprintf(scan_code, sizeof scan_code, prefix ? "E0 %02X" : "%02X", code);
+	char text[8];
+	snprintf(text, sizeof text, line.prefix ? "E0 %02X" : "%02X", line.code);
+	return text;
+}
 
-	if (spaced_e0(code_token, name))
-		warn(state, text,
-		     std::string("scan code written \"") + code_token + " " + name +
-			     "\": the daemon reads a plain scan code E0 and a key named \"" + name +
-			     "\"; write " + code_token + name + ", without a blank");
-	if (std::string ignored = ignored_flag_characters(flags); !ignored.empty())
-		warn(state, text,
-		     std::string("flags \"") + flags + "\" are read as " +
-			     describe_combination(combination) +
-			     ": only upper-case S, C, F and M count (ignored here: " + ignored + ")");
-	if (looks_decimal(value_token))
-		warn(state, text, decimal_warning(value_token));
-	unsigned &earlier = state.slot_line[combination][code][prefix];
-	if (earlier != 0)
-		warn(state, text,
-		     "scan code " + std::string(scan_code) + " under " +
-			     describe_combination(combination) + " was filled by line " +
-			     std::to_string(earlier) + " already; this line replaces it");
-	earlier = state.line;
-
-	if (!state.verbose)
-		return;
+// "scan code 1C under - (no modifier) sends key code 16 (KEY_Q)".
+std::string key_line_effect(const key_map_line &line)
+{
+	const key_entry &slot = *line.slot;
 	std::string does;
 	unsigned key_code = slot.value & 0xFF;
 	if (slot.value == 0)
 		does = "sends nothing";
-	else if (((slot.value >> 8) & 0xFF) == 0x1E)
+	else if (((slot.value >> 8) & 0xFF) == wrapped_key_marker)
 		does = "sends key code " + std::to_string(key_code) + key_name_suffix(key_code) +
 		       " wrapped in key code 30";
 	else
@@ -199,131 +175,176 @@ void check_key_line(check_state &state, const char *text)
 	if (slot.name && (strcmp(slot.name, "NumLock") == 0 || strcmp(slot.name, "Caps") == 0))
 		does += std::string(", and its press switches the ") +
 			(slot.name[0] == 'N' ? "NumLock" : "Caps Lock") + " light";
-	printf("    scan code %s under %s %s\n", scan_code, describe_combination(combination).c_str(),
-	       does.c_str());
+	return "scan code " + scan_code_text(line) + " under " +
+	       describe_combination(line.combination) + " " + does;
 }
 
-void check_joystick_line(check_state &state, const char *text)
+std::string joystick_line_effect(const key_map_line &line)
 {
-	int button = 0;
-	char value_token[key_map_line_buffer];
-	if (sscanf(text, "%*s %d %*s %" KEY_MAP_TOKEN_WIDTH_TEXT "s", &button, value_token) != 2)
-		return;
-	if (looks_decimal(value_token))
-		warn(state, text, decimal_warning(value_token));
-	if (state.verbose) {
-		unsigned key_code = static_cast<uint32_t>(joystick_keys[static_cast<std::size_t>(button)]) & 0xFF;
-		printf("    joystick button %d sends key code %u%s\n", button, key_code,
-		       key_name_suffix(key_code).c_str());
+	unsigned key_code =
+		static_cast<uint32_t>(joystick_keys[static_cast<std::size_t>(line.button)]) & 0xFF;
+	return "joystick button " + std::to_string(line.button) + " sends key code " +
+	       std::to_string(key_code) + key_name_suffix(key_code);
+}
+
+std::string modifier_line_effect(const key_map_line &line)
+{
+	char code[4];
+	snprintf(code, sizeof code, "%02X", line.code);
+	return std::string("scan code ") + code + ", plain or after E0, holds " +
+	       describe_combination(fold_modifiers(modifier_of_code[line.code]));
+}
+
+std::string key_repeat_line_effect(const key_map_line &line)
+{
+	bool first = strcasecmp(line.word.data(), "keyrep_first") == 0;
+	return std::string(first ? "keyrep_first" : "keyrep_next") + " is now " +
+	       std::to_string(first ? keyrep_first : keyrep_next);
+}
+
+// What a used line does, in the words of -v.
+std::string line_effect(const key_map_line &line)
+{
+	switch (line.verdict) {
+	case key_map_verdict::key: return key_line_effect(line);
+	case key_map_verdict::joystick: return joystick_line_effect(line);
+	case key_map_verdict::modifier: return modifier_line_effect(line);
+	default: return key_repeat_line_effect(line);
 	}
 }
 
-void show_modifier_line(const char *text)
+void check_key_line(check_state &state, const key_map_line &line)
 {
-	int after_name = 0;
-	(void)sscanf(text, "%*s%n", &after_name);
-	number_source source{text + after_name};
-	unsigned code = read_hex_number(source).value;
-	unsigned bit = modifier_of_code[code];
-	printf("    scan code %02X, plain or after E0, holds %s\n", code,
-	       describe_combination((bit | bit >> 4) & 0x0F).c_str());
+	const char *name = line.name.data();
+	const char *flags = line.flags.data();
+	if (spaced_e0(line))
+		warn(state, line,
+		     std::string("scan code written \"") + line.word.data() + " " + name +
+			     "\": the daemon reads a plain scan code E0 and a key named \"" + name +
+			     "\"; write " + line.word.data() + name + ", without a blank");
+	if (std::string ignored = ignored_flag_characters(flags); !ignored.empty())
+		warn(state, line,
+		     std::string("flags \"") + flags + "\" are read as " +
+			     describe_combination(line.combination) +
+			     ": only upper-case S, C, F and M count (ignored here: " + ignored + ")");
+	if (looks_decimal(line.value_word))
+		warn(state, line, decimal_warning(line.value_word));
+	unsigned &earlier =
+		state.slot_line[line.combination][line.code][static_cast<std::size_t>(line.prefix)];
+	if (earlier != 0)
+		warn(state, line,
+		     "scan code " + scan_code_text(line) + " under " +
+			     describe_combination(line.combination) + " was filled by line " +
+			     std::to_string(earlier) + " already; this line replaces it");
+	earlier = line.number;
 }
 
-void show_key_repeat_line(const char *text)
+// The loader reads at most key_map_read_limit - 1 characters at once and
+// takes the rest of a longer line as a line of its own: a comment or a
+// name that runs on may end in a key line.
+void check_long_line(check_state &state, const key_map_line &line)
 {
-	char name[key_map_line_buffer];
-	if (sscanf(text, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s", name) != 1)
+	std::string_view tail = line.text;
+	if (!line.continued || tail == "\n" || tail.empty())
 		return;
-	bool first = strcasecmp(name, "keyrep_first") == 0;
-	printf("    %s is now %u\n", first ? "keyrep_first" : "keyrep_next",
-	       first ? keyrep_first : keyrep_next);
+	if (tail.ends_with('\n'))
+		tail.remove_suffix(1);
+	std::string becomes;
+	if (key_map_line_used(line.verdict))
+		becomes = "a line of its own: " + line_effect(line);
+	else if (line.verdict == key_map_verdict::comment || line.verdict == key_map_verdict::blank)
+		becomes = std::string("a line of its own, a ") + describe_key_map_verdict(line.verdict);
+	else
+		becomes = "a line of its own, skipped";
+	warn(state, line,
+	     "line " + std::to_string(line.number) + " is longer than " +
+		     std::to_string(key_map_read_limit - 1) + " characters: the daemon reads the rest, \"" +
+		     printable(tail) + "\", as " + becomes);
 }
 
-void report_line(const char *text, key_map_verdict verdict, void *context)
+void report_line(const key_map_line &line, void *context)
 {
 	auto &state = *static_cast<check_state *>(context);
-	std::size_t length = strlen(text);
-	bool ends_line = length > 0 && text[length - 1] == '\n';
+	check_long_line(state, line);
+	key_map_verdict verdict = line.verdict;
 	bool quiet = verdict == key_map_verdict::comment || verdict == key_map_verdict::blank;
 	if (key_map_line_used(verdict)) {
 		++state.used;
 		if (state.verbose)
-			print_line(state, "used", text);
+			print_line(line, "used");
 		if (verdict == key_map_verdict::key)
-			check_key_line(state, text);
-		else if (verdict == key_map_verdict::joystick)
-			check_joystick_line(state, text);
-		else if (verdict == key_map_verdict::modifier && state.verbose)
-			show_modifier_line(text);
-		else if (state.verbose)
-			show_key_repeat_line(text);
+			check_key_line(state, line);
+		else if (verdict == key_map_verdict::joystick && looks_decimal(line.value_word))
+			warn(state, line, decimal_warning(line.value_word));
+		if (state.verbose)
+			printf("    %s\n", line_effect(line).c_str());
 	} else if (!quiet) {
 		++state.skipped;
-		print_line(state, "skipped", text);
+		print_line(line, "skipped");
 		printf("    %s\n", describe_key_map_verdict(verdict));
-		char first[key_map_line_buffer];
-		char second[key_map_line_buffer];
-		if (sscanf(text, "%" KEY_MAP_TOKEN_WIDTH_TEXT "s %" KEY_MAP_TOKEN_WIDTH_TEXT "s", first,
-			   second) == 2 &&
-		    spaced_e0(first, second))
+		if (spaced_e0(line))
 			printf("    (write %s%s, without a blank: \"%s %s\" is the plain scan code E0)\n",
-			       first, second, first, second);
+			       line.word.data(), line.name.data(), line.word.data(), line.name.data());
 	}
-	state.continues = !ends_line;
-	if (ends_line)
-		++state.line;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+	const char *program = "ps2kmcheck";
 	check_state state;
 	bool warnings_ok = false;
-	bool bad_usage = false;
 	const char *path = nullptr;
 	for (int i = 1; i < argc; ++i) {
-		if (strcmp(argv[i], "-h") == 0) {
-			printf(usage_text, argv[0], argv[0]);
+		if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+			printf(usage_text, program, program);
 			return 0;
 		}
 		if (strcmp(argv[i], "-v") == 0)
 			state.verbose = true;
 		else if (strcmp(argv[i], "--warnings-ok") == 0)
 			warnings_ok = true;
-		else if (argv[i][0] != '-' && !path)
-			path = argv[i];
+		else if (argv[i][0] == '-' && argv[i][1] != '\0')
+			refuse_usage(program, std::string("unknown option ") + argv[i]);
+		else if (path)
+			refuse_usage(program, std::string("one key map at a time: ") + argv[i] + " is one more");
 		else
-			bad_usage = true;
+			path = argv[i];
 	}
-	if (!path || bad_usage) {
-		fprintf(stderr, usage_text, argv[0], argv[0]);
-		return 2;
-	}
+	if (!path)
+		refuse_usage(program, "no key map given");
 	struct stat status {};
-	if (stat(path, &status) != 0) {
-		fprintf(stderr, "%s: cannot open %s\n", argv[0], path);
-		return 2;
-	}
-	if (!S_ISREG(status.st_mode)) {
-		// A directory opens, reads nothing and makes an empty map; a pipe
-		// would be read once and be gone. Neither is loaded here.
+	if (stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+		// A pipe or a device would be read once and be gone: not loaded here.
 		++state.warnings;
-		printf("warning: %s is not a regular file: the daemon would read an empty "
-		       "map or whatever the file gives once\n",
-		       path);
+		printf("warning: %s is not a regular file: the daemon would read whatever it gives "
+		       "once\n",
+		       printable(path).c_str());
 	} else {
-		if (load_key_map(path, report_line, &state) != 0) {
-			fprintf(stderr, "%s: cannot open %s\n", argv[0], path);
+		// The daemon's own reading, on a stream of ours: a read error (a
+		// directory opens but cannot be read) ends its load without a word.
+		clear_key_tables();
+		FILE *map = fopen(path, "r");
+		if (!map) {
+			fprintf(stderr, "%s: cannot open %s: %s\n", program, printable(path).c_str(),
+				strerror(errno));
 			return 2;
 		}
+		(void)load_key_map_stream(map, report_line, &state);
+		if (ferror(map)) {
+			fprintf(stderr, "%s: cannot read %s: %s\n", program, printable(path).c_str(),
+				strerror(errno));
+			return 2;
+		}
+		(void)fclose(map); // read only
 		if (state.used == 0) {
 			++state.warnings;
 			printf("warning: no line is used: the map is empty, and the daemon would "
 			       "send no key event\n");
 		}
 	}
-	printf("%s: %u line%s skipped, %u warning%s\n", path, state.skipped,
+	printf("%s: %u line%s skipped, %u warning%s\n", printable(path).c_str(), state.skipped,
 	       state.skipped == 1 ? "" : "s", state.warnings, state.warnings == 1 ? "" : "s");
 	if (state.skipped != 0 || (state.warnings != 0 && !warnings_ok))
 		return 1;

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -31,6 +32,7 @@
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
 #include "sim_script.h"
+#include "tool_usage.h"
 #include "wait_until.h"
 
 namespace {
@@ -139,6 +141,38 @@ void make_raw(int fd, speed_t speed)
 	(void)tcsetattr(fd, TCSANOW, &t); // a pseudo-terminal refuses nothing here
 }
 
+// A link of ours points at a pseudo-terminal's slave side; anything else
+// at LINK's path belongs to someone else and is left alone.
+bool is_our_kind_of_link(const char *path)
+{
+	char target[256];
+	ssize_t length = readlink(path, target, sizeof target - 1);
+	if (length <= 0)
+		return false;
+	target[length] = '\0';
+	return strncmp(target, "/dev/pts/", 9) == 0;
+}
+
+void refuse_foreign_link_path()
+{
+	struct stat st {};
+	if (lstat(options.link_path, &st) == 0 && !is_our_kind_of_link(options.link_path)) {
+		fprintf(stderr, "ps2sim: -l %s: the path exists and is no link of ours to a "
+				"pseudo-terminal; it is left alone\n", options.link_path);
+		exit(1);
+	}
+}
+
+// At exit the link would point at nothing: removed, if it is still ours.
+void remove_link()
+{
+	char target[256];
+	ssize_t length = readlink(options.link_path, target, sizeof target - 1);
+	if (length > 0 && daemon_device.compare(0, std::string::npos, target,
+						static_cast<std::size_t>(length)) == 0)
+		(void)unlink(options.link_path);
+}
+
 // A pseudo-terminal pair. The daemon gets the slave side, we keep the
 // master; both are made raw so that every byte, 0x00 and 0xED included,
 // passes unchanged until the daemon sets its own line settings.
@@ -160,13 +194,23 @@ void open_pseudo_terminal()
 	make_raw(slave_keeper_fd, B9600);
 
 	// Publish the slave's path atomically: a link under a temporary name,
-	// renamed over the wanted one.
+	// renamed over the wanted one (ours from an earlier run, or nothing).
+	refuse_foreign_link_path();
 	std::string temporary = std::string(options.link_path) + ".new";
 	(void)unlink(temporary.c_str()); // a leftover from an earlier run, if any
 	if (symlink(slave, temporary.c_str()) == -1)
 		fail("cannot create the link", temporary.c_str());
 	if (rename(temporary.c_str(), options.link_path) == -1)
 		fail("cannot create the link", options.link_path);
+	atexit(remove_link);
+	struct sigaction action {};
+	action.sa_handler = [](int) {
+		remove_link(); // readlink and unlink: safe in a handler
+		_exit(1);
+	};
+	sigaction(SIGINT, &action, nullptr);
+	sigaction(SIGTERM, &action, nullptr);
+	sigaction(SIGHUP, &action, nullptr);
 	printf("ps2sim: adapter on %s, linked at %s\n", slave, options.link_path);
 }
 
@@ -536,45 +580,76 @@ void say(std::string_view text)
 	printf("\n%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
-int run_script()
+// The script or the capture, read and checked whole before the line is
+// opened: an error never leaves a key held down in the daemon, nor waits
+// for a reader first.
+std::vector<std::string> script_lines;
+std::vector<capture_chunk> chunks;
+
+[[noreturn]] void refuse_script(int line_number, const std::string &why)
+{
+	fprintf(stderr, "ps2sim: %s:%d: %s\n", options.script_path, line_number, why.c_str());
+	exit(2);
+}
+
+void load_script()
 {
 	FILE *script = strcmp(options.script_path, "-") == 0 ? stdin : fopen(options.script_path, "r");
 	if (!script)
 		fail("cannot open the script", options.script_path);
+	// A player that sends nothing: each line is run once to check it.
+	script_player checker;
+	checker.send = [](std::span<const uint8_t>, const std::string &) {};
+	checker.say = [](std::string_view) {};
+	checker.pause = [](long) {};
+	constexpr std::size_t longest_line = 1023;
+	char *buffer = nullptr;
+	std::size_t size = 0;
+	ssize_t length;
+	while ((length = getline(&buffer, &size, script)) != -1) {
+		std::string line(buffer, static_cast<std::size_t>(length));
+		while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+			line.pop_back();
+		int line_number = static_cast<int>(script_lines.size()) + 1;
+		if (line.size() > longest_line)
+			refuse_script(line_number, "longer than " + std::to_string(longest_line) +
+							   " bytes");
+		script_error error = run_script_line(checker, line);
+		if (error.failed)
+			refuse_script(line_number, error.message);
+		script_lines.push_back(std::move(line));
+	}
+	free(buffer);
+	if (ferror(script))
+		fail("cannot read the script", options.script_path);
+	if (script != stdin)
+		(void)fclose(script); // read only
+}
+
+void load_capture()
+{
+	std::string error;
+	if (!read_capture(options.capture_path, chunks, error)) {
+		fprintf(stderr, "ps2sim: %s\n", error.c_str());
+		exit(2);
+	}
+}
+
+void run_script()
+{
 	script_player player;
 	player.send = deliver;
 	player.say = say;
 	player.pause = pause_ms;
-	char buffer[1024];
-	int line_number = 0;
-	while (fgets(buffer, sizeof buffer, script)) {
-		++line_number;
-		std::string line = buffer;
-		while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-			line.pop_back();
-		script_error error = run_script_line(player, line);
-		if (error.failed) {
-			fprintf(stderr, "ps2sim: %s:%d: %s\n", options.script_path, line_number,
-				error.message.c_str());
-			return 2;
-		}
-	}
-	if (script != stdin)
-		(void)fclose(script); // read only
-	return 0;
+	for (const std::string &line : script_lines)
+		(void)run_script_line(player, line); // checked before
 }
 
 // A capture, piece by piece: each sent when as much time has passed since
 // the first as in the recording (unless -n), and the daemon waited for as
 // after a script's frame.
-int replay_capture()
+void replay_capture()
 {
-	std::vector<capture_chunk> chunks;
-	std::string error;
-	if (!read_capture(options.capture_path, chunks, error)) {
-		fprintf(stderr, "ps2sim: %s\n", error.c_str());
-		return 2;
-	}
 	const long long start_ms = monotonic_ms();
 	for (const capture_chunk &chunk : chunks) {
 		long long offset_us = chunk.micros - chunks.front().micros;
@@ -584,7 +659,6 @@ int replay_capture()
 			 offset_us % 1'000'000);
 		deliver(chunk.bytes, meaning);
 	}
-	return 0;
 }
 
 // ------------------------------------------------------------------ main
@@ -596,35 +670,45 @@ void parse_arguments(int argc, char **argv)
 		{"help", no_argument, nullptr, 'h'},
 		{nullptr, 0, nullptr, 0},
 	};
+	const char *program = "ps2sim";
 	int letter;
-	while ((letter = getopt_long(argc, argv, "l:p:s:r:w:e:d:t:nh", long_options, nullptr)) != -1) {
+	while ((letter = getopt_long(argc, argv, ":l:p:s:r:w:e:d:t:nh", long_options, nullptr)) != -1) {
 		long value = 0;
 		switch (letter) {
 		case 'l': options.link_path = optarg; break;
 		case 'p': options.device_path = optarg; break;
-		case 's': options.speed = atoi(optarg); break;
+		case 's':
+			if (!parse_int(optarg, 0, 1'000'000, value))
+				refuse_usage(program, std::string("-s ") + optarg +
+							      ": a speed is a number of bits per second");
+			options.speed = static_cast<int>(value);
+			break;
 		case 'r': options.daemon_path = optarg; break;
 		case 'w': options.watch_paths.push_back(optarg); break;
 		case 'e': options.log_specs.push_back(optarg); break;
 		case 'd':
 			if (!parse_int(optarg, 0, 60'000, value))
-				usage(2);
+				refuse_usage(program, std::string("-d ") + optarg + ": 0 to 60000 ms");
 			options.frame_delay_ms = value;
 			break;
 		case 't':
 			if (!parse_int(optarg, 1, 3600, value))
-				usage(2);
+				refuse_usage(program, std::string("-t ") + optarg + ": 1 to 3600 seconds");
 			options.timeout_s = value;
 			break;
 		case 'n': options.for_people = false; break;
 		case 'R': options.capture_path = optarg; break;
 		case 'h': usage(0);
-		default: usage(2);
+		default: refuse_usage(program, option_problem(letter, argv));
 		}
 	}
 	int scripts = options.capture_path ? 0 : 1;
-	if (optind + scripts != argc || (!options.link_path == !options.device_path))
-		usage(2);
+	if (optind + scripts > argc)
+		refuse_usage(program, "no SCRIPT given (nor --replay CAPTURE)");
+	if (optind + scripts < argc)
+		refuse_usage(program, std::string("unexpected argument ") + argv[optind + scripts]);
+	if (!options.link_path == !options.device_path)
+		refuse_usage(program, "give one of -l LINK and -p DEVICE");
 	if (scripts)
 		options.script_path = argv[optind];
 }
@@ -636,6 +720,10 @@ int main(int argc, char **argv)
 	// Lines must reach a pipe or a log as they are made, not at exit.
 	setvbuf(stdout, nullptr, _IOLBF, 0);
 	parse_arguments(argc, argv);
+	if (options.capture_path)
+		load_capture();
+	else
+		load_script();
 
 	if (options.link_path)
 		open_pseudo_terminal();
@@ -663,8 +751,11 @@ int main(int argc, char **argv)
 	if (!results.empty())
 		show_row("  (start-up)", results);
 
-	int status = options.capture_path ? replay_capture() : run_script();
+	if (options.capture_path)
+		replay_capture();
+	else
+		run_script();
 	if (slave_keeper_fd != -1)
 		(void)close(slave_keeper_fd); // the daemon holds its own descriptors
-	return status;
+	return 0;
 }

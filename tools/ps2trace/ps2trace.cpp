@@ -14,6 +14,7 @@
 #include <getopt.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,6 +43,7 @@
 #include "serial/frame_reader.h"
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
+#include "tool_usage.h"
 #include "sim_script.h"
 #include "wait_until.h"
 
@@ -68,7 +70,8 @@ const char *const usage_text =
 	"                  when it can be read)\n"
 	"  -w CAPTURE      also record what is read as a capture (- for standard\n"
 	"                  output, which implies -q)\n"
-	"  -q              show no frames (to record only)\n";
+	"  -q              show no frames (to record only)\n"
+	"A terminal given as FILE is read as with -p.\n";
 
 // Where the meaning of a frame ends and the daemon's events begin.
 constexpr int meaning_width = 36;
@@ -130,27 +133,20 @@ std::vector<std::string> map_lines{""};
 std::vector<int> slot_lines(modifier_combinations * scan_code_count * prefix_index_count, 0);
 std::array<int, joystick_button_count> button_lines{};
 
-struct map_reading {
-	int line = 1;
-};
-
-void note_map_line(const char *text, key_map_verdict verdict, void *context)
+void note_map_line(const key_map_line &line, void *)
 {
-	auto &reading = *static_cast<map_reading *>(context);
-	std::string piece = text;
-	bool line_ends = !piece.empty() && piece.back() == '\n';
+	std::string piece = line.text;
 	while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r'))
 		piece.pop_back();
-	if (static_cast<int>(map_lines.size()) <= reading.line)
-		map_lines.push_back(piece);
-	else
+	if (line.continued)
 		map_lines.back() += piece; // the next piece of a long line
-	if (verdict == key_map_verdict::key)
-		slot_lines[static_cast<std::size_t>(last_filled_slot - &key_table[0][0][0])] = reading.line;
-	if (verdict == key_map_verdict::joystick)
-		button_lines[static_cast<std::size_t>(last_filled_button)] = reading.line;
-	if (line_ends)
-		++reading.line;
+	else
+		map_lines.push_back(piece);
+	if (line.verdict == key_map_verdict::key)
+		slot_lines[static_cast<std::size_t>(line.slot - &key_table[0][0][0])] =
+			static_cast<int>(line.number);
+	if (line.verdict == key_map_verdict::joystick)
+		button_lines[static_cast<std::size_t>(line.button)] = static_cast<int>(line.number);
 }
 
 void open_memory(memory_stream &memory)
@@ -170,11 +166,10 @@ void start_daemon_in_memory()
 	argv.push_back(nullptr);
 	if (parse_options(static_cast<int>(argv.size()) - 1, argv.data()) != option_outcome::run)
 		usage(2);
-	map_reading reading;
-	if (load_key_map(options.key_map_path, note_map_line, &reading) == -1)
+	if (load_key_map(options.key_map_path, note_map_line) == -1)
 		fail(errno_text(options.key_map_path));
 	if (options.calibration_path)
-		read_calibration(options.calibration_path);
+		read_calibration(options.calibration_path, options.calibration_path);
 	else if (access(calibration_file, R_OK) == 0)
 		read_calibration(calibration_file);
 	open_memory(key_memory);
@@ -463,12 +458,20 @@ long long elapsed_us()
 	return static_cast<long long>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000 - start_us;
 }
 
-// Raw bytes or a capture from a descriptor: the first line decides.
+// Raw bytes or a capture from a descriptor: the capture reader decides by
+// the first bytes, and refuses what begins like a capture but is none.
 void read_stream(int fd, const char *name)
 {
-	std::vector<uint8_t> pending;
-	const std::string header = std::string(capture_header) + "\n";
-	auto read_some = [&]() {
+	capture_reader capture;
+	capture.name = name;
+	std::vector<capture_chunk> chunks;
+	auto take_chunks = [&]() {
+		for (const capture_chunk &chunk : chunks)
+			take_chunk(chunk.micros, chunk.bytes);
+		chunks.clear();
+	};
+	bool any = false;
+	for (;;) {
 		uint8_t buffer[4096];
 		ssize_t got;
 		do
@@ -476,57 +479,30 @@ void read_stream(int fd, const char *name)
 		while (got == -1 && errno == EINTR && !stop_requested);
 		if (got == -1 && !stop_requested)
 			fail(errno_text(name));
-		if (got > 0)
-			pending.insert(pending.end(), buffer, buffer + got);
-		return got > 0;
-	};
-	bool more = true;
-	auto is_header_so_far = [&]() {
-		auto length = static_cast<long>(std::min(pending.size(), header.size()));
-		return std::equal(header.begin(), header.begin() + length, pending.begin());
-	};
-	while (more && pending.size() < header.size() && is_header_so_far())
-		more = read_some();
-	if (pending.size() >= header.size() && is_header_so_far()) {
-		// A capture: one line at a time.
-		pending.erase(pending.begin(), pending.begin() + static_cast<long>(header.size()));
-		long long previous = 0;
-		int number = 1;
-		for (;;) {
-			auto newline = std::find(pending.begin(), pending.end(), '\n');
-			if (newline == pending.end()) {
-				if (more && !stop_requested) {
-					more = read_some();
-					continue;
-				}
-				if (pending.empty())
-					return;
-				newline = pending.end(); // a last line without its newline
-			}
-			std::string line(pending.begin(), newline);
-			pending.erase(pending.begin(), newline == pending.end() ? newline : newline + 1);
-			++number;
-			capture_chunk chunk;
-			std::string error;
-			switch (parse_capture_line(line, previous, chunk, error)) {
-			case capture_line_kind::chunk:
-				previous = chunk.micros;
-				take_chunk(chunk.micros, chunk.bytes);
-				break;
-			case capture_line_kind::nothing: break;
-			case capture_line_kind::bad:
-				fail(std::string(name) + ":" + std::to_string(number) + ": " + error);
-			}
+		if (got <= 0)
+			break;
+		any = true;
+		std::span<const uint8_t> bytes(buffer, static_cast<std::size_t>(got));
+		if (capture.kind == capture_kind::not_capture) {
+			take_chunk(elapsed_us(), bytes); // raw bytes, timed as they arrive
+			continue;
 		}
+		capture_kind kind = feed_capture(capture, bytes, chunks);
+		if (kind == capture_kind::bad)
+			fail(capture.error);
+		if (kind == capture_kind::not_capture) {
+			const auto *pending = reinterpret_cast<const uint8_t *>(capture.pending.data());
+			take_chunk(elapsed_us(), std::span<const uint8_t>(pending, capture.pending.size()));
+			capture.pending.clear();
+		}
+		take_chunks();
 	}
-	// Raw bytes, timed as they arrive.
-	for (;;) {
-		if (!pending.empty())
-			take_chunk(elapsed_us(), pending);
-		pending.clear();
-		if (!more || stop_requested || !read_some())
-			return;
-	}
+	if (!any && !stop_requested)
+		fail(std::string(name) + ": empty: no byte at all, and no capture");
+	if (capture.kind != capture_kind::not_capture &&
+	    finish_capture(capture, chunks) == capture_kind::bad)
+		fail(capture.error);
+	take_chunks();
 }
 
 // The serial line itself. Another process that holds it (the daemon takes
@@ -593,6 +569,24 @@ void read_line(int fd)
 
 // ------------------------------------------------------------------ main
 
+// Recording over what is read would empty it before it is read: refused,
+// whatever path names the same file (a link, another spelling).
+void refuse_recording_over_input()
+{
+	const char *input = options.device_path ? options.device_path : options.file_path;
+	struct stat in {};
+	struct stat out {};
+	bool from_stdin = !input || strcmp(input, "-") == 0;
+	if (strcmp(options.record_path, "-") == 0 ||
+	    (from_stdin ? fstat(0, &in) : stat(input, &in)) != 0 ||
+	    stat(options.record_path, &out) != 0)
+		return;
+	if (in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+		fail(std::string("-w ") + options.record_path + " is the input " +
+		     (from_stdin ? "(standard input)" : input) +
+		     ": recording would overwrite it before it is read");
+}
+
 void parse_arguments(int argc, char **argv)
 {
 	static const option long_options[] = {
@@ -600,14 +594,16 @@ void parse_arguments(int argc, char **argv)
 		{"help", no_argument, nullptr, 'h'},
 		{nullptr, 0, nullptr, 0},
 	};
+	const char *program = "ps2trace";
 	int letter;
-	while ((letter = getopt_long(argc, argv, "p:s:m:MxcVP:w:qh", long_options, nullptr)) != -1) {
+	while ((letter = getopt_long(argc, argv, ":p:s:m:MxcVP:w:qh", long_options, nullptr)) != -1) {
 		long value = 0;
 		switch (letter) {
 		case 'p': options.device_path = optarg; break;
 		case 's':
 			if (!parse_int(optarg, 0, 1'000'000, value))
-				usage(2);
+				refuse_usage(program, std::string("-s ") + optarg +
+							      ": a speed is a number of bits per second");
 			options.speed = static_cast<int32_t>(value);
 			break;
 		case 'm': options.key_map_path = optarg; break;
@@ -619,15 +615,31 @@ void parse_arguments(int argc, char **argv)
 		case 'w': options.record_path = optarg; break;
 		case 'q': options.quiet = true; break;
 		case 'h': usage(0);
-		default: usage(2);
+		default: refuse_usage(program, option_problem(letter, argv));
 		}
 	}
 	if (optind < argc)
 		options.file_path = argv[optind++];
-	bool daemon_settings = !options.daemon_options.empty() || options.calibration_path;
-	if (optind != argc || (options.device_path && options.file_path) ||
-	    (daemon_settings && !options.key_map_path))
-		usage(2);
+	if (optind != argc)
+		refuse_usage(program, std::string("one FILE at a time: ") + argv[optind] + " is one more");
+	if (options.device_path && options.file_path)
+		refuse_usage(program, std::string("-p ") + options.device_path + " and FILE " +
+					      options.file_path + ": read one or the other");
+	if ((!options.daemon_options.empty() || options.calibration_path) && !options.key_map_path)
+		refuse_usage(program, "-M, -x, -c, -V and -P go with -m KEYMAP");
+	// A terminal is a serial line, whichever way it is given: read as with
+	// -p, never as a file (the line's settings would mangle the bytes, and
+	// the daemon's lock would not be looked at).
+	struct stat file {};
+	if (options.file_path && stat(options.file_path, &file) == 0 && S_ISCHR(file.st_mode)) {
+		int fd = open(options.file_path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+		if (fd != -1 && isatty(fd)) {
+			options.device_path = options.file_path;
+			options.file_path = nullptr;
+		}
+		if (fd != -1)
+			(void)close(fd); // only looked at
+	}
 	if (options.record_path && strcmp(options.record_path, "-") == 0)
 		options.quiet = true;
 }
@@ -646,6 +658,7 @@ int main(int argc, char **argv)
 	if (options.key_map_path)
 		start_daemon_in_memory();
 	if (options.record_path) {
+		refuse_recording_over_input();
 		record = strcmp(options.record_path, "-") == 0 ? stdout : fopen(options.record_path, "w");
 		if (!record)
 			fail(errno_text(options.record_path));

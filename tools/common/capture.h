@@ -14,6 +14,12 @@
 // next), then the bytes, two hexadecimal digits each, separated by single
 // blanks. ps2trace writes at most 16 bytes to a line; a longer piece goes on
 // several lines with the same time. docs/ps2link-capture.5 is the manual.
+//
+// There is one reader, for ps2trace (which takes anything that does not
+// begin like a capture as raw bytes) and ps2sim (which takes captures
+// only): input that begins like a capture but is not one (another version,
+// line ends with a carriage return, a header cut short) is refused by both
+// with the same words.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +29,8 @@
 #include <vector>
 
 inline constexpr const char *capture_header = "ps2link capture 1";
+// What every capture's first line begins with, whatever its version.
+inline constexpr const char *capture_magic = "ps2link capture";
 
 struct capture_chunk {
 	long long micros = 0; // since the recording started
@@ -36,6 +44,28 @@ enum class capture_line_kind { chunk, nothing, bad };
 [[nodiscard]] capture_line_kind parse_capture_line(const std::string &line,
 						   long long previous_micros,
 						   capture_chunk &chunk, std::string &error);
+
+// Input as it arrives, line by line. undecided until the first bytes tell;
+// not_capture when they do not begin like a capture (they stay in pending,
+// for a caller that takes raw bytes); bad once error is set.
+enum class capture_kind { undecided, capture, not_capture, bad };
+
+struct capture_reader {
+	std::string name; // the input, for messages
+	capture_kind kind = capture_kind::undecided;
+	std::string pending; // bytes not yet part of a whole line
+	int line_number = 0; // of the last whole line taken
+	long long previous_micros = 0;
+	std::string error; // "name:line: why" once bad
+};
+
+// Takes bytes of the input; each whole line after the header that holds
+// bytes is appended to chunks.
+capture_kind feed_capture(capture_reader &reader, std::span<const uint8_t> bytes,
+			  std::vector<capture_chunk> &chunks);
+// The end of the input: a last line without its newline, a header cut
+// short or no byte at all.
+capture_kind finish_capture(capture_reader &reader, std::vector<capture_chunk> &chunks);
 
 // A whole capture file ("-": standard input). False with "file:line: why"
 // in error.
