@@ -14,12 +14,8 @@
 
 struct key_entry {
 	char *name;     // copied from the key map; null means the slot is empty
-	uint32_t value; // bits 0-7 key code; bits 8-15 == wrapped_key_marker: a wrapped key
+	uint32_t value; // bits 0-7 key code; is_wrapped_key(): sent wrapped (output_form.h)
 };
-
-// The second byte of a key's value that marks a key the handheld has no
-// code of its own for: it is sent wrapped in another key (keyboard_frame).
-inline constexpr unsigned wrapped_key_marker = 0x1E;
 
 inline constexpr std::size_t modifier_combinations = 16; // shift, ctrl, alt, cmd
 inline constexpr std::size_t scan_code_count = 256;

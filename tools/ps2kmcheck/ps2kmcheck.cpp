@@ -21,6 +21,7 @@
 #include <strings.h>
 
 #include "keyboard/key_map.h"
+#include "output/output_form.h"
 #include "keyboard/keyboard_frame.h"
 #include "tool_usage.h"
 
@@ -167,7 +168,7 @@ std::string key_line_effect(const key_map_line &line)
 	unsigned key_code = slot.value & 0xFF;
 	if (slot.value == 0)
 		does = "sends nothing";
-	else if (((slot.value >> 8) & 0xFF) == wrapped_key_marker)
+	else if (is_wrapped_key(slot.value))
 		does = "sends key code " + std::to_string(key_code) + key_name_suffix(key_code) +
 		       " wrapped in key code 30";
 	else
