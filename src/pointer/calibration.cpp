@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "core/number_reader.h"
@@ -34,9 +35,10 @@ void warn_about_calibration(const char *warning, const char *named)
 		fputs(warning, stderr);
 		return;
 	}
-	std::string_view after = text.substr(at + std::string_view(calibration_file).size());
-	fprintf(stderr, "%.*s%s%.*s", static_cast<int>(at), warning, named,
-		static_cast<int>(after.size()), after.data());
+	// Pointer arithmetic, not substr(): the daemon links no C++ runtime to
+	// throw from.
+	const char *after = warning + at + strlen(calibration_file);
+	fprintf(stderr, "%.*s%s%s", static_cast<int>(at), warning, named, after);
 }
 
 } // namespace

@@ -63,7 +63,9 @@ cmake --build --preset arm || fail "building for ARM"
 daemon=$source_dir/build/arm/src/ps2linkd
 size=$(wc -c < "$daemon")
 echo "ps2linkd for ARM: $size bytes; $(file -b "$daemon" 2>/dev/null)"
-[ "$size" -le 102400 ] || fail "ps2linkd for ARM is $size bytes, more than 100 KB"
+# The C library's system log client (with its time zone code) and the
+# uinput form took it past 100 KB; 128 KB is the bound now.
+[ "$size" -le 131072 ] || fail "ps2linkd for ARM is $size bytes, more than 128 KB"
 version=$(qemu-arm -cpu pxa270 "$daemon" -v) || fail "ps2linkd -v under qemu-arm"
 [ "$version" = "ps2linkd version $(sed -n 's/^project(ps2link VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ] ||
 	fail "ps2linkd -v under qemu-arm printed '$version'"

@@ -13,9 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "pointer/screen.h"
+#include "tool_usage.h"
 
 namespace {
 
@@ -115,18 +117,24 @@ void to_rgb888(uint16_t pixel, png_byte *out)
 int main(int argc, char **argv)
 {
 	long line_length = 2 * screen_columns;
+	if (argc == 2 && strcmp(argv[1], "--help") == 0) {
+		fputs(usage_text, stdout);
+		return 0;
+	}
 	int letter;
-	while ((letter = getopt(argc, argv, "l:h")) != -1) {
+	while ((letter = getopt(argc, argv, ":l:h")) != -1) {
 		switch (letter) {
 		case 'l': line_length = atol(optarg); break;
 		case 'h': fputs(usage_text, stdout); return 0;
-		default: fputs(usage_text, stderr); return 2;
+		default: refuse_usage("fb2png", option_problem(letter, argv));
 		}
 	}
-	if (optind + 2 != argc || line_length < 2 * screen_columns) {
-		fputs(usage_text, stderr);
-		return 2;
-	}
+	if (line_length < 2 * screen_columns)
+		refuse_usage("fb2png", "-l " + std::to_string(line_length) +
+					       ": a row is at least " + std::to_string(2 * screen_columns) + " bytes");
+	if (optind + 2 != argc)
+		refuse_usage("fb2png", argc - optind < 2 ? "FRAMEBUFFER and PNG are both needed"
+							 : std::string("one argument too many: ") + argv[optind + 2]);
 	std::vector<uint8_t> memory;
 	if (!read_screen(argv[optind], line_length, memory))
 		return 1;

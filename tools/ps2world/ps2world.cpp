@@ -10,6 +10,7 @@
 // whether this user may make a world here: status 0, or 1 with the reason
 // (the same probe the end-to-end harness makes), for scripts that skip.
 #include "private_world.h"
+#include "tool_usage.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -44,6 +45,12 @@ bool is_fresh_root(const char *path)
 
 } // namespace
 
+const char *const usage_text =
+	"Usage: ps2world ROOT -- COMMAND [ARGUMENT...]\n"
+	"       ps2world --probe\n"
+	"ROOT: an empty directory, or one holding only the upper layers dev,\n"
+	"etc and opt; an absolute path.\n";
+
 int main(int argc, char **argv)
 {
 	if (argc == 2 && strcmp(argv[1], "--probe") == 0) {
@@ -52,13 +59,18 @@ int main(int argc, char **argv)
 			fprintf(stderr, "%s\n", why);
 		return why ? 1 : 0;
 	}
-	if (argc < 4 || strcmp(argv[2], "--") != 0 || argv[1][0] != '/') {
-		fprintf(stderr, "Usage: ps2world ROOT -- COMMAND [ARGUMENT...]\n"
-				"       ps2world --probe\n"
-				"ROOT: an empty directory, or one holding only the upper layers dev,\n"
-				"etc and opt; an absolute path.\n");
-		return 2;
+	if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
+		fputs(usage_text, stdout);
+		return 0;
 	}
+	if (argc < 2)
+		refuse_usage("ps2world", "ROOT, --, then the COMMAND are needed");
+	if (argv[1][0] != '/')
+		refuse_usage("ps2world", std::string("ROOT must be an absolute path: ") + argv[1]);
+	if (argc < 3 || strcmp(argv[2], "--") != 0)
+		refuse_usage("ps2world", "-- must follow ROOT");
+	if (argc < 4)
+		refuse_usage("ps2world", "no COMMAND after --");
 	if (!is_fresh_root(argv[1])) {
 		fprintf(stderr, "ps2world: %s holds more than dev, etc and opt\n", argv[1]);
 		return 1;
