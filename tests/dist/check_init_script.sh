@@ -10,7 +10,7 @@
 # drives the staged daemon in console mode on a pseudo-terminal that ps2sim
 # plays: status, start, a key that arrives, restart onto a second line, and
 # a stop after which no daemon is left and the layout restore has already
-# run. Once under the system's sh and once under busybox sh when there is
+# run, and a start that stops waiting for a FIFO nobody reads yet. Once under the system's sh and once under busybox sh when there is
 # one.
 set -euo pipefail
 
@@ -99,6 +99,17 @@ if [ "${1:-}" = --inside ]; then
 		fail "layouts loaded: $(cat "$tmp/layouts")"
 	check 3 '^ps2linkd is not running$' status
 	check 0 '^ps2linkd is not running$' stop
+
+	# A FIFO nobody reads yet holds the start up: the script stops waiting,
+	# and the daemon finishes its start once the FIFO is read.
+	rm /dev/kbd && mkfifo /dev/kbd
+	echo DEVICE_WAIT=1 >> /etc/default/ps2linkd
+	start_adapter line3
+	check 0 '^ps2linkd is still starting: it waits for its devices \(pid [0-9]+\)$' start
+	cat /dev/kbd > "$tmp/kbd" &
+	wait $sim || fail "ps2sim with a FIFO: $(cat "$tmp/line3.log")"
+	wait_until grep -q ' 0 $' "$tmp/kbd" || fail "no key event through the FIFO"
+	check 0 '^ps2linkd stopped$' stop
 
 	rm /etc/ser_code_vantor_console.ini
 	check 1 $'^Key map file is not found\nps2linkd: failed to start \\(exit status 1\\)$' start
