@@ -3,7 +3,8 @@
 # the real daemon.
 #
 # The build is installed into a staging tree (cmake --install, prefix /usr,
-# DESTDIR), which must hold every file of the handheld's bundle. In a
+# DESTDIR), which must hold every file of the handheld's bundle, and a
+# second install keeps an edited options file. In a
 # private world (ps2world: /dev, /etc and /opt are overlays) the staged
 # /etc and /opt are laid in place, /dev/kbd is a plain file, and a loadkmap
 # stand-in on PATH logs the layouts it is given. /etc/init.d/ps2linkd then
@@ -132,6 +133,12 @@ for file in usr/sbin/ps2linkd opt/Brindle/etc/ser_code_vantor.ini \
 	usr/share/man/man5/ps2link-keymap.5 usr/share/doc/ps2link/INSTALL; do
 	[ -f "$dir/stage/$file" ] || { echo "FAIL: the install has no /$file" >&2; exit 1; }
 done
+# A second install keeps an edited options file and lays the new one beside.
+echo '# edited' >> "$dir/stage/etc/default/ps2linkd"
+DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
+[ "$(tail -n 1 "$dir/stage/etc/default/ps2linkd")" = '# edited' ] &&
+	cmp -s "$dir/stage/etc/default/ps2linkd.new" "$(dirname "$0")/../../dist/ps2linkd.default" ||
+	{ echo "FAIL: a second install replaced the edited /etc/default/ps2linkd" >&2; exit 1; }
 grep -qx 'DAEMON=/usr/sbin/ps2linkd' "$dir/stage/etc/init.d/ps2linkd" ||
 	{ echo "FAIL: the init script does not run /usr/sbin/ps2linkd" >&2; exit 1; }
 
