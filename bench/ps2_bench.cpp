@@ -18,11 +18,11 @@
 #include "core/settings.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
+#include "output/key_stream.h"
 #include "keyboard/keyboard_frame.h"
 #include "pointer/cursor.h"
 #include "pointer/mouse_frame.h"
-#include "pointer/touch_output.h"
+#include "output/touch_text.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/screen.h"
@@ -130,9 +130,9 @@ BENCHMARK(frame_reader_per_frame);
 void keyboard_frame_per_frame(benchmark::State &state)
 {
 	load_bench_key_map();
-	use_keypipe = state.range(0) != 0;
+	output = state.range(0) != 0 ? &key_pipe_form : &key_text_form;
 	play_frames(state, typing, handle_keyboard_frame, key_out);
-	use_keypipe = false;
+	output = &key_text_form;
 }
 BENCHMARK(keyboard_frame_per_frame)->ArgName("keypipe")->Arg(0)->Arg(1);
 

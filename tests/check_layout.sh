@@ -16,4 +16,12 @@ if [ -n "$core" ]; then
 	echo "$core"
 	status=1
 fi
+# The output forms sit beside the serial line, below translation: they take
+# events and know neither the key map, the screen nor the line.
+output=$(grep -rn '#include "\(serial\|keyboard\|pointer\|joystick\|daemon\)/' "$src/output")
+if [ -n "$output" ]; then
+	echo "check_layout.sh: src/output/ includes what lies above it:"
+	echo "$output"
+	status=1
+fi
 exit $status

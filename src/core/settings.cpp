@@ -11,6 +11,7 @@ const char *const console_key_map = "/etc/ser_code_vantor_console.ini";
 
 bool debug_enabled = false;
 bool use_keypipe = false;
+bool use_uinput = false;
 bool console_mode = false;
 bool mouse_enabled = false;
 bool run_in_background = false;
@@ -31,6 +32,7 @@ void reset_settings()
 	key_map_name = nullptr;
 	debug_enabled = false;
 	use_keypipe = false;
+	use_uinput = false;
 	console_mode = false;
 	mouse_enabled = false;
 	run_in_background = false;

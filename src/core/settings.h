@@ -25,6 +25,7 @@ extern const char *const console_key_map;
 
 extern bool debug_enabled;      // -i
 extern bool use_keypipe;        // -V
+extern bool use_uinput;         // -u
 extern bool console_mode;       // -c
 extern bool mouse_enabled;      // -M
 extern bool run_in_background;  // -b

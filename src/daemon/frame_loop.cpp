@@ -11,6 +11,7 @@
 #include "daemon/shutdown.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/keyboard_frame.h"
+#include "output/output_form.h"
 #include "pointer/mouse_frame.h"
 #include "serial/serial_line.h"
 
@@ -42,9 +43,10 @@ void reset_frame_loop()
 	reader = frame_reader{};
 }
 
-void handle_serial_byte(uint8_t byte)
+frame_event handle_serial_byte(uint8_t byte)
 {
-	switch (feed_frame_byte(reader, byte, mouse_enabled)) {
+	frame_event event = feed_frame_byte(reader, byte, mouse_enabled);
+	switch (event) {
 	case frame_event::good:
 		dispatch_frame(reader.kind, reader.frame);
 		break;
@@ -58,14 +60,26 @@ void handle_serial_byte(uint8_t byte)
 	case frame_event::dropped:
 		break;
 	}
+	return event;
+}
+
+void carry_system_lights()
+{
+	if (output->take_lights && output->take_lights(led_state))
+		send_led_command(led_state);
 }
 
 void frame_loop()
 {
 	for (;;) {
 		int byte = read_serial_byte();
+		frame_event event = frame_event::none;
 		if (byte >= 0)
-			handle_serial_byte(static_cast<uint8_t>(byte));
+			event = handle_serial_byte(static_cast<uint8_t>(byte));
+		// Lights are looked at between frames and whenever the line falls
+		// idle, so a light set on a quiet line is out within 0.1 s.
+		if (byte < 0 || event != frame_event::none)
+			carry_system_lights();
 		act_on_pending_stop();
 	}
 }

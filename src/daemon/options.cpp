@@ -20,6 +20,7 @@ bool apply_letter(char letter, const char *argument)
 	switch (letter) {
 	case 'M': mouse_enabled = true; return true;
 	case 'V': use_keypipe = true; return true;
+	case 'u': use_uinput = true; return true;
 	case 'b': run_in_background = true; return true;
 	case 'c': console_mode = true; return true;
 	case 'i': debug_enabled = true; return true;
@@ -60,6 +61,10 @@ option_outcome parse_options(int argc, char **argv)
 				return option_outcome::bad_usage;
 		}
 	}
+	// Input devices and the key-injection device are two ways out for the
+	// same keys: asking for both is a mistake on the command line.
+	if (use_uinput && use_keypipe)
+		return option_outcome::bad_usage;
 	return option_outcome::run;
 }
 

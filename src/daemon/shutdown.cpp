@@ -10,9 +10,8 @@
 #include "core/settings.h"
 #include "core/stop_request.h"
 #include "daemon/layout_command.h"
-#include "keyboard/key_output.h"
+#include "output/output_form.h"
 #include "pointer/cursor.h"
-#include "pointer/touch_output.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -111,10 +110,7 @@ void cleanup_at_exit()
 	}
 	if (adapter_out)
 		(void)fclose(adapter_out);
-	if (key_out)
-		(void)fclose(key_out); // writes out raw events still buffered
-	if (touch_out)
-		(void)fclose(touch_out);
+	output->close();
 	if (!console_mode && cursor_drawn == 1)
 		erase_cursor(cursor_last_y, cursor_last_x);
 }

@@ -8,14 +8,14 @@
 #include <libgen.h>
 #include <unistd.h>
 
+#include "core/settings.h"
 #include "daemon/frame_loop.h"
 #include "daemon/layout_command.h"
 #include "daemon/options.h"
-#include "core/settings.h"
 #include "daemon/shutdown.h"
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
-#include "pointer/touch_output.h"
+#include "output/key_stream.h"
+#include "output/uinput.h"
 #include "pointer/screen.h"
 #include "serial/serial_line.h"
 
@@ -49,6 +49,19 @@ void switch_console_layout()
 	act_on_pending_stop();
 }
 
+// An input device must declare every key code it will send before it is
+// made: every code the key map and the joystick lines can send.
+void declare_key_codes()
+{
+	for (const auto &combination : key_table)
+		for (const auto &code : combination)
+			for (const key_entry &slot : code)
+				if (slot.name && slot.value != 0)
+					declare_uinput_key(slot.value);
+	for (int32_t value : joystick_keys)
+		declare_uinput_key(static_cast<uint32_t>(value));
+}
+
 void detach()
 {
 	debug_enabled = false;
@@ -62,15 +75,11 @@ void detach()
 
 } // namespace
 
-FILE *open_device_stream(const char *path)
+const output_form *chosen_output_form()
 {
-	int fd = open(path, O_WRONLY | O_NOCTTY);
-	if (fd == -1)
-		return nullptr;
-	FILE *stream = fdopen(fd, "w");
-	if (!stream)
-		(void)close(fd);
-	return stream;
+	if (use_uinput)
+		return &uinput_form;
+	return use_keypipe ? &key_pipe_form : &key_text_form;
 }
 
 void run_daemon(int argc, char **argv)
@@ -90,7 +99,10 @@ void run_daemon(int argc, char **argv)
 	load_chosen_key_map();
 	install_signal_handlers();
 	switch_console_layout();
-	setup_screen();
+	// Input devices leave the screen to the system: no calibration, no
+	// framebuffer, no cursor.
+	if (!use_uinput)
+		setup_screen();
 	act_on_pending_stop();
 
 	if (open_serial_line(serial_device, serial_speed) != 0)
@@ -99,14 +111,12 @@ void run_daemon(int argc, char **argv)
 	adapter_out = open_device_stream(serial_device);
 	if (!adapter_out)
 		fail_start_up();
-	if (mouse_enabled) {
+	if (mouse_enabled)
 		send_mouse_enable();
-		touch_out = open_device_stream(touch_device);
-		if (!touch_out)
-			fail_start_up();
-	}
-	key_out = open_device_stream(use_keypipe ? keypipe_device : keyboard_device);
-	if (!key_out)
+	output = chosen_output_form();
+	if (use_uinput)
+		declare_key_codes();
+	if (output->open(mouse_enabled) == -1)
 		fail_start_up();
 	act_on_pending_stop();
 

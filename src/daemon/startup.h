@@ -2,11 +2,11 @@
 // screen, the serial line and the output devices, in that order.
 #pragma once
 
-#include <cstdio>
+#include "output/output_form.h"
 
-// Opens a device for writing as a stdio stream, never creating it: a
-// missing device must fail start-up, not become a regular file in /dev.
-[[nodiscard]] FILE *open_device_stream(const char *path);
+// The output form the options ask for: input devices with -u, raw key
+// events with -V, else the handheld's text form.
+[[nodiscard]] const output_form *chosen_output_form();
 
 [[noreturn]] void run_daemon(int argc, char **argv);
 

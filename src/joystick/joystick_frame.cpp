@@ -2,7 +2,7 @@
 #include "joystick/joystick_frame.h"
 
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
+#include "output/output_form.h"
 
 uint32_t joystick_previous = 0;
 
@@ -23,8 +23,9 @@ void handle_joystick_frame(const serial_frame &frame)
 	for (std::size_t button = 0; button < joystick_button_count; ++button) {
 		if (!(changed >> button & 1))
 			continue;
-		int code = static_cast<int>(static_cast<uint32_t>(joystick_keys[button]) & 0xFF);
-		send_key(code, static_cast<int>(button_bits >> button & 1));
+		send_key_event({static_cast<uint32_t>(joystick_keys[button]),
+				static_cast<int>(button_bits >> button & 1), false, key_source::joystick,
+				static_cast<uint8_t>(button), 0});
 	}
 	joystick_previous = button_bits;
 }

@@ -3,8 +3,9 @@
 
 #include <cstring>
 
+#include "core/settings.h"
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
+#include "output/output_form.h"
 #include "serial/serial_line.h"
 
 int32_t skip_frames = 0;
@@ -25,31 +26,10 @@ constexpr int32_t pause_tail_frames = 3;
 // The payload is bytes 1..4; a count byte above 4 would point past the frame.
 constexpr uint8_t largest_count = 4;
 
-// Keys the handheld has no code for are sent wrapped in key code 30, with
-// the shift key (27) let go around them while it is held.
-constexpr unsigned wrapped_marker = 0x1E;
-constexpr int wrapper_code = 30;
-constexpr int shift_code = 27;
-
 void toggle_light(unsigned light)
 {
 	led_state ^= light;
 	send_led_command(led_state);
-}
-
-void send_wrapped_key(int code, int down, bool shifted)
-{
-	if (down) {
-		if (shifted)
-			send_key(shift_code, 0);
-		send_key(wrapper_code, 1);
-		send_key(code, 1);
-	} else {
-		send_key(code, 0);
-		if (shifted)
-			send_key(shift_code, 1);
-		send_key(wrapper_code, 0);
-	}
 }
 
 } // namespace
@@ -100,19 +80,20 @@ void handle_keyboard_frame(const serial_frame &frame)
 	unsigned combination = fold_modifiers(modifier_state);
 
 	const key_entry &slot = key_table[combination][stroke.code][stroke.prefix_index];
-	if (!slot.name)
-		return;
-	if (down) {
+	// On an input device the system drives the lights (it writes them to
+	// the device, and the frame loop carries them to the keyboard).
+	if (slot.name && down && !use_uinput) {
 		if (strcmp(slot.name, "NumLock") == 0)
 			toggle_light(led_num_lock);
 		if (strcmp(slot.name, "Caps") == 0)
 			toggle_light(led_caps_lock);
 	}
-	if (slot.value == 0)
+	// A press without a slot, or with value 0, sends nothing. A release goes
+	// to the output all the same: the handheld's forms send nothing for value
+	// 0, an input device releases whatever the press sent.
+	uint32_t value = slot.name ? slot.value : 0;
+	if (value == 0 && down)
 		return;
-	int key_code = static_cast<int>(slot.value & 0xFF);
-	if (((slot.value >> 8) & 0xFF) == wrapped_marker)
-		send_wrapped_key(key_code, down, (combination & combination_shift) != 0);
-	else
-		send_key(key_code, down);
+	send_key_event({value, down, (combination & combination_shift) != 0, key_source::keyboard,
+			static_cast<uint8_t>(stroke.code), static_cast<uint8_t>(stroke.prefix_index)});
 }

@@ -2,10 +2,10 @@
 #include "pointer/mouse_frame.h"
 
 #include "core/settings.h"
+#include "output/output_form.h"
 #include "pointer/calibration.h"
 #include "pointer/cursor.h"
 #include "pointer/screen.h"
-#include "pointer/touch_output.h"
 
 int mouse_x = 0;
 int mouse_y = 0;
@@ -21,6 +21,7 @@ namespace {
 // PS/2 mouse status byte: bit 0 left button, bits 4 and 5 the signs of the
 // X and Y movements (the ninth bit of each).
 constexpr unsigned left_button = 0x01;
+constexpr unsigned mouse_buttons = 0x07; // left, right, middle
 constexpr unsigned x_sign = 0x10;
 constexpr unsigned y_sign = 0x20;
 
@@ -44,12 +45,16 @@ void move_cursor()
 void handle_mouse_frame(const serial_frame &frame)
 {
 	unsigned status = frame[2];
-	mouse_x += frame[3];
-	mouse_y += frame[4];
-	if (status & x_sign)
-		mouse_x -= 256;
-	if (status & y_sign)
-		mouse_y -= 256;
+	int dx = frame[3] - ((status & x_sign) ? 256 : 0);
+	int dy = frame[4] - ((status & y_sign) ? 256 : 0);
+	// An input device takes the mouse as it is; the system draws its own
+	// pointer.
+	if (output->send_motion) {
+		output->send_motion(dx, dy, status & mouse_buttons);
+		return;
+	}
+	mouse_x += dx;
+	mouse_y += dy;
 	if (mouse_x > screen_rows - 1)
 		mouse_x = screen_rows - 1;
 	if (mouse_y > screen_columns - 1)
@@ -64,9 +69,9 @@ void handle_mouse_frame(const serial_frame &frame)
 	// Rotated, the panel's axes swap and the pressure is 500 with the
 	// button up, 1000 with it down.
 	if (touch_rotated)
-		send_touch(rotated_pressure_step * (button + 1), touch.y, screen_columns - touch.x);
+		output->send_touch(rotated_pressure_step * (button + 1), touch.y, screen_columns - touch.x);
 	else
-		send_touch(button ? pressure_down : 0, touch.x, touch.y);
+		output->send_touch(button ? pressure_down : 0, touch.x, touch.y);
 	if (console_mode)
 		return;
 	move_cursor();

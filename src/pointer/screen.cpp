@@ -6,7 +6,6 @@
 #include "pointer/cursor.h"
 #include "pointer/framebuffer.h"
 #include "pointer/mouse_frame.h"
-#include "pointer/touch_output.h"
 
 void setup_screen()
 {
@@ -20,5 +19,4 @@ void reset_pointer_state()
 	reset_screen_map();
 	reset_cursor();
 	reset_mouse_position();
-	reset_touch_output();
 }

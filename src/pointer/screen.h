@@ -13,5 +13,5 @@ inline constexpr int screen_rows = 640;
 void setup_screen();
 
 // Every piece of the pointer's process-wide state back to its start-up value:
-// calibration, mapping, pointer position, cursor and touch output.
+// calibration, mapping, pointer position and cursor.
 void reset_pointer_state();

@@ -135,30 +135,29 @@ int flush_serial_input(int fd)
 
 int read_serial_byte()
 {
-	for (;;) {
-		if (stop_pending())
-			return -1;
-		// A byte costs one system call: the clock is read only after a
-		// read that brought nothing (the handheld's kernel has no fast
-		// user-space clock, so every clock read is a system call).
-		unsigned char byte = 0;
-		if (read(serial_fd, &byte, 1) == 1)
-			return byte;
-		if (stop_pending())
-			return -1;
-		// An idle line waited its 0.1 s since the last empty read; a failed
-		// one answered at once. Pace the failures so that a vanished device
-		// does not spin: at most ten failed reads a second.
-		int64_t now = monotonic_ns();
-		int64_t since_last = now - last_empty_read_ns;
-		if (last_empty_read_ns != 0 && since_last < failed_read_ns) {
-			int64_t rest_ns = idle_read_ns - since_last;
-			timespec rest{0, static_cast<long>(rest_ns)};
-			nanosleep(&rest, nullptr);
-			now += rest_ns;
-		}
-		last_empty_read_ns = now;
+	if (stop_pending())
+		return -1;
+	// A byte costs one system call: the clock is read only after a read
+	// that brought nothing (the handheld's kernel has no fast user-space
+	// clock, so every clock read is a system call).
+	unsigned char byte = 0;
+	if (read(serial_fd, &byte, 1) == 1)
+		return byte;
+	if (stop_pending())
+		return -1;
+	// An idle line waited its 0.1 s since the last empty read; a failed
+	// one answered at once. Pace the failures so that a vanished device
+	// does not spin: at most ten failed reads a second.
+	int64_t now = monotonic_ns();
+	int64_t since_last = now - last_empty_read_ns;
+	if (last_empty_read_ns != 0 && since_last < failed_read_ns) {
+		int64_t rest_ns = idle_read_ns - since_last;
+		timespec rest{0, static_cast<long>(rest_ns)};
+		nanosleep(&rest, nullptr);
+		now += rest_ns;
 	}
+	last_empty_read_ns = now;
+	return -1;
 }
 
 void send_mouse_enable()

@@ -35,9 +35,9 @@ int flush_serial_input(int fd);
 // and 57600 are honoured, every other value runs the line at 9600.
 [[nodiscard]] unsigned speed_constant(int32_t speed);
 
-// The next byte from the line, 0..255. Waits as long as it takes; a line
-// that fails every read at once (gone, hung up) is retried at most ten
-// times a second. Returns -1 only when a stop is pending.
+// The next byte from the line, 0..255, or -1 when none came: the line was
+// idle for its 0.1 s, or a stop is pending. A line that fails every read at
+// once (gone, hung up) gives -1 at most ten times a second.
 [[nodiscard]] int read_serial_byte();
 
 // Adapter commands, each written whole and flushed at once.

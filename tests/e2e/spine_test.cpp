@@ -27,6 +27,7 @@
 #include "daemon/frame_loop.h"
 #include "daemon/options.h"
 #include "daemon/startup.h"
+#include "output/uinput.h"
 #include "serial/serial_line.h"
 #include "proc_watch.h"
 #include "wait_until.h"
@@ -243,6 +244,7 @@ TEST(spine_command_line, arguments_table)
 		{"-s last", {"-s"}, hint_text, 1},
 		{"-m last", {"-m"}, hint_text, 1},
 		{"-ps with one argument left", {"-ps", "/dev/ttyS0"}, hint_text, 1},
+		{"input devices and the key-injection device at once", {"-uV"}, hint_text, 1},
 		{"-p takes the next argument even when it begins with a dash",
 		 {"-p", "-h"}, serial_open_failed_message, 1},
 	};
@@ -289,6 +291,9 @@ TEST(spine_start_up, failures_table)
 	};
 	auto same = [](daemon_config &) {};
 	auto own_line = [](daemon_config &c) { c.serial_option = false; };
+	char uinput_missing[160];
+	(void)snprintf(uinput_missing, sizeof uinput_missing, uinput_open_failed_format,
+		       "/dev/uinput", strerror(ENOENT), uinput_missing_hint);
 	std::vector<row> rows = {
 		{"missing key map: reported before the line is touched",
 		 with({"-i"}, [](daemon_config &c) { c.key_map.reset(); }),
@@ -306,6 +311,8 @@ TEST(spine_start_up, failures_table)
 		 "", "kbd"},
 		{"-V without a key-injection device",
 		 with({"-V"}, same), "", false, true, "", "keypipe"},
+		{"-u without uinput: one line naming the device and the module, nothing opened",
+		 with({"-u", "-M"}, same), uinput_missing, false, true, "e", "ts"},
 	};
 
 	run_list runs;

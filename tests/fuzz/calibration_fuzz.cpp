@@ -16,7 +16,7 @@
 #include "fuzz_support.h"
 #include "pointer/calibration.h"
 #include "pointer/screen.h"
-#include "pointer/touch_output.h"
+#include "output/touch_text.h"
 #include "serial/frame_reader.h"
 
 namespace {

@@ -21,16 +21,17 @@
 
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
+#include "output/output_form.h"
 #include "daemon_state.h"
 #include "fuzz_support.h"
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
+#include "output/key_stream.h"
 #include "keyboard/keyboard_frame.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/mouse_frame.h"
 #include "pointer/screen.h"
-#include "pointer/touch_output.h"
+#include "output/touch_text.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -171,6 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	mouse_enabled = flags & flag_mouse;
 	use_keypipe = flags & flag_keypipe;
 	touch_rotated = flags & flag_rotated;
+	output = use_keypipe ? &key_pipe_form : &key_text_form;
 	console_mode = flags & flag_console;
 	screen_geometry geometry{};
 	geometry.line_length = take_number(input, 2);

@@ -6,8 +6,11 @@
 #include "daemon/frame_loop.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
 #include "keyboard/keyboard_frame.h"
+#include "output/key_stream.h"
+#include "output/output_form.h"
+#include "output/touch_text.h"
+#include "output/uinput.h"
 #include "pointer/screen.h"
 #include "serial/serial_line.h"
 
@@ -18,7 +21,10 @@ void reset_daemon_state()
 	reset_serial_line();
 	reset_frame_loop();
 	reset_key_map();
-	reset_key_output();
+	reset_output();
+	reset_key_stream();
+	reset_touch_text();
+	reset_uinput();
 	reset_keyboard_frame_state();
 	reset_joystick_state();
 	reset_pointer_state();

@@ -21,11 +21,12 @@
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
 #include "daemon/options.h"
+#include "daemon/startup.h"
 #include "daemon_state.h"
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
+#include "output/key_stream.h"
 #include "pointer/calibration.h"
-#include "pointer/touch_output.h"
+#include "output/touch_text.h"
 #include "serial/serial_line.h"
 #include "transcript.h"
 
@@ -133,6 +134,7 @@ bool run(const transcript &t, transcript_result &result, std::string &error)
 	auto stream_of = [&devices](transcript_device d) {
 		return devices[static_cast<std::size_t>(d)].stream;
 	};
+	output = chosen_output_form();
 	key_out = stream_of(use_keypipe ? transcript_device::keypipe : transcript_device::kbd);
 	adapter_out = stream_of(transcript_device::adapter);
 	if (mouse_enabled) {

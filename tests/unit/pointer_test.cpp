@@ -19,7 +19,7 @@
 #include "core/stop_request.h"
 #include "pointer/cursor.h"
 #include "pointer/mouse_frame.h"
-#include "pointer/touch_output.h"
+#include "output/touch_text.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/screen.h"

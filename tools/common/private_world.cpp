@@ -187,6 +187,12 @@ const char *enter_world(const std::string &root)
 	// A machine without the multiplexer node uses the one of /dev/pts.
 	if (access("/dev/ptmx", F_OK) != 0 && symlink("pts/ptmx", "/dev/ptmx") != 0)
 		return "linking /dev/ptmx";
+	// A program in here must never make input devices on the machine: its
+	// uinput nodes are hidden (the overlay keeps a whiteout in the upper
+	// layer), so every run sees a machine without uinput.
+	for (const char *node : {"/dev/uinput", "/dev/input/uinput"})
+		if (unlink(node) != 0 && errno != ENOENT)
+			return "hiding the machine's uinput";
 	return nullptr;
 }
 

@@ -30,13 +30,14 @@
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
 #include "daemon/options.h"
+#include "daemon/startup.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/key_map.h"
-#include "keyboard/key_output.h"
+#include "output/key_stream.h"
 #include "keyboard/keyboard_frame.h"
 #include "pointer/calibration.h"
 #include "pointer/mouse_frame.h"
-#include "pointer/touch_output.h"
+#include "output/touch_text.h"
 #include "proc_watch.h"
 #include "serial/frame_reader.h"
 #include "serial/serial_line.h"
@@ -179,6 +180,7 @@ void start_daemon_in_memory()
 	open_memory(key_memory);
 	open_memory(touch_memory);
 	open_memory(adapter_memory);
+	output = chosen_output_form();
 	key_out = key_memory.stream;
 	touch_out = touch_memory.stream;
 	adapter_out = adapter_memory.stream;

@@ -1,0 +1,30 @@
+// The handheld's own key devices: a stdio stream of key events.
+//
+// Without -V an event is a text line " code down \n" on the keyboard device
+// (key_text.cpp); with -V two raw bytes, code and down, on the
+// key-injection device (key_pipe.cpp). Both are flushed at once. The
+// handheld has no key code for some keys: those are sent wrapped in key
+// code 30, with the shift key (27) let go around them while it is held.
+#pragma once
+
+#include <cstdio>
+
+#include "output/output_form.h"
+
+extern FILE *key_out; // null until start-up opens it
+
+// No stream: the state before start-up. The stream is not closed here.
+void reset_key_stream();
+
+// Opens path for writing as a stdio stream, never creating it: a missing
+// device must fail start-up, not become a regular file in /dev.
+[[nodiscard]] FILE *open_device_stream(const char *path);
+
+// One key event in a stream form: the wrapped key's events, or one event,
+// each through write_one. Nothing once a stop is pending or without a
+// stream (a consumer that stopped reading would block the write with
+// nothing left to wake it).
+void send_stream_key(const key_event &event, void (*write_one)(int code, int down));
+
+// Exit: closes key_out, if open.
+void close_key_stream();

@@ -1,0 +1,125 @@
+// Key events, mouse frames and lights through the input device form: the
+// records a kernel's uinput would take, read back from a socket in its
+// place. What only a real kernel shows (capabilities, the event devices,
+// the lights written by a reader) is the emulated board's to prove.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "core/settings.h"
+#include "daemon/frame_loop.h"
+#include "key_test_support.h"
+#include "output/input_event_record.h"
+#include "output/output_form.h"
+#include "output/uinput.h"
+#include "serial/serial_line.h"
+
+namespace {
+
+// Each record as "type code value" in hexadecimal, one report per line (its
+// SYN_REPORT is the newline).
+std::string take_records(int fd)
+{
+	std::string text;
+	input_event_record record{};
+	while (read(fd, &record, sizeof record) == sizeof record) {
+		if (record.type == EV_SYN) {
+			text += "\n";
+			continue;
+		}
+		char entry[40];
+		snprintf(entry, sizeof entry, "%s%x %x %x", text.empty() || text.back() == '\n' ? "" : ", ",
+			 record.type, record.code, static_cast<unsigned>(record.value));
+		text += entry;
+	}
+	return text;
+}
+
+TEST(uinput_form, events_of_frames)
+{
+	reset_daemon_state();
+	load_key_map_text("lshift 12\n12 Shift - 2a\n12 Shift S 2a\n1c a - 1e\n1c A S 1f\n"
+			  "E075 Up - 67\n83 F7 - 41\nE080 Pause - 77\n16 1 - 1e02\n77 NumLock - 45\n"
+			  "J 0 fire 130\n");
+	use_uinput = true;
+	mouse_enabled = true;
+	output = &uinput_form;
+	int keyboard[2], mouse[2];
+	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, keyboard), 0);
+	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, mouse), 0);
+	attach_uinput_descriptors(keyboard[0], mouse[0]);
+	char *commands = nullptr;
+	size_t command_bytes = 0;
+	adapter_out = open_memstream(&commands, &command_bytes);
+
+	struct row {
+		const char *legend;
+		std::vector<serial_frame> frames;
+		const char *keyboard, *mouse;
+	};
+	const row rows[] = {
+		{"a held over three make codes: 1, 2, 2, then 0",
+		 {make_frame('K', 1, 0x1C, 0, 0), make_frame('K', 1, 0x1C, 0, 0),
+		  make_frame('K', 1, 0x1C, 0, 0), make_frame('K', 2, 0xF0, 0x1C, 0)},
+		 "4 4 1c, 1 1e 1\n4 4 1c, 1 1e 2\n4 4 1c, 1 1e 2\n4 4 1c, 1 1e 0\n", ""},
+		{"a release under shift sends what the press sent, not A's 1f",
+		 {make_frame('K', 1, 0x1C, 0, 0), make_frame('K', 1, 0x12, 0, 0),
+		  make_frame('K', 2, 0xF0, 0x1C, 0), make_frame('K', 2, 0xF0, 0x12, 0)},
+		 "4 4 1c, 1 1e 1\n4 4 12, 1 2a 1\n4 4 1c, 1 1e 0\n4 4 12, 1 2a 0\n", ""},
+		{"E0 75 is scan 0xF5, plain 83 is 0x103, a wrapped value its low byte",
+		 {make_frame('K', 2, 0xE0, 0x75, 0), make_frame('K', 1, 0x83, 0, 0),
+		  make_frame('K', 1, 0x16, 0, 0)},
+		 "4 4 f5, 1 67 1\n4 4 103, 1 41 1\n4 4 16, 1 2 1\n", ""},
+		{"Pause is released at once; its tail is ignored",
+		 {make_frame('K', 3, 0xE1, 0x14, 0x77), make_frame('K', 3, 0xE1, 0xF0, 0x14),
+		  make_frame('K', 2, 0xF0, 0x77, 0), make_frame('K', 0, 0, 0, 0)},
+		 "4 4 e11477, 1 77 1\n4 4 e11477, 1 77 0\n", ""},
+		{"NumLock is a key like any other: the system drives the light",
+		 {make_frame('K', 1, 0x77, 0, 0)}, "4 4 77, 1 45 1\n", ""},
+		{"a joystick button: a key code above 255, no scan code",
+		 {make_frame('J', 0, 0, 1, 0), make_frame('J', 0, 0, 0, 0)}, "1 130 1\n1 130 0\n", ""},
+		{"mouse: Y changes sign, buttons as keys, nothing for a frame without change",
+		 {make_frame('M', 0, 0x21, 5, 0xFD), make_frame('M', 0, 0x01, 0, 0),
+		  make_frame('M', 0, 0x12, 0xFF, 0)},
+		 "", "2 0 5, 2 1 3, 1 110 1\n2 0 ffffffff, 1 110 0, 1 111 1\n"},
+	};
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.legend);
+		for (const serial_frame &frame : r.frames)
+			for (uint8_t byte : frame)
+				(void)handle_serial_byte(byte);
+		EXPECT_EQ(take_records(keyboard[1]), r.keyboard);
+		EXPECT_EQ(take_records(mouse[1]), r.mouse);
+	}
+
+	// The system sets Caps Lock, then NumLock and Caps Lock go off and
+	// Scroll Lock on: one command each time, for the state at that moment.
+	auto light = [&](uint16_t code, int32_t value) {
+		input_event_record record{0, 0, EV_LED, code, value};
+		ASSERT_EQ(write(keyboard[1], &record, sizeof record), ssize_t{sizeof record});
+	};
+	light(LED_CAPSL, 1);
+	carry_system_lights();
+	light(LED_CAPSL, 0);
+	light(LED_SCROLLL, 1);
+	carry_system_lights();
+	carry_system_lights();
+	(void)fflush(adapter_out);
+	EXPECT_EQ(std::string(commands, command_bytes), "k\xED\x04k\xED\x01");
+
+	// Exit: keys still down are released before the devices go.
+	output->close();
+	EXPECT_EQ(take_records(keyboard[1]), "1 2 0\n1 45 0\n1 41 0\n1 67 0\n");
+	EXPECT_EQ(take_records(mouse[1]), "1 111 0\n");
+	(void)fclose(adapter_out);
+	free(commands);
+	for (int fd : {keyboard[1], mouse[1]})
+		close(fd);
+	reset_daemon_state();
+}
+
+} // namespace
