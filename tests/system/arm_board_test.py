@@ -781,6 +781,8 @@ def main():
         main_run(args.out)
         traced_run()
         transcripts_run(plan)
+        check("board: the bundle's ps2trace --help", (report("ps2trace") or "").split()[:3],
+              ["ps2trace", "0", "Usage:"])
         board["qmp"].write('{"execute": "quit"}\n')  # no answer to wait for
         board["qmp"].flush()
         board["qemu"].wait(timeout=HANG_GUARD_S)
