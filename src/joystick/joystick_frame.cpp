@@ -4,17 +4,22 @@
 #include "keyboard/key_map.h"
 #include "output/output_form.h"
 
-uint32_t joystick_previous = 0;
+joystick_state joystick_buttons;
 
 void reset_joystick_state()
 {
-	joystick_previous = 0;
+	joystick_buttons = {};
 }
 
+namespace {
+
+// Buttons 8-15 in byte 2, buttons 0-7 in byte 3.
 uint32_t button_bits_of(const serial_frame &frame)
 {
 	return static_cast<uint32_t>(frame[2]) * 256 + frame[3];
 }
+
+} // namespace
 
 void handle_joystick_frame(const serial_frame &frame)
 {
