@@ -2,6 +2,7 @@
 #include "output/uinput.h"
 
 #include <array>
+#include <span>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -181,11 +182,6 @@ int open_uinput_path()
 	return -1;
 }
 
-void set_bit(int fd, unsigned long request, int bit)
-{
-	(void)ioctl(fd, request, bit);
-}
-
 // Names the device and creates it: UI_DEV_SETUP where the kernel has it
 // (4.5 and later), else the older write of the whole device record, which
 // every kernel with uinput takes.
@@ -204,30 +200,43 @@ int create_device(int fd, const char *name, uint16_t product)
 	return ioctl(fd, UI_DEV_CREATE);
 }
 
+// What each device can send, as the uinput requests that declare it. The
+// keyboard's keys and the mouse's buttons follow from their own tables.
+struct capability {
+	unsigned long request;
+	int bit;
+};
+constexpr std::array<capability, 7> keyboard_capabilities = {{
+	{UI_SET_EVBIT, EV_KEY}, {UI_SET_EVBIT, EV_MSC}, {UI_SET_EVBIT, EV_LED},
+	{UI_SET_MSCBIT, MSC_SCAN}, {UI_SET_LEDBIT, LED_SCROLLL}, {UI_SET_LEDBIT, LED_NUML},
+	{UI_SET_LEDBIT, LED_CAPSL},
+}};
+constexpr std::array<capability, 7> mouse_capabilities = {{
+	{UI_SET_EVBIT, EV_KEY}, {UI_SET_EVBIT, EV_REL}, {UI_SET_RELBIT, REL_X},
+	{UI_SET_RELBIT, REL_Y}, {UI_SET_KEYBIT, BTN_LEFT}, {UI_SET_KEYBIT, BTN_RIGHT},
+	{UI_SET_KEYBIT, BTN_MIDDLE},
+}};
+
+void declare(int fd, std::span<const capability> capabilities)
+{
+	for (const capability &c : capabilities)
+		(void)ioctl(fd, c.request, c.bit);
+}
+
 int create_keyboard()
 {
-	set_bit(keyboard_fd, UI_SET_EVBIT, EV_KEY);
-	set_bit(keyboard_fd, UI_SET_EVBIT, EV_MSC);
-	set_bit(keyboard_fd, UI_SET_EVBIT, EV_LED);
-	set_bit(keyboard_fd, UI_SET_MSCBIT, MSC_SCAN);
-	for (const bit_code &light : lights)
-		set_bit(keyboard_fd, UI_SET_LEDBIT, light.code);
+	declare(keyboard_fd, keyboard_capabilities);
 	for (int code = 1; code <= KEY_MAX; ++code)
 		if (code < static_cast<int>(set2_codes) || (declared_keys[code / 8] >> (code % 8) & 1))
-			set_bit(keyboard_fd, UI_SET_KEYBIT, code);
+			(void)ioctl(keyboard_fd, UI_SET_KEYBIT, code);
 	return create_device(keyboard_fd, uinput_keyboard_name, uinput_keyboard_product);
 }
 
 int create_mouse()
 {
-	set_bit(mouse_fd, UI_SET_EVBIT, EV_KEY);
-	set_bit(mouse_fd, UI_SET_EVBIT, EV_REL);
-	set_bit(mouse_fd, UI_SET_RELBIT, REL_X);
-	set_bit(mouse_fd, UI_SET_RELBIT, REL_Y);
-	for (const bit_code &button : mouse_buttons)
-		set_bit(mouse_fd, UI_SET_KEYBIT, button.code);
+	declare(mouse_fd, mouse_capabilities);
 	// Kernels before device properties refuse this; the mouse works without.
-	set_bit(mouse_fd, UI_SET_PROPBIT, INPUT_PROP_POINTER);
+	(void)ioctl(mouse_fd, UI_SET_PROPBIT, INPUT_PROP_POINTER);
 	return create_device(mouse_fd, uinput_mouse_name, uinput_mouse_product);
 }
 

@@ -53,7 +53,10 @@ if [ "${1:-}" = --inside ]; then
 		"$build/tools/ps2sim" -l "$tmp/$1" -n "$tmp/tap" > "$tmp/$1.log" 2>&1 &
 		sim=$!
 		wait_until [ -L "$tmp/$1" ] || fail "ps2sim made no line"
-		sed -i "s|^PS2LINKD_OPTIONS=.*|PS2LINKD_OPTIONS=\"-c -p $(readlink "$tmp/$1")\"|" \
+		# The daemon is given the link, which ps2sim removes as it ends: a
+		# daemon that outlives its line must not find a number that another
+		# pseudo-terminal has taken meanwhile.
+		sed -i "s|^PS2LINKD_OPTIONS=.*|PS2LINKD_OPTIONS=\"-c -p $tmp/$1\"|" \
 			/etc/default/ps2linkd
 	}
 	# check STATUS PATTERN ACTION: the init script's exit status and output.

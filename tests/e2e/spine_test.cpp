@@ -535,8 +535,7 @@ TEST(spine_serial_line, lost_line_lets_go_and_comes_back)
 	EXPECT_EQ(e2e::bytes_text(run.read_adapter(4)), "ek\xED\x02");
 	// The adapter is pulled out: its terminal hangs up. The key and the
 	// touch still down are let go, and the same path is tried again.
-	close(run.pty_master);
-	run.pty_master = -1;
+	run.unplug_line(adapter);
 	const std::string down = key_down, down_and_up = down + " 30 0 \n";
 	EXPECT_EQ(run.wait_device_text("kbd", down_and_up.size()), down_and_up);
 	const std::string touch_and_lift = "500 4 3 0\n0 4 3 0\n";

@@ -312,18 +312,30 @@ bool daemon_run::start()
 	return read_mark_ >= 0;
 }
 
+namespace {
+
+bool relink(const std::string &target, const std::string &link)
+{
+	std::string next = link + ".next";
+	return symlink(target.c_str(), next.c_str()) == 0 && rename(next.c_str(), link.c_str()) == 0;
+}
+
+} // namespace
+
+void daemon_run::unplug_line(const std::string &link)
+{
+	EXPECT_TRUE(relink(root + "/no-such-line", link));
+	close(pty_master);
+	pty_master = -1;
+}
+
 bool daemon_run::plug_new_line(const std::string &link)
 {
-	if (pty_master >= 0)
-		close(pty_master);
 	pty_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
 	if (pty_master < 0 || grantpt(pty_master) != 0 || unlockpt(pty_master) != 0)
 		return false;
 	pty_slave = ptsname(pty_master);
-	std::string next = link + ".next";
-	if (symlink(pty_slave.c_str(), next.c_str()) != 0 || rename(next.c_str(), link.c_str()) != 0)
-		return false;
-	if (wait_reading() <= 0)
+	if (!relink(pty_slave, link) || wait_reading() <= 0)
 		return false;
 	read_mark_ = bytes_read();
 	sent_since_ready_ = 0;

@@ -101,6 +101,10 @@ struct daemon_run {
 	// Waits until some process (the daemon, or its detached child) is blocked
 	// reading the pty slave. Returns that process id, or -1.
 	int wait_reading(int timeout_ms = 10000);
+	// The adapter pulled out: the link at path (the path the daemon was
+	// given) then names nothing (the number of a closed pseudo-terminal is
+	// soon another test's), and the terminal hangs up.
+	void unplug_line(const std::string &link);
 	// The adapter plugged in again: a new pseudo-terminal, linked from
 	// the link at path (the path the daemon was given: outside the
 	// overlays, which do not see a change made beside them), and the

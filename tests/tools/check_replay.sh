@@ -26,7 +26,7 @@ if [ "${1:-}" = --inside ]; then
 	for _ in $(seq 500); do [ -L "$tmp/line" ] && break; sleep 0.01; done
 	LD_PRELOAD=$build/tests/support/libps2_fake_fb.so \
 		ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
-		"$build/src/ps2linkd" -p "$(readlink "$tmp/line")" -M > "$out/daemon" 2>&1 &
+		"$build/src/ps2linkd" -p "$tmp/line" -M > "$out/daemon" 2>&1 &
 	daemon=$!
 	wait $sim || { cat "$out/sim" "$out/daemon" >&2; exit 1; }
 	kill -TERM $daemon
