@@ -458,27 +458,21 @@ TEST(spine_serial_line, bytes_sent_during_start_up_are_discarded)
 	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
 }
 
+// Without -M nothing is sent to the adapter and the touch device is not
+// needed. With -M the adapter gets "e" first: the [adapter] section of every
+// -M transcript, and lost_line_lets_go_and_comes_back.
 TEST(spine_serial_line, mouse_enable_command_only_with_mouse)
 {
 	E2E_REQUIRE_NAMESPACES();
-	run_list runs;
-	// -M: "e" goes to the adapter and the touch device is opened.
-	daemon_config mouse = with_arguments({"-M"});
-	mouse.ts = device_kind::file;
-	runs.push_back(std::make_unique<daemon_run>(mouse));
-	// Without -M nothing is sent and the touch device is not needed.
 	daemon_config no_mouse = with_arguments({});
 	no_mouse.ts = device_kind::absent;
-	runs.push_back(std::make_unique<daemon_run>(no_mouse));
-	ASSERT_TRUE(start_together(runs));
-	EXPECT_EQ(e2e::bytes_text(runs[0]->read_adapter(1)), "e");
-	for (auto &run : runs) {
-		ASSERT_TRUE(run->send_and_wait(key_press));
-		EXPECT_EQ(run->device_text("kbd"), key_down);
-		EXPECT_EQ(e2e::bytes_text(run->read_adapter_pending()), "");
-		EXPECT_EQ(run->stop().status, 1);
-	}
-	EXPECT_FALSE(exists(runs[1]->dev("ts")));
+	daemon_run run(no_mouse);
+	ASSERT_TRUE(run.start());
+	ASSERT_TRUE(run.send_and_wait(key_press));
+	EXPECT_EQ(run.device_text("kbd"), key_down);
+	EXPECT_EQ(e2e::bytes_text(run.read_adapter_pending()), "");
+	EXPECT_EQ(run.stop().status, 1);
+	EXPECT_FALSE(exists(run.dev("ts")));
 }
 
 TEST(spine_serial_line, lost_line_lets_go_and_comes_back)
