@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "core/settings.h"
@@ -43,8 +42,6 @@ constexpr uint8_t x_negative = 0x10;
 constexpr uint8_t y_negative = 0x20;
 
 constexpr const char *identity_calibration = "1000 0 0 0 1000 0 1000\n";
-constexpr std::string_view cannot_open_warning = calibration_missing_warning;
-constexpr std::string_view unknown_format_warning = calibration_format_warning;
 
 // What SIGTERM makes the daemon print on its way out.
 const std::string sigterm_message = e2e::signal_text(15);
@@ -75,7 +72,9 @@ daemon_config pointer_config(std::vector<std::string> arguments,
 }
 
 // One mouse frame moving by dx and dy, each -256..255: the low byte of each
-// movement, with its sign in the status byte.
+// movement, with its sign in the status byte. Returns once the daemon has
+// handled it: a frame writes its line before it moves the cursor, so by then
+// both are done.
 void send_move(daemon_run &run, int dx, int dy, uint8_t buttons = 0)
 {
 	uint8_t status = buttons;
@@ -83,8 +82,9 @@ void send_move(daemon_run &run, int dx, int dy, uint8_t buttons = 0)
 		status |= x_negative;
 	if (dy < 0)
 		status |= y_negative;
-	run.send_mouse_frame(status, static_cast<uint8_t>(dx & 0xFF),
-			     static_cast<uint8_t>(dy & 0xFF));
+	EXPECT_TRUE(run.send_and_wait(e2e::mouse_frame(status, static_cast<uint8_t>(dx & 0xFF),
+						       static_cast<uint8_t>(dy & 0xFF))))
+		<< "the daemon did not come back to the line";
 }
 
 // The pointer as the test steers it (mouse_x along the rows, mouse_y along
@@ -113,17 +113,10 @@ void go_to(daemon_run &run, pointer_track &at, int x, int y, uint8_t buttons = 0
 		     buttons);
 }
 
-// Waits until the touch device holds as much text as expected, then until
-// the daemon is back reading the serial line: a frame writes its line before
-// it moves the cursor, so by then the cursor of the last frame is drawn.
-// (Bytes written to the pseudo-terminal reach the daemon's side a moment
-// later; an empty line alone does not prove that a frame was handled.)
+// The touch device's text once the frames sent are handled (send_move waits).
 testing::AssertionResult touch_lines_are(daemon_run &run, const std::string &expected)
 {
-	std::string text = run.wait_device_text("ts", expected.size());
-	if (text.size() >= expected.size() && !run.wait_drained())
-		return testing::AssertionFailure() << "the daemon did not come back to the line";
-	text = run.device_text("ts");
+	std::string text = run.device_text("ts");
 	if (text != expected)
 		return testing::AssertionFailure()
 		       << "touch device holds " << testing::PrintToString(text) << ", expected "
@@ -170,44 +163,6 @@ int framebuffer_descriptors(int pid)
 }
 
 // ---- Start-up: calibration file and framebuffer ----
-
-// Every way the calibration file can be read: the warning on standard error,
-// byte for byte, and the touch line it leads to at mouse_x 100, mouse_y 50
-// with the button down. Without seven integers the daemon still starts and
-// draws its cursor.
-TEST(screen_setup, calibration_file_warnings)
-{
-	E2E_REQUIRE_NAMESPACES();
-	struct calibration_case {
-		const char *legend;
-		std::optional<std::string> file;
-		std::string_view warning;
-		const char *line;
-	};
-	const calibration_case cases[] = {
-		{"no calibration file", std::nullopt, cannot_open_warning, "500 50 100 0\n"},
-		{"empty file", "", unknown_format_warning, "500 50 100 0\n"},
-		// a1..a3 read, a4..a7 zero: no divisor, the screen position is sent.
-		{"10 20 30 and a letter", "10 20 30 x 1000 1000 1000\n", unknown_format_warning,
-		 "500 50 100 0\n"},
-		// Any white space between the integers, text after the seventh.
-		{"seven integers over several lines",
-		 "2000\n0\t0  0\n1000 0\n1000 written by the calibrator\n", "", "500 25 100 0\n"},
-	};
-	for (const calibration_case &c : cases) {
-		SCOPED_TRACE(c.legend);
-		daemon_run run(pointer_config({"-M"}, c.file));
-		ASSERT_TRUE(run.start());
-		send_move(run, 100, 50, left_button);
-		ASSERT_TRUE(touch_lines_are(run, c.line));
-		EXPECT_EQ(run.stderr_text(), c.warning);
-		EXPECT_EQ(run.pixel(49, 100), black) << "the arrow's tip";
-		auto result = run.stop();
-		EXPECT_TRUE(result.exited);
-		EXPECT_EQ(result.status, 1);
-		EXPECT_EQ(run.stdout_text(), sigterm_message);
-	}
-}
 
 // The screen memory is mapped from offset 0 of the device, which maps whole
 // pages: pixel (0, 0) lies as far into the mapping as smem_start lies into
@@ -295,142 +250,10 @@ TEST(screen_setup, failing_screen_information_request)
 }
 
 // ---- Touch lines ----
-
-// The identity calibration reports the screen position itself: mouse_y as
-// touch_x, mouse_x as touch_y, the left button as the pressure; rotated, the
-// pressure is 500 or 1000 and the position turned. Every frame writes a line,
-// also without motion, and the other buttons change nothing.
-TEST(touch_lines, identity_calibration_and_the_button)
-{
-	E2E_REQUIRE_NAMESPACES();
-	struct frame_line {
-		uint8_t status;
-		uint8_t dx;
-		uint8_t dy;
-		const char *plain;
-		const char *rotated;
-	};
-	const frame_line frames[] = {
-		{left_button, 100, 50, "500 50 100 0\n", "1000 100 430 0\n"},
-		{0x00, 0, 0, "0 50 100 0\n", "500 100 430 0\n"},
-		{0x06, 0, 0, "0 50 100 0\n", "500 100 430 0\n"},
-		{0x07, 0, 0, "500 50 100 0\n", "1000 100 430 0\n"},
-	};
-	for (bool rotated : {false, true}) {
-		SCOPED_TRACE(rotated ? "-M -x" : "-M");
-		daemon_run run(pointer_config(rotated ? std::vector<std::string>{"-M", "-x"}
-						      : std::vector<std::string>{"-M"}));
-		ASSERT_TRUE(run.start());
-		std::string expected;
-		for (const frame_line &f : frames) {
-			run.send_mouse_frame(f.status, f.dx, f.dy);
-			expected += rotated ? f.rotated : f.plain;
-		}
-		EXPECT_TRUE(touch_lines_are(run, expected));
-		EXPECT_EQ(run.stderr_text(), "");
-	}
-}
-
-// Calibration integers are scaled by whole thousands, truncated toward zero
-// (2999 is 2, -3999 is -3, 65536 is 65), and the inverse transform's
-// quotients are truncated toward zero too: -366.67 is -366, 66.67 is 66.
-TEST(touch_lines, scaled_calibration)
-{
-	E2E_REQUIRE_NAMESPACES();
-	for (const char *file : {"2000 0 100000 0 -3000 200000 65536\n",
-				 "2999 999 100999 -999 -3999 200999 65536\n"}) {
-		SCOPED_TRACE(file);
-		daemon_run run(pointer_config({"-M"}, file));
-		ASSERT_TRUE(run.start());
-		send_move(run, 0, 0);
-		send_move(run, 20, 10, left_button);
-		EXPECT_TRUE(touch_lines_are(run, "0 -50 66 0\n500 275 -366 0\n"));
-		EXPECT_EQ(run.stderr_text(), "");
-	}
-}
-
-// The X movement is byte 3 with its sign in status bit 4, the Y movement
-// byte 4 with its sign in bit 5; the pointer stops at the screen's edges,
-// mouse_x at 0..639 and mouse_y at 0..479. Read through the identity
-// calibration: each line is "0 mouse_y mouse_x 0".
-TEST(touch_lines, movement_and_screen_edges)
-{
-	E2E_REQUIRE_NAMESPACES();
-	struct frame_case {
-		const char *legend;
-		uint8_t status;
-		uint8_t x_byte;
-		uint8_t y_byte;
-		int x;
-		int y;
-	};
-	const frame_case frames[] = {
-		{"X +5", 0x00, 0x05, 0x00, 5, 0},
-		{"X -5: 0xFB with the X sign", x_negative, 0xFB, 0x00, 0, 0},
-		{"X -1 at row 0 stays at 0", x_negative, 0xFF, 0x00, 0, 0},
-		{"Y +3", 0x00, 0x00, 0x03, 0, 3},
-		{"Y -10 from 3 stops at 0", y_negative, 0x00, 0xF6, 0, 0},
-		{"X +255", 0x00, 0xFF, 0x00, 255, 0},
-		{"X and Y +255 at once", 0x00, 0xFF, 0xFF, 510, 255},
-		{"X +90", 0x00, 0x5A, 0x00, 600, 255},
-		{"X +100 from 600 stops at 639", 0x00, 0x64, 0x00, 639, 255},
-		{"Y +255 from 255 stops at 479", 0x00, 0x00, 0xFF, 639, 479},
-		{"X sign with byte 0: -256", x_negative, 0x00, 0x00, 383, 479},
-		{"Y sign with byte 0: -256", y_negative, 0x00, 0x00, 383, 223},
-		{"overflow bits 6 and 7 ignored", 0xC0, 0x01, 0x01, 384, 224},
-		{"Y sign moves only Y", y_negative, 0x02, 0xFE, 386, 222},
-		{"X sign moves only X", x_negative, 0xFE, 0x02, 384, 224},
-		{"both negative, Y past its edge", x_negative | y_negative, 0x01, 0x01, 129, 0},
-	};
-	daemon_run run(pointer_config({"-M"}));
-	ASSERT_TRUE(run.start());
-	std::string expected;
-	for (const frame_case &f : frames) {
-		SCOPED_TRACE(f.legend);
-		run.send_mouse_frame(f.status, f.x_byte, f.y_byte);
-		expected += "0 " + std::to_string(f.y) + " " + std::to_string(f.x) + " 0\n";
-		ASSERT_TRUE(touch_lines_are(run, expected));
-	}
-	// The cursor follows the last position: its tip at column mouse_y - 1.
-	// At mouse_y 0 it lies wholly off the screen.
-	EXPECT_EQ(run.pixel(0, 129), background);
-	send_move(run, 0, 1);
-	ASSERT_TRUE(touch_lines_are(run, expected + "0 1 129 0\n"));
-	EXPECT_EQ(run.pixel(0, 129), black);
-}
-
-// Where the calibration gives the transform no divisor (a1 or a5 within
-// -999..999, or no file), the line carries the screen position itself,
-// rotated as usual with -x. A calibration cut short that still has a
-// divisor is used as computed.
-TEST(touch_lines, calibration_without_usable_result)
-{
-	E2E_REQUIRE_NAMESPACES();
-	struct transform_case {
-		const char *legend;
-		std::optional<std::string> file;
-		std::vector<std::string> arguments;
-		std::string_view warning;
-		const char *line;
-	};
-	const transform_case cases[] = {
-		{"a1 of 999", "999 0 0 0 1000 0 1000\n", {"-M"}, "", "500 50 100 0\n"},
-		{"a5 of -999", "1000 0 0 0 -999 0 1000\n", {"-M"}, "", "500 50 100 0\n"},
-		{"no calibration file, rotated", std::nullopt, {"-M", "-x"}, cannot_open_warning,
-		 "1000 100 430 0\n"},
-		// a7 missing: every numerator is 0 over a divisor of 1.
-		{"six integers", "1000 0 0 0 1000 0\n", {"-M"}, unknown_format_warning,
-		 "500 0 0 0\n"},
-	};
-	for (const transform_case &c : cases) {
-		SCOPED_TRACE(c.legend);
-		daemon_run run(pointer_config(c.arguments, c.file));
-		ASSERT_TRUE(run.start());
-		send_move(run, 100, 50, left_button);
-		EXPECT_TRUE(touch_lines_are(run, c.line));
-		EXPECT_EQ(run.stderr_text(), c.warning);
-	}
-}
+//
+// What a mouse frame makes of the pointer and the touch line is in the unit
+// tables (tests/unit/pointer_test.cpp) and the transcripts touch.t and
+// touch_rotated.t; here, what only the process on its devices shows.
 
 // In console mode the lines go out as usual and the screen is left alone,
 // also by the exit clean-up.
@@ -448,26 +271,6 @@ TEST(touch_lines, console_mode_leaves_the_screen_alone)
 	auto result = run.stop();
 	EXPECT_EQ(result.status, 1);
 	EXPECT_TRUE(screen_is(run, before));
-}
-
-// Without -M the adapter's mouse frames are not taken: the whole frame is
-// dropped, so a "K" in its payload starts nothing, and neither a line nor a
-// cursor follows. The keyboard frame after it arrives intact.
-TEST(touch_lines, mouse_frame_without_the_mouse_option_is_dropped)
-{
-	E2E_REQUIRE_NAMESPACES();
-	daemon_run run(pointer_config({}));
-	ASSERT_TRUE(run.start());
-	std::vector<uint8_t> before = run.framebuffer_bytes();
-	run.send_frame('M', 'K', 0x01, 0x1C, 0x00);
-	run.send_key_frame({0x1C});
-	EXPECT_EQ(run.wait_device_text("kbd", 7), " 30 1 \n");
-	ASSERT_TRUE(run.wait_drained());
-	EXPECT_EQ(run.device_text("kbd"), " 30 1 \n");
-	EXPECT_EQ(run.device_text("ts"), "");
-	EXPECT_TRUE(screen_is(run, before));
-	run.stop();
-	EXPECT_EQ(run.stdout_text(), sigterm_message) << "no checksum error either";
 }
 
 // ---- The cursor on the screen ----

@@ -1,12 +1,15 @@
 // Stopping the real daemon: the three signals, the exit clean-up, and a stop
 // that meets a daemon which is busy, blocked in a device call or writing to a
-// consumer that went away or stopped reading. Whatever it was doing, the
-// daemon must print its message once, undo what it set up and end with 1.
+// consumer that went away or stopped reading, or comes at an awkward moment of
+// start-up (the calibration open, console mode's layout command). Whatever it
+// was doing, the daemon must print its message once, undo what it set up and
+// end with 1; a fatal signal it does not catch ends it by that signal.
 #include "harness.h"
 
 #include <csignal>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -34,19 +37,6 @@ void expect_signal_exit(daemon_run &run, const e2e::exit_result &result, int num
 	EXPECT_TRUE(result.exited) << "ended by signal " << result.status << " or hung";
 	EXPECT_EQ(result.status, 1);
 	EXPECT_EQ(run.stdout_text(), e2e::signal_text(number_in_message));
-}
-
-// Caps Lock's only effect is a light command back on the line. Frames are
-// handled in order, so once that command is back every frame sent before it
-// has been handled (the line being empty does not prove that much).
-constexpr const char *caps_line = "58 Caps - 0\n";
-constexpr const char *key_map_with_caps = "1c a - 1e\n58 Caps - 0\n";
-
-[[nodiscard]] bool frames_handled(daemon_run &run)
-{
-	(void)run.read_adapter_pending();
-	run.send_key_frame({0x58});
-	return run.read_adapter(3).size() == 3;
 }
 
 TEST(shutdown, each_signal_ends_an_idle_daemon_with_its_message_and_status_1)
@@ -128,8 +118,8 @@ TEST(shutdown, second_console_daemon_on_a_locked_line_switches_the_layout_and_ba
 	EXPECT_EQ(second.loadkmap_log(), "loadkmap ps2\nloadkmap zeta\n");
 
 	// The first one never noticed.
-	first.send_key_frame({0x1C});
-	EXPECT_EQ(first.wait_device_text("kbd", 7), " 30 1 \n");
+	ASSERT_TRUE(first.send_and_wait(key_frame({0x1C})));
+	EXPECT_EQ(first.device_text("kbd"), " 30 1 \n");
 	expect_signal_exit(first, first.stop(SIGTERM), 15);
 }
 
@@ -139,7 +129,6 @@ TEST(shutdown, cursor_is_erased_at_exit)
 	constexpr uint16_t background = 0x1234; // neither cursor colour
 	daemon_config config;
 	config.arguments = {"-M"};
-	config.key_map = key_map_with_caps;
 	config.ts = device_kind::file;
 	config.screen = e2e::fake_screen{};
 	config.screen->background = background;
@@ -147,35 +136,11 @@ TEST(shutdown, cursor_is_erased_at_exit)
 	ASSERT_TRUE(run.start());
 	const std::vector<uint8_t> blank = run.framebuffer_bytes();
 
-	run.send_mouse_frame(0x00, 100, 100); // well inside the screen
-	ASSERT_TRUE(frames_handled(run));
+	ASSERT_TRUE(run.send_and_wait(e2e::mouse_frame(0x00, 100, 100))); // well inside the screen
 	ASSERT_NE(run.framebuffer_bytes(), blank) << "the cursor was never drawn";
 
 	expect_signal_exit(run, run.stop(SIGTERM), 15);
 	EXPECT_EQ(run.framebuffer_bytes(), blank) << "cursor pixels left on the screen";
-}
-
-// With -V each key event is two raw bytes on the key-injection device, there
-// as soon as the key is pressed, not when a buffer fills or the daemon ends.
-TEST(shutdown, raw_key_events_reach_the_keypipe_while_running)
-{
-	E2E_REQUIRE_NAMESPACES();
-	daemon_config config;
-	config.arguments = {"-V"};
-	config.kbd = device_kind::absent;
-	config.keypipe = device_kind::file;
-	config.key_map = key_map_with_caps;
-	daemon_run run(config);
-	ASSERT_TRUE(run.start());
-	run.send_key_frame({0x1C});
-	ASSERT_TRUE(frames_handled(run));
-	EXPECT_EQ(run.device_text("keypipe"), std::string("\x1e\x01", 2));
-	run.send_key_frame({0xF0, 0x1C});
-	ASSERT_TRUE(frames_handled(run));
-	EXPECT_EQ(run.device_text("keypipe"), std::string("\x1e\x01\x1e\x00", 4));
-
-	expect_signal_exit(run, run.stop(SIGTERM), 15);
-	EXPECT_EQ(run.device_text("keypipe"), std::string("\x1e\x01\x1e\x00", 4));
 }
 
 TEST(shutdown, signal_while_frames_stream_in_ends_the_daemon_once)
@@ -214,18 +179,16 @@ TEST(shutdown, key_reader_that_goes_away_leaves_the_daemon_running)
 	E2E_REQUIRE_NAMESPACES();
 	daemon_config config;
 	config.kbd = device_kind::fifo;
-	config.key_map = key_map_with_caps;
 	daemon_run run(config);
 	ASSERT_TRUE(run.start());
-	run.send_key_frame({0x1C});
-	ASSERT_EQ(run.wait_device_text("kbd", 7), " 30 1 \n");
+	ASSERT_TRUE(run.send_and_wait(key_frame({0x1C})));
+	ASSERT_EQ(run.device_text("kbd"), " 30 1 \n");
 
 	close(run.kbd_reader);
 	run.kbd_reader = -1;
-	run.send_key_frame({0xF0, 0x1C});
-	run.send_key_frame({0x1C});
 	// Still handling frames once it has written into the void.
-	ASSERT_TRUE(frames_handled(run)) << "the daemon died writing to a FIFO without reader";
+	ASSERT_TRUE(run.send_and_wait(joined({key_frame({0xF0, 0x1C}), key_frame({0x1C})})))
+		<< "the daemon died writing to a FIFO without reader";
 
 	expect_signal_exit(run, run.stop(SIGTERM), 15);
 }
@@ -233,7 +196,7 @@ TEST(shutdown, key_reader_that_goes_away_leaves_the_daemon_running)
 // Key map for the stalled-reader cases: 1C is sent wrapped (key 5 inside
 // key 30), with shift let go around it when shift is held; the sixteen
 // joystick buttons are keys 0x40 and up.
-const std::string wrapping_key_map = std::string(caps_line) +
+const std::string wrapping_key_map =
 	"lshift 12\n"
 	"1c a - 1e05\n"
 	"1c A S 1e05\n"
@@ -303,6 +266,80 @@ TEST(shutdown, signal_during_a_blocked_device_open_ends_start_up)
 	ASSERT_TRUE(run.start());
 	ASSERT_TRUE(run.wait_in_syscall({SYS_openat}));
 	expect_signal_exit(run, run.stop(SIGTERM), 15);
+}
+
+// ---- Stops at awkward moments ----
+
+// The timer that interrupts blocked calls during a stop sends SIGALRM; the
+// daemon catches it only once a stop is pending. Before that SIGALRM keeps
+// its default effect: the daemon ends by it, without message or clean-up.
+TEST(shutdown_stop, sigalrm_is_not_caught_while_running)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_run run({});
+	ASSERT_TRUE(run.start());
+	auto result = run.stop(SIGALRM);
+	EXPECT_FALSE(result.exited);
+	EXPECT_EQ(result.status, SIGALRM);
+	EXPECT_EQ(run.stdout_text(), "");
+}
+
+// /etc/pointercal as a FIFO nobody writes: start-up waits in its open. A
+// stop there is reported as the stop, without the calibration warning.
+TEST(shutdown_stop, during_the_calibration_open_prints_only_the_stop)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.wait_ready = false;
+	daemon_run run(config);
+	ASSERT_EQ(mkfifo(run.etc("pointercal").c_str(), 0644), 0);
+	ASSERT_TRUE(run.start());
+	ASSERT_TRUE(run.wait_in_syscall({SYS_openat, SYS_open}));
+	auto result = run.stop(SIGTERM);
+	EXPECT_TRUE(result.exited);
+	EXPECT_EQ(result.status, 1);
+	EXPECT_EQ(run.stdout_text(), e2e::signal_text(SIGTERM));
+	EXPECT_EQ(run.stderr_text(), "");
+}
+
+// Console mode switches the layout with a command the daemon waits for. A
+// Ctrl-C meanwhile is acted on as soon as the command has ended: the stop
+// message, status 1, and the built-in layout restored once.
+TEST(shutdown_stop, sigint_during_the_start_up_layout_command_is_not_lost)
+{
+	E2E_REQUIRE_NAMESPACES();
+	daemon_config config;
+	config.arguments = {"-c"};
+	config.wait_ready = false;
+	daemon_run run(config);
+	// The layout loader waits for the test's go-ahead before it finishes.
+	std::string loader = run.root + "/bin/loadkmap";
+	std::string go = run.root + "/go";
+	FILE *script = fopen(loader.c_str(), "w");
+	ASSERT_NE(script, nullptr);
+	fprintf(script,
+		"#!/bin/sh\nlayout=$(cat)\necho \"start $layout\" >> '%s/loadkmap.log'\n"
+		"while [ ! -e '%s' ]; do sleep 0.01; done\n"
+		"echo \"end $layout\" >> '%s/loadkmap.log'\n",
+		run.root.c_str(), go.c_str(), run.root.c_str());
+	fclose(script);
+	ASSERT_TRUE(run.start());
+	long long deadline = e2e::now_ms() + 10000;
+	while (run.loadkmap_log().empty() && e2e::now_ms() < deadline)
+		e2e::pause_ms(5);
+	ASSERT_EQ(run.loadkmap_log(), "start ps2\n");
+	kill(run.pid, SIGINT);
+	// The signal has been taken (recorded, not acted on yet) once it is no
+	// longer pending; only then is the command let go.
+	ASSERT_TRUE(run.wait_in_syscall({SYS_wait4}));
+	FILE *flag = fopen(go.c_str(), "w");
+	ASSERT_NE(flag, nullptr);
+	fclose(flag);
+	auto result = run.wait_exit();
+	EXPECT_TRUE(result.exited) << "ended by signal " << result.status << " or hung";
+	EXPECT_EQ(result.status, 1);
+	EXPECT_EQ(run.stdout_text(), e2e::signal_text(SIGINT));
+	EXPECT_EQ(run.loadkmap_log(), "start ps2\nend ps2\nstart zeta\nend zeta\n");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// Start-up, command line, serial line and frame loop of the real daemon.
+// Start-up, command line and serial line of the real daemon.
 //
 // The daemon is driven as a user and the adapter would drive it: through its
 // arguments, a pseudo-terminal as the serial line and the device files it
@@ -30,6 +30,7 @@
 #include "daemon/options.h"
 #include "daemon/startup.h"
 #include "output/uinput.h"
+#include "pointer/calibration.h"
 #include "serial/serial_line.h"
 #include "proc_watch.h"
 #include "wait_until.h"
@@ -53,12 +54,8 @@ const std::string version_text = std::string("ps2link-test version ") + program_
 // argv[0] with a directory: the texts name the program by its base name.
 constexpr const char program_path[] = "/usr/local/sbin/ps2link-test";
 
-// Key events of the harness's minimal key map ("1c a - 1e") and of joystick
-// button 0, which has no J line and so sends key code 0.
+// The key event of the harness's minimal key map ("1c a - 1e").
 constexpr const char key_down[] = " 30 1 \n";
-constexpr const char key_up[] = " 30 0 \n";
-constexpr const char button_down[] = " 0 1 \n";
-constexpr const char button_up[] = " 0 0 \n";
 constexpr const char *checksum_error = checksum_error_message;
 // The frame that presses that key.
 const bytes key_press = e2e::key_frame({0x1C});
@@ -76,14 +73,6 @@ std::size_t count_of(const std::string &text, const std::string &piece)
 	     at = text.find(piece, at + piece.size()))
 		++count;
 	return count;
-}
-
-std::string repeated(const char *text, int times)
-{
-	std::string all;
-	for (int i = 0; i < times; ++i)
-		all += text;
-	return all;
 }
 
 // Messages go to standard output; standard error carries nothing but the
@@ -206,8 +195,11 @@ TEST(spine, keyboard_frame_reaches_the_keyboard_device)
 	E2E_REQUIRE_NAMESPACES();
 	daemon_run run({});
 	ASSERT_TRUE(run.start());
-	run.send_key_frame({0x1C});
-	EXPECT_EQ(run.wait_device_text("kbd", 7), " 30 1 \n");
+	ASSERT_TRUE(run.send_and_wait(key_press));
+	EXPECT_EQ(run.device_text("kbd"), key_down);
+	// Without a calibration file the daemon warns on standard error and runs
+	// on; every calibration warning's text is the unit table calibration.read_from_file.
+	EXPECT_EQ(run.stderr_text(), calibration_missing_warning);
 	auto result = run.stop();
 	EXPECT_TRUE(result.exited);
 	EXPECT_EQ(result.status, 1);
@@ -216,6 +208,8 @@ TEST(spine, keyboard_frame_reaches_the_keyboard_device)
 // ---------------------------------------------------------------------------
 // Command line
 
+// One row per outcome: what it prints and its status. Every parsing variant
+// is a row of the unit table options.parse_outcomes_table.
 TEST(spine_command_line, arguments_table)
 {
 	E2E_REQUIRE_NAMESPACES();
@@ -228,27 +222,7 @@ TEST(spine_command_line, arguments_table)
 	const row rows[] = {
 		{"-h prints the usage text", {"-h"}, usage_with_name, 0},
 		{"-v prints the version", {"-v"}, version_text, 0},
-		{"-vh: the version only", {"-vh"}, version_text, 0},
-		{"-hv: the usage text only", {"-hv"}, usage_with_name, 0},
-		{"-hq: parsing ends at h", {"-hq"}, usage_with_name, 0},
-		{"-x is an option the usage text leaves out", {"-x", "-h"}, usage_with_name, 0},
-		{"a dash alone is accepted and changes nothing", {"-", "-v"}, version_text, 0},
-		{"--", {"--"}, hint_text, 1},
-		{"-a", {"-a"}, hint_text, 1},
-		{"letters are case-sensitive", {"-H"}, hint_text, 1},
-		{"a stray word", {"ttyS0"}, hint_text, 1},
-		{"a stray word after good options", {"-i", "ttyS0", "-h"}, hint_text, 1},
-		{"an empty argument", {""}, hint_text, 1},
-		{"-i -q", {"-i", "-q"}, hint_text, 1},
-		{"-q -h: parsing stops at the first error", {"-q", "-h"}, hint_text, 1},
-		{"-qh", {"-qh"}, hint_text, 1},
-		{"-p last", {"-i", "-p"}, hint_text, 1},
-		{"-s last", {"-s"}, hint_text, 1},
-		{"-m last", {"-m"}, hint_text, 1},
-		{"-ps with one argument left", {"-ps", "/dev/ttyS0"}, hint_text, 1},
-		{"input devices and the key-injection device at once", {"-uV"}, hint_text, 1},
-		{"-p takes the next argument even when it begins with a dash",
-		 {"-p", "-h"}, serial_open_failed_message, 1},
+		{"an argument error prints the hint", {"--"}, hint_text, 1},
 	};
 	// Every run ends by itself; they are started together to save time.
 	run_list runs;
@@ -370,6 +344,9 @@ TEST(spine_start_up, failures_table)
 // ---------------------------------------------------------------------------
 // Serial line
 
+// The speed reaches the line: the default, and one chosen by an option group.
+// Every speed argument's reading is in the unit tables options.convert_speed_reads_like_atol,
+// options.only_three_speeds_leave_9600 and options.parse_outcomes_table.
 TEST(spine_serial_line, speed_table)
 {
 	E2E_REQUIRE_NAMESPACES();
@@ -380,18 +357,6 @@ TEST(spine_serial_line, speed_table)
 	};
 	const row rows[] = {
 		{"no -s", {}, B9600},
-		{"-s 0", {"-s", "0"}, B9600},
-		{"-s word", {"-s", "fast"}, B9600},
-		{"-s 115200", {"-s", "115200"}, B9600},
-		{"-s 9600", {"-s", "9600"}, B9600},
-		{"-s 19200", {"-s", "19200"}, B19200},
-		{"-s 38400", {"-s", "38400"}, B38400},
-		{"-s 57600", {"-s", "57600"}, B57600},
-		{"-s with blanks and a sign before the digits", {"-s", " \t+19200"}, B19200},
-		{"-s with text after the digits", {"-s", "38400bps"}, B38400},
-		{"-s negative: the dash argument is the speed", {"-s", "-57600"}, B9600},
-		{"-s 2^32 + 19200 does not wrap to 19200", {"-s", "4294986496"}, B9600},
-		{"the last -s wins", {"-s", "19200", "-s", "57600"}, B57600},
 		{"-ps takes the device, then the speed; a dash alone changes nothing",
 		 {"-", "-ps", "LINE", "57600", "-"}, B57600},
 	};
@@ -493,27 +458,21 @@ TEST(spine_serial_line, bytes_sent_during_start_up_are_discarded)
 	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
 }
 
+// Without -M nothing is sent to the adapter and the touch device is not
+// needed. With -M the adapter gets "e" first: the [adapter] section of every
+// -M transcript, and lost_line_lets_go_and_comes_back.
 TEST(spine_serial_line, mouse_enable_command_only_with_mouse)
 {
 	E2E_REQUIRE_NAMESPACES();
-	run_list runs;
-	// -M: "e" goes to the adapter and the touch device is opened.
-	daemon_config mouse = with_arguments({"-M"});
-	mouse.ts = device_kind::file;
-	runs.push_back(std::make_unique<daemon_run>(mouse));
-	// Without -M nothing is sent and the touch device is not needed.
 	daemon_config no_mouse = with_arguments({});
 	no_mouse.ts = device_kind::absent;
-	runs.push_back(std::make_unique<daemon_run>(no_mouse));
-	ASSERT_TRUE(start_together(runs));
-	EXPECT_EQ(e2e::bytes_text(runs[0]->read_adapter(1)), "e");
-	for (auto &run : runs) {
-		ASSERT_TRUE(run->send_and_wait(key_press));
-		EXPECT_EQ(run->device_text("kbd"), key_down);
-		EXPECT_EQ(e2e::bytes_text(run->read_adapter_pending()), "");
-		EXPECT_EQ(run->stop().status, 1);
-	}
-	EXPECT_FALSE(exists(runs[1]->dev("ts")));
+	daemon_run run(no_mouse);
+	ASSERT_TRUE(run.start());
+	ASSERT_TRUE(run.send_and_wait(key_press));
+	EXPECT_EQ(run.device_text("kbd"), key_down);
+	EXPECT_EQ(e2e::bytes_text(run.read_adapter_pending()), "");
+	EXPECT_EQ(run.stop().status, 1);
+	EXPECT_FALSE(exists(run.dev("ts")));
 }
 
 TEST(spine_serial_line, lost_line_lets_go_and_comes_back)
@@ -621,88 +580,6 @@ TEST(spine_start_up, background_keeps_messages_printed_before_detaching)
 	EXPECT_EQ(lines, (std::vector<std::string>{"<28>Error checksum",
 						   "<28>Error checksum (2 more not logged)",
 						   "<29>" + stop.substr(0, stop.size() - 1)}));
-}
-
-// ---------------------------------------------------------------------------
-// Frame loop
-
-TEST(spine_frames, sync_and_checksum_table)
-{
-	E2E_REQUIRE_NAMESPACES();
-	struct row {
-		const char *legend;
-		std::vector<bytes> pieces; // sent one after another, each consumed
-		std::string events;        // key events that follow
-		std::size_t errors;        // "Error checksum" reports that follow
-	};
-	// One daemon goes through the rows in order: each row starts and ends
-	// between frames, and the joystick's buttons are back up at its end
-	// unless the next row says otherwise.
-	const row rows[] = {
-		{"bytes before the first header are dropped; the good frame is handled once",
-		 {{0x00, 0xFF, 0x1D, 0x65, 0x6B, 0x0A, 0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}},
-		 key_down, 0},
-		{"checksum wraps: FF FF 01 01 needs 00 (buttons 0 and 8 to 15)",
-		 {{0x4A, 0xFF, 0xFF, 0x01, 0x01, 0x00}}, repeated(button_down, 9), 0},
-		{"all-zero payload needs 00", {{0x4A, 0x00, 0x00, 0x00, 0x00, 0x00}},
-		 repeated(button_up, 9), 0},
-		{"checksum one too high: one report, the next byte starts a frame",
-		 {{0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1E, 0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}},
-		 key_down, 1},
-		{"checksum one too low on a joystick press: nothing pressed",
-		 {{0x4A, 0x00, 0x00, 0x01, 0x00, 0x00}}, "", 1},
-		{"header values inside frames are data",
-		 {{0x4B, 0x01, 0x1C, 0x4B, 0x4D, 0xB5, 0x4A, 0x4A, 0x00, 0x01, 0x4D, 0x98,
-		   0x4A, 0x4A, 0x00, 0x00, 0x4D, 0x97, 0x4B, 0x01, 0x1C, 0x2E, 0x00, 0x4B}},
-		 std::string(key_down) + button_down + button_up + key_down, 0},
-		{"frame kind follows each header: keyboard, joystick, keyboard, joystick",
-		 {{0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D, 0x4A, 0x00, 0x00, 0x01, 0x00, 0x01,
-		   0x4B, 0x02, 0xF0, 0x1C, 0x00, 0x0E, 0x4A, 0x00, 0x00, 0x00, 0x00, 0x00}},
-		 std::string(key_down) + button_down + key_up + button_up, 0},
-		{"a frame cut after three bytes is completed by the next frame's first three",
-		 {{0x4B, 0x01, 0x1C},
-		  {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D, 0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}},
-		 key_down, 1},
-	};
-	daemon_run run({});
-	ASSERT_TRUE(run.start());
-	std::string events_before = run.device_text("kbd");
-	std::size_t errors_before = 0;
-	for (const row &r : rows) {
-		SCOPED_TRACE(r.legend);
-		for (const bytes &piece : r.pieces) {
-			ASSERT_TRUE(run.send_and_wait(piece));
-		}
-		std::string events = run.device_text("kbd");
-		std::size_t errors = count_of(run.stdout_text(), checksum_error);
-		EXPECT_EQ(events.substr(events_before.size()), r.events);
-		EXPECT_EQ(errors - errors_before, r.errors);
-		events_before = events;
-		errors_before = errors;
-	}
-	EXPECT_EQ(run.stop().status, 1);
-}
-
-TEST(spine_frames, mouse_frame_without_mouse_is_dropped_whole)
-{
-	E2E_REQUIRE_NAMESPACES();
-	daemon_run run({});
-	ASSERT_TRUE(run.start());
-	// A keyboard press, if it reached the keyboard handler.
-	ASSERT_TRUE(run.send_and_wait({0x4D, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
-	// After a joystick frame: a press of button 0, if it reached the
-	// joystick handler.
-	ASSERT_TRUE(run.send_and_wait({0x4A, 0x00, 0x00, 0x00, 0x00, 0x00,
-					0x4D, 0x00, 0x00, 0x01, 0x00, 0x01}));
-	// If only the "M" were dropped, the rest and the next byte would be the
-	// good keyboard frame 4B 01 1C 00 68 85.
-	ASSERT_TRUE(run.send_and_wait({0x4D, 0x4B, 0x01, 0x1C, 0x00, 0x68, 0x85}));
-	EXPECT_EQ(run.device_text("kbd"), "");
-	ASSERT_TRUE(run.send_and_wait(key_press));
-	EXPECT_EQ(run.device_text("kbd"), key_down);
-	EXPECT_EQ(run.stop().status, 1);
-	EXPECT_EQ(count_of(run.stdout_text(), checksum_error), 0u);
-	EXPECT_EQ(e2e::bytes_text(run.read_adapter_pending()), "");
 }
 
 } // namespace

@@ -62,8 +62,7 @@ void replay(const std::string &path)
 	config.ts = device_kind::file;
 	daemon_run run(config);
 	ASSERT_TRUE(run.start());
-	run.send(all_input(t));
-	ASSERT_TRUE(run.wait_drained());
+	ASSERT_TRUE(run.send_and_wait(all_input(t)));
 
 	const char *running = "while the daemon runs";
 	const char *ended = "after the daemon ended";

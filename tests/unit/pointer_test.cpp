@@ -107,6 +107,8 @@ const calibration_case calibration_cases[] = {
 	 {1, 0, 0, 0, 1, 0, 1}, ""},
 	{"spread over lines and tabs", "2000\n0\t100000\n\n 0 -3000\n200000 65536", 1,
 	 {2000, 0, 100000, 0, -3000, 200000, 65536}, {2, 0, 100, 0, -3, 200, 65}, ""},
+	{"whole thousands truncated toward zero", "2999 999 100999 -999 -3999 200999 65536\n", 1,
+	 {2999, 999, 100999, -999, -3999, 200999, 65536}, {2, 0, 100, 0, -3, 200, 65}, ""},
 	{"text and an eighth number after the seventh are ignored",
 	 "1 2 3 4 5 6 7 8 and more\n", 1, {1, 2, 3, 4, 5, 6, 7}, {0, 0, 0, 0, 0, 0, 0}, ""},
 	{"a letter in the fourth field", "10 20 30 x 40 50 60\n", 0, {10, 20, 30, 0, 0, 0, 0},
@@ -293,6 +295,10 @@ const motion_case motion_cases[] = {
 	{"other buttons and overflow bits change nothing", 50, 50, 0xCE, 0x01, 0x02, 51, 52,
 	 "0 52 51 0\n"},
 	{"button alone: the old position, pressed", 7, 9, 0x09, 0x00, 0x00, 7, 9, "500 9 7 0\n"},
+	{"x and y grow by 255 at once", 0, 0, 0x00, 0xFF, 0xFF, 255, 255, "0 255 255 0\n"},
+	{"the y sign moves only y", 384, 224, 0x20, 0x02, 0xFE, 386, 222, "0 222 386 0\n"},
+	{"the x sign moves only x", 386, 222, 0x10, 0xFE, 0x02, 384, 224, "0 224 384 0\n"},
+	{"both negative, y past its edge", 384, 224, 0x30, 0x01, 0x01, 129, 0, "0 0 129 0\n"},
 };
 
 TEST_F(mouse_frames, motion_and_limits)
@@ -329,6 +335,7 @@ const line_case line_cases[] = {
 	{"right and middle buttons are not the pressure", identity, false, 100, 50, 0x06,
 	 "0 50 100 0\n"},
 	{"right and middle buttons, rotated", identity, true, 100, 50, 0x06, "500 100 430 0\n"},
+	{"left with the other buttons", identity, false, 100, 50, 0x07, "500 50 100 0\n"},
 	{"worked example", example, false, 20, 10, 0x01, "500 275 -366 0\n"},
 	{"worked example, rotated", example, true, 20, 10, 0x00, "500 -366 205 0\n"},
 	{"no calibration: the screen position", {}, false, 100, 50, 0x00, "0 50 100 0\n"},
