@@ -15,5 +15,4 @@ extern uint32_t joystick_previous; // button bits of the last joystick frame
 // No button down, as at start-up.
 void reset_joystick_state();
 
-[[nodiscard]] uint32_t button_bits_of(const serial_frame &frame);
 void handle_joystick_frame(const serial_frame &frame);

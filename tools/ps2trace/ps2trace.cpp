@@ -40,7 +40,7 @@
 #include "pointer/mouse_frame.h"
 #include "output/touch_text.h"
 #include "proc_watch.h"
-#include "serial/frame_reader.h"
+#include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
 #include "tool_usage.h"
@@ -288,18 +288,18 @@ std::string keyboard_meaning(const serial_frame &frame, int32_t skipped_before,
 {
 	keyboard_stroke stroke = read_keyboard_stroke(frame);
 	if (!stroke.usable)
-		return "key    count " + std::to_string(frame[1]) + ": ignored";
-	std::string scan = hex_bytes(std::span<const uint8_t>(frame.data() + 2, frame[1]));
+		return "key    count " + std::to_string(keyboard_count_of(frame)) + ": ignored";
+	std::string scan = hex_bytes(keyboard_codes_of(frame));
 	char text[80];
 	if (skipped_before != 0) {
 		// The three frames after the first of Pause: the rest of its sequence.
-		snprintf(text, sizeof text, "key %u  %-9s rest of pause (%d/4)", frame[1], scan.c_str(),
-			 5 - skipped_before);
+		snprintf(text, sizeof text, "key %u  %-9s rest of pause (%d/4)",
+			 keyboard_count_of(frame), scan.c_str(), 5 - skipped_before);
 		if (emulating)
 			shown.push_back("ignored, as the rest of pause");
 		return text;
 	}
-	snprintf(text, sizeof text, "key %u  %-9s %-7s %s", frame[1], scan.c_str(),
+	snprintf(text, sizeof text, "key %u  %-9s %-7s %s", keyboard_count_of(frame), scan.c_str(),
 		 stroke.down ? "press" : "release", key_name(stroke).c_str());
 	if (emulating) {
 		unsigned combination = fold_modifiers(modifier_state);
@@ -318,15 +318,11 @@ std::string keyboard_meaning(const serial_frame &frame, int32_t skipped_before,
 
 std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<std::string> &shown)
 {
-	// PS/2 mouse status: buttons in bits 0-2, the ninth (sign) bits of the
-	// movements in bits 4 and 5.
-	unsigned status = frame[2];
-	int dx = frame[3] - ((status & 0x10) ? 256 : 0);
-	int dy = frame[4] - ((status & 0x20) ? 256 : 0);
+	const auto [dx, dy, pressed] = mouse_motion_of(frame);
 	std::string buttons;
 	const char *names[] = {"left", "right", "middle"};
 	for (unsigned bit = 0; bit < 3; ++bit)
-		if (status & (1U << bit))
+		if (pressed & (1U << bit))
 			buttons += std::string(buttons.empty() ? "" : "+") + names[bit];
 	char text[80];
 	snprintf(text, sizeof text, "mouse  x %+4d y %+4d  %s", dx, dy,
@@ -344,7 +340,7 @@ std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<s
 std::string joystick_meaning(const serial_frame &frame, uint32_t previous,
 			     std::vector<std::string> &shown)
 {
-	unsigned buttons = frame[2] * 256U + frame[3];
+	uint32_t buttons = joystick_buttons_of(frame);
 	std::string down;
 	for (unsigned i = 0; i < joystick_button_count; ++i)
 		if (buttons & (1U << i))
