@@ -30,6 +30,7 @@
 #include "capture.h"
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
+#include "daemon/in_process.h"
 #include "daemon/options.h"
 #include "daemon/startup.h"
 #include "joystick/joystick_frame.h"
@@ -156,32 +157,6 @@ void open_memory(memory_stream &memory)
 		fail(errno_text("memory stream"));
 }
 
-// Start-up as the daemon does it, minus what concerns only the handheld:
-// options, key map, calibration, the streams.
-void start_daemon_in_memory()
-{
-	std::vector<char *> argv{const_cast<char *>(default_program_name)};
-	for (std::string &option : options.daemon_options)
-		argv.push_back(option.data());
-	argv.push_back(nullptr);
-	if (parse_options(static_cast<int>(argv.size()) - 1, argv.data()) != option_outcome::run)
-		usage(2);
-	if (load_key_map(options.key_map_path, note_map_line) == -1)
-		fail(errno_text(options.key_map_path));
-	if (options.calibration_path)
-		read_calibration(options.calibration_path, options.calibration_path);
-	else if (access(calibration_file, R_OK) == 0)
-		read_calibration(calibration_file);
-	open_memory(key_memory);
-	open_memory(touch_memory);
-	open_memory(adapter_memory);
-	output = chosen_output_form();
-	key_out = key_memory.stream;
-	touch_out = touch_memory.stream;
-	adapter_out = adapter_memory.stream;
-	emulating = true;
-}
-
 // What the stream received since it was last looked at.
 std::string new_output(memory_stream &memory)
 {
@@ -189,6 +164,38 @@ std::string new_output(memory_stream &memory)
 	std::string text(memory.data + memory.shown, memory.size - memory.shown);
 	memory.shown = memory.size;
 	return text;
+}
+
+// The daemon's in-process start-up, on the memory streams.
+void start_daemon_in_memory()
+{
+	std::vector<char *> argv{const_cast<char *>(default_program_name)};
+	for (std::string &option : options.daemon_options)
+		argv.push_back(option.data());
+	argv.push_back(nullptr);
+	open_memory(key_memory);
+	open_memory(touch_memory);
+	open_memory(adapter_memory);
+	in_process_start start;
+	start.argc = static_cast<int>(argv.size()) - 1;
+	start.argv = argv.data();
+	start.key_map = options.key_map_path;
+	start.observer = note_map_line;
+	if (options.calibration_path)
+		start.calibration = start.calibration_name = options.calibration_path;
+	else if (access(calibration_file, R_OK) == 0)
+		start.calibration = calibration_file;
+	start.devices = {key_memory.stream, key_memory.stream, touch_memory.stream,
+			 adapter_memory.stream};
+	switch (start_in_process(start)) {
+	case in_process_outcome::started: break;
+	case in_process_outcome::options_refused: usage(2);
+	case in_process_outcome::key_map_missing: fail(errno_text(options.key_map_path));
+	}
+	// The mouse-enable command went to memory, not to the adapter: the
+	// trace shows what the frames make.
+	(void)new_output(adapter_memory);
+	emulating = true;
 }
 
 // A text line as people read it in a program: " 30 1 \n".
