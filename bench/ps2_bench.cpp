@@ -158,11 +158,8 @@ void map_memory_screen()
 {
 	constexpr uint32_t line_length = 2 * screen_columns;
 	screen_memory.assign(std::size_t{line_length} / 2 * screen_rows, 0x39E7);
-	screen_map = {};
-	screen_map.fd = -1;
-	screen_map.fix_info.line_length = line_length;
 	attach_screen_memory(reinterpret_cast<unsigned char *>(screen_memory.data()), 0,
-			     std::size_t{line_length} * screen_rows);
+			     std::size_t{line_length} * screen_rows, line_length);
 }
 
 void unmap_memory_screen()

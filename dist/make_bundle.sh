@@ -1,7 +1,13 @@
 #!/bin/bash
 # make_bundle.sh ARM_BUILD_DIR OUT_DIR: packs what the ARM build installs
 # under the prefix /usr into OUT_DIR/ps2link-VERSION-armv5te.tar.gz, a tree
-# to unpack at the root of the handheld (make dist).
+# to unpack at the root of the handheld (make dist), with ps2trace.
+#
+# ps2trace goes along because the adapter sits on the handheld's port, so a
+# trace runs there. It needs the C++ runtime, which Debian builds for glibc
+# only, so it is not the daemon's musl build but a static glibc one (cmake
+# preset arm-trace, built here), which asks Linux 3.2 of the kernel where
+# the daemon asks 2.6.16.
 #
 # The archive holds files only, so unpacking it leaves the modes of
 # existing directories (/etc, /usr) alone. It is the same for the same
@@ -23,13 +29,16 @@ bundle=$out/ps2link-$version-armv5te.tar.gz
 stage=$build/bundle
 rm -rf "$stage"
 DESTDIR=$stage cmake --install "$build" --prefix /usr > /dev/null
+(cd "$repo" && cmake --preset arm-trace > /dev/null && cmake --build --preset arm-trace)
+DESTDIR=$stage cmake --install "$repo/build/arm-trace" --component ps2trace --prefix /usr > /dev/null
 
 # A host build installed by mistake would unpack without a complaint.
-daemon=$stage/usr/sbin/ps2linkd
-if command -v file > /dev/null && ! file -b "$daemon" | grep -q 'ARM.*statically linked'; then
-	echo "make_bundle.sh: $daemon is not a static ARM program: $(file -b "$daemon")" >&2
-	exit 1
-fi
+for program in "$stage/usr/sbin/ps2linkd" "$stage/usr/bin/ps2trace"; do
+	if command -v file > /dev/null && ! file -b "$program" | grep -q 'ARM.*statically linked'; then
+		echo "make_bundle.sh: $program is not a static ARM program: $(file -b "$program")" >&2
+		exit 1
+	fi
+done
 
 mtime=$(git -C "$repo" log -1 --format=%ct 2> /dev/null || date +%s)
 (cd "$stage" && find . -type f | LC_ALL=C sort) |

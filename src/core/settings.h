@@ -1,9 +1,11 @@
 // Run-time settings of the daemon.
 //
-// Everything the command line can change lives here as plain process-wide
-// values. They are filled by the option parser before any device is touched
-// and only read afterwards; the one exception is debug_enabled, which is
-// switched off when the daemon detaches into the background.
+// Everything the command line can change lives here, in one record whose
+// defaults are written once, in its definition. It is filled by the option
+// parser before any device is touched and only read afterwards; the one
+// exception is debug_enabled, which is switched off when the daemon
+// detaches into the background. Every part of the daemon reads a setting by
+// its own name, a reference into the record.
 #pragma once
 
 #include <cstdint>
@@ -13,23 +15,37 @@ inline constexpr const char *default_program_name = "ps2linkd";
 inline constexpr const char *default_serial_device = "/dev/ttyS1";
 inline constexpr int32_t default_serial_speed = 9600;
 
-extern const char *program_name;
-extern const char *serial_device;   // -p, default_serial_device when not given
-extern int32_t serial_speed;        // -s, bits per second
-extern const char *key_map_name;    // -m, null when not given
+struct run_settings {
+	const char *program_name = default_program_name;
+	const char *serial_device = default_serial_device; // -p
+	int32_t serial_speed = default_serial_speed;       // -s, bits per second
+	const char *key_map_name = nullptr;                // -m, null when not given
+	bool debug_enabled = false;     // -i
+	bool use_keypipe = false;       // -V
+	bool use_uinput = false;        // -u
+	bool console_mode = false;      // -c
+	bool mouse_enabled = false;     // -M
+	bool run_in_background = false; // -b
+	bool touch_rotated = false;     // -x
+};
+extern run_settings active_settings;
+
+inline const char *&program_name = active_settings.program_name;
+inline const char *&serial_device = active_settings.serial_device;
+inline int32_t &serial_speed = active_settings.serial_speed;
+inline const char *&key_map_name = active_settings.key_map_name;
+inline bool &debug_enabled = active_settings.debug_enabled;
+inline bool &use_keypipe = active_settings.use_keypipe;
+inline bool &use_uinput = active_settings.use_uinput;
+inline bool &console_mode = active_settings.console_mode;
+inline bool &mouse_enabled = active_settings.mouse_enabled;
+inline bool &run_in_background = active_settings.run_in_background;
+inline bool &touch_rotated = active_settings.touch_rotated;
 
 // Where the key map lives on the handheld: one for the handheld's own
 // software, one for when its console (or X) takes the keyboard.
 extern const char *const default_key_map;
 extern const char *const console_key_map;
-
-extern bool debug_enabled;      // -i
-extern bool use_keypipe;        // -V
-extern bool use_uinput;         // -u
-extern bool console_mode;       // -c
-extern bool mouse_enabled;      // -M
-extern bool run_in_background;  // -b
-extern bool touch_rotated;      // -x
 
 // The version that -v reports.
 inline constexpr const char *program_version = "1.1.0";

@@ -33,13 +33,20 @@ static_assert(static_cast<std::size_t>(frame_kind::keyboard) == 0);
 static_assert(static_cast<std::size_t>(frame_kind::mouse) == 1);
 static_assert(static_cast<std::size_t>(frame_kind::joystick) == 2);
 
-frame_reader reader;
-
 // In the system log, bad frames are reported at most once a second; the
 // next report counts those left out.
 constexpr time_t checksum_report_interval_s = 1;
-time_t last_checksum_report_s = 0;
-unsigned checksum_reports_left_out = 0;
+
+struct frame_loop_state {
+	frame_reader reader;
+	time_t last_checksum_report_s = 0;
+	unsigned checksum_reports_left_out = 0;
+};
+frame_loop_state loop;
+
+frame_reader &reader = loop.reader;
+time_t &last_checksum_report_s = loop.last_checksum_report_s;
+unsigned &checksum_reports_left_out = loop.checksum_reports_left_out;
 
 void report_bad_checksum()
 {
@@ -98,16 +105,14 @@ void dispatch_frame(frame_kind kind, const serial_frame &frame)
 
 void reset_frame_loop()
 {
-	reader = frame_reader{};
-	last_checksum_report_s = 0;
-	checksum_reports_left_out = 0;
+	loop = {};
 }
 
 void release_held_input()
 {
 	output->release_keys(release_scope::all);
 	lift_pointer();
-	reader = frame_reader{};
+	reader = {};
 	forget_keyboard_state();
 	reset_joystick_state();
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/number_reader.h"
 #include "core/settings.h"
 
 namespace {
@@ -87,21 +88,9 @@ void print_version()
 
 int32_t convert_speed(const char *text)
 {
-	const char *p = text;
-	while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
-		++p;
-	bool negative = false;
-	if (*p == '+' || *p == '-')
-		negative = *p++ == '-';
-	// Accumulate towards the sign so that INT32_MIN is reachable, and stop
-	// growing once the value is pinned at an end of the range.
-	int64_t value = 0;
-	for (; *p >= '0' && *p <= '9'; ++p) {
-		value = value * 10 + (*p - '0');
-		if (value > int64_t{INT32_MAX} + 1)
-			value = int64_t{INT32_MAX} + 1;
-	}
-	if (negative)
-		return static_cast<int32_t>(-value);
-	return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+	// The key map's and the calibration's decimal reader: blanks, a sign,
+	// digits, held at the ends of the 32-bit range; no number reads as 0.
+	number_source source{text, nullptr};
+	decimal_number speed = read_decimal_number(source);
+	return speed.found ? speed.value : 0;
 }

@@ -10,7 +10,7 @@ enum class option_outcome {
 	run,          // all arguments accepted
 	show_usage,   // -h
 	show_version, // -v
-	bad_usage,    // a stray word, an unknown letter, a missing argument
+	bad_usage,    // a stray word, an unknown letter, a missing argument, -u with -V
 };
 
 [[nodiscard]] option_outcome parse_options(int argc, char **argv);
@@ -40,5 +40,5 @@ inline constexpr char usage_hint[] = "-h for more information.\n";
 // The speed argument read as atol reads it (leading blanks, an optional sign,
 // decimal digits; anything else gives 0), except that a number outside the
 // range of a 32-bit int is held at the nearest end of that range instead of
-// overflowing.
+// overflowing: the daemon's decimal number reader.
 [[nodiscard]] int32_t convert_speed(const char *text);

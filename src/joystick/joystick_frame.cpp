@@ -5,11 +5,11 @@
 #include "output/output_form.h"
 #include "serial/frame_payload.h"
 
-uint32_t joystick_previous = 0;
+joystick_state joystick_buttons;
 
 void reset_joystick_state()
 {
-	joystick_previous = 0;
+	joystick_buttons = {};
 }
 
 void handle_joystick_frame(const serial_frame &frame)

@@ -10,7 +10,12 @@
 
 #include "serial/frame_reader.h"
 
-extern uint32_t joystick_previous; // button bits of the last joystick frame
+struct joystick_state {
+	uint32_t previous = 0; // button bits of the last joystick frame
+};
+extern joystick_state joystick_buttons;
+
+inline uint32_t &joystick_previous = joystick_buttons.previous;
 
 // No button down, as at start-up.
 void reset_joystick_state();

@@ -254,8 +254,8 @@ key_map_verdict read_key_map_line(const char *line, key_map_line &report)
 	return apply_key_line(line, token, report);
 }
 
-} // namespace
-
+// Applies one line (or piece) of the key map to the tables, and says in
+// report what it read (report's text, number and continued are left alone).
 key_map_verdict apply_key_map_line(const char *line, key_map_line &report)
 {
 	key_map_line fresh;
@@ -266,6 +266,8 @@ key_map_verdict apply_key_map_line(const char *line, key_map_line &report)
 	report.verdict = read_key_map_line(line, report);
 	return report.verdict;
 }
+
+} // namespace
 
 int load_key_map_stream(FILE *stream, key_map_observer observer, void *context)
 {

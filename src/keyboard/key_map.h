@@ -117,9 +117,6 @@ void clear_key_tables();
 void reset_key_map();
 // The modifier bit of a name, any case; 0 when it names no modifier.
 [[nodiscard]] unsigned modifier_bit(const char *name);
-// Applies one line (or piece) of the key map to the tables, and says in
-// report what it read (report's text, number and continued are left alone).
-key_map_verdict apply_key_map_line(const char *line, key_map_line &report);
 // Reads a whole key map. 0 when the file was opened (a read error ends the
 // load early and keeps what was read), -1 when it cannot be opened.
 [[nodiscard]] int load_key_map(const char *path, key_map_observer observer = nullptr,

@@ -9,13 +9,11 @@
 #include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 
-int32_t skip_frames = 0;
-unsigned led_state = 0;
+keyboard_frame_state keyboard_translation;
 
 void reset_keyboard_frame_state()
 {
-	skip_frames = 0;
-	led_state = 0;
+	keyboard_translation = {};
 }
 
 void forget_keyboard_state()

@@ -18,8 +18,14 @@ inline constexpr uint8_t release_prefix = 0xF0;
 inline constexpr uint8_t extended_prefix = 0xE0;
 inline constexpr uint8_t pause_prefix = 0xE1;
 
-extern int32_t skip_frames; // keyboard frames still to ignore (Pause)
-extern unsigned led_state;  // lock lights as last sent: 0x02 NumLock, 0x04 Caps
+struct keyboard_frame_state {
+	int32_t skip_frames = 0; // keyboard frames still to ignore (Pause)
+	unsigned led_state = 0;  // lock lights as last sent: 0x02 NumLock, 0x04 Caps
+};
+extern keyboard_frame_state keyboard_translation;
+
+inline int32_t &skip_frames = keyboard_translation.skip_frames;
+inline unsigned &led_state = keyboard_translation.led_state;
 
 // No Pause tail pending and the lights off, as at start-up.
 void reset_keyboard_frame_state();

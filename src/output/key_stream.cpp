@@ -29,15 +29,21 @@ constexpr std::size_t key_codes = 256;
 
 // Per key code, whether the keyboard and whether the joystick last wrote
 // it down: what the reader of the device takes to be held.
-std::array<bool, key_codes> keyboard_held{};
-std::array<bool, key_codes> joystick_held{};
+struct held_keys {
+	std::array<bool, key_codes> keyboard{};
+	std::array<bool, key_codes> joystick{};
+};
+held_keys held;
+
+auto &keyboard_held = held.keyboard;
+auto &joystick_held = held.joystick;
 
 // One event out, and the held keys kept up to date with it.
 void write_tracked(void (*write_one)(int code, int down), key_source source, int code, int down)
 {
 	write_one(code, down);
-	auto &held = source == key_source::joystick ? joystick_held : keyboard_held;
-	held[static_cast<std::size_t>(code) % key_codes] = down != 0;
+	auto &by_source = source == key_source::joystick ? joystick_held : keyboard_held;
+	by_source[static_cast<std::size_t>(code) % key_codes] = down != 0;
 }
 
 } // namespace
@@ -45,8 +51,7 @@ void write_tracked(void (*write_one)(int code, int down), key_source source, int
 void reset_key_stream()
 {
 	key_out = nullptr;
-	keyboard_held = {};
-	joystick_held = {};
+	held = {};
 }
 
 

@@ -5,25 +5,21 @@
 
 #include "core/stop_request.h"
 
-const output_form *output = &key_text_form;
-
-// Set at exit once the streams no longer block.
-static bool output_unblocked = false;
+output_state outputs;
 
 void reset_output()
 {
-	output = &key_text_form;
-	output_unblocked = false;
+	outputs = {};
 }
 
 bool output_may_write()
 {
-	return !stop_pending() || output_unblocked;
+	return !stop_pending() || outputs.unblocked;
 }
 
 void unblock_stream(FILE *stream)
 {
-	output_unblocked = true;
+	outputs.unblocked = true;
 	if (!stream)
 		return;
 	int fd = fileno(stream);

@@ -66,13 +66,20 @@ struct output_form {
 	void (*close)();
 };
 
-// The form in use: the handheld's text form until start-up chooses.
-extern const output_form *output;
-
 // The forms; start-up picks one by the options.
 extern const output_form key_text_form;  // /dev/kbd text, /dev/ts
 extern const output_form key_pipe_form;  // /dev/keypipe raw, /dev/ts
 extern const output_form uinput_form;    // input devices through uinput
+
+struct output_state {
+	// The form in use: the handheld's text form until start-up chooses.
+	const output_form *form = &key_text_form;
+	// Set at exit once the devices no longer block.
+	bool unblocked = false;
+};
+extern output_state outputs;
+
+inline const output_form *&output = outputs.form;
 
 // Back to the text form, as before start-up. Nothing is closed.
 void reset_output();

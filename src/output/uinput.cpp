@@ -43,16 +43,26 @@ constexpr std::size_t set2_codes = 256;
 constexpr std::size_t joystick_buttons = 16;
 constexpr unsigned key_value_repeat = 2;
 
-int keyboard_fd = -1;
-int mouse_fd = -1;
-// Per scan code (plain, then after E0) and per joystick button: the key
-// code its press sent while it is down, 0 while it is up. A release sends
-// what its press sent, whatever the key map gives the release.
-std::array<uint16_t, 2 * set2_codes> keyboard_down{};
-std::array<uint16_t, joystick_buttons> joystick_down{};
-unsigned mouse_buttons_down = 0;
-// Key codes above 255 that the key map sends, one bit each.
-std::array<uint8_t, (KEY_MAX + 1) / 8> declared_keys{};
+struct uinput_state {
+	int keyboard_fd = -1;
+	int mouse_fd = -1;
+	// Per scan code (plain, then after E0) and per joystick button: the key
+	// code its press sent while it is down, 0 while it is up. A release
+	// sends what its press sent, whatever the key map gives the release.
+	std::array<uint16_t, 2 * set2_codes> keyboard_down{};
+	std::array<uint16_t, joystick_buttons> joystick_down{};
+	unsigned mouse_buttons_down = 0;
+	// Key codes above 255 that the key map sends, one bit each.
+	std::array<uint8_t, (KEY_MAX + 1) / 8> declared_keys{};
+};
+uinput_state devices;
+
+int &keyboard_fd = devices.keyboard_fd;
+int &mouse_fd = devices.mouse_fd;
+auto &keyboard_down = devices.keyboard_down;
+auto &joystick_down = devices.joystick_down;
+unsigned &mouse_buttons_down = devices.mouse_buttons_down;
+auto &declared_keys = devices.declared_keys;
 
 // Records of one report, written in one call.
 struct report {
@@ -316,10 +326,5 @@ void attach_uinput_descriptors(int keyboard, int mouse)
 
 void reset_uinput()
 {
-	keyboard_fd = -1;
-	mouse_fd = -1;
-	keyboard_down = {};
-	joystick_down = {};
-	mouse_buttons_down = 0;
-	declared_keys = {};
+	devices = {};
 }

@@ -12,11 +12,11 @@
 #include "core/stop_request.h"
 #include "pointer/screen.h"
 
-calibration_record calibration{};
+calibration_record calibration;
 
 void reset_calibration()
 {
-	calibration = calibration_record{};
+	calibration = {};
 }
 
 double scale_calibration(int32_t value)

@@ -15,9 +15,9 @@ inline constexpr std::size_t calibration_count = 7;
 inline constexpr int calibration_scale = 1000;
 
 struct calibration_record {
-	int valid;                                     // 1 when all seven were read
-	std::array<int32_t, calibration_count> values; // a1..a7 as in the file
-	std::array<double, calibration_count> scaled;  // a_k / 1000, truncated
+	int valid = 0;                                    // 1 when all seven were read
+	std::array<int32_t, calibration_count> values{}; // a1..a7 as in the file
+	std::array<double, calibration_count> scaled{};  // a_k / 1000, truncated
 };
 
 extern calibration_record calibration;

@@ -33,19 +33,11 @@ const std::array<int16_t, cursor_pixels> cursor_image = {
 	_, _, _, _, _, _, _, _, _, _, _, B, _, _, _, _,
 };
 
-std::array<uint16_t, cursor_pixels> under_buffer{};
-std::array<uint16_t, cursor_pixels> drawn_buffer{};
-int cursor_drawn = 0;
-int16_t cursor_last_x = 0;
-int16_t cursor_last_y = 0;
+cursor_state cursor;
 
 void reset_cursor()
 {
-	under_buffer.fill(0);
-	drawn_buffer.fill(0);
-	cursor_drawn = 0;
-	cursor_last_x = 0;
-	cursor_last_y = 0;
+	cursor = {};
 }
 
 namespace {
@@ -60,8 +52,8 @@ long long pixel_offset(int column, int row)
 	if (!screen_map.pixels)
 		return -1;
 	long long offset = 2LL * column + static_cast<long long>(row) *
-						  screen_map.fix_info.line_length;
-	long long limit = screen_map.limit_end - screen_map.limit_start;
+						  screen_map.line_length;
+	long long limit = screen_map.limit_end - screen_map.pixels;
 	if (offset < 0 || offset + 2 > limit)
 		return -1;
 	if (column > screen_columns - 1 || column < 0)

@@ -24,11 +24,22 @@ inline constexpr int16_t cursor_black = 0;
 inline constexpr int16_t cursor_white = -1;
 
 extern const std::array<int16_t, cursor_pixels> cursor_image;
-extern std::array<uint16_t, cursor_pixels> under_buffer;
-extern std::array<uint16_t, cursor_pixels> drawn_buffer;
-extern int cursor_drawn;
-extern int16_t cursor_last_x; // row anchor of the last drawing
-extern int16_t cursor_last_y; // column anchor of the last drawing
+// What the cursor keeps between frames. Its anchors follow the pointer's
+// names: x is the row, y the column.
+struct cursor_state {
+	std::array<uint16_t, cursor_pixels> under{}; // what lay under the block
+	std::array<uint16_t, cursor_pixels> drawn{}; // what the block held once drawn
+	int drawn_now = 0;  // 1 while the cursor is on the screen
+	int16_t last_x = 0; // row anchor of the last drawing
+	int16_t last_y = 0; // column anchor of the last drawing
+};
+extern cursor_state cursor;
+
+inline std::array<uint16_t, cursor_pixels> &under_buffer = cursor.under;
+inline std::array<uint16_t, cursor_pixels> &drawn_buffer = cursor.drawn;
+inline int &cursor_drawn = cursor.drawn_now;
+inline int16_t &cursor_last_x = cursor.last_x;
+inline int16_t &cursor_last_y = cursor.last_y;
 
 // Nothing drawn, nothing saved: the state before the first mouse frame.
 void reset_cursor();

@@ -10,18 +10,12 @@
 #include <cstdint>
 #include <linux/fb.h>
 
+// The screen memory as the cursor uses it once start-up has mapped it. The
+// cursor touches only [pixels, limit_end).
 struct screen_mapping {
-	int fd;
-	fb_fix_screeninfo fix_info;
-	fb_var_screeninfo var_info;
-	int32_t page_offset;    // smem_start's offset into its 4096-byte page
-	std::size_t map_length; // smem_len + page_offset
-	unsigned char *mapping; // first byte of the mapping, null while unmapped
-	// Pixel (0, 0) lies page_offset bytes into the mapping, where the screen
-	// memory begins. The cursor touches only [limit_start, limit_end).
-	unsigned char *pixels;
-	unsigned char *limit_start;
-	unsigned char *limit_end;
+	unsigned char *pixels = nullptr;    // pixel (0, 0); null while unmapped
+	unsigned char *limit_end = nullptr; // one past the last byte of screen memory
+	uint32_t line_length = 0;           // bytes from one row to the next
 };
 
 extern screen_mapping screen_map;
@@ -33,11 +27,12 @@ inline constexpr char screen_request_failed_message[] = "error";
 void reset_screen_map();
 
 // Points the record at screen memory: mapping is the first byte mapped, the
-// screen's pixel (0, 0) lies page_offset bytes in, and smem_len bytes of
-// screen memory follow it; fix_info.line_length says how long a row is. This
+// screen's pixel (0, 0) lies page_offset bytes in, smem_len bytes of screen
+// memory follow it, and a row is line_length bytes long. This
 // is the state a successful map_framebuffer leaves, and the way the tests,
 // the fuzz targets and the benchmarks lend the cursor memory of their own.
-void attach_screen_memory(unsigned char *mapping, int32_t page_offset, std::size_t smem_len);
+void attach_screen_memory(unsigned char *mapping, int32_t page_offset, std::size_t smem_len,
+			  uint32_t line_length);
 
 // Maps the framebuffer. A failed screen request prints "error".
 void map_framebuffer(const char *path);

@@ -8,15 +8,11 @@
 #include "pointer/screen.h"
 #include "serial/frame_payload.h"
 
-int mouse_x = 0;
-int mouse_y = 0;
-static bool touch_down = false; // the last touch line had the button down
+pointer_state pointer;
 
 void reset_mouse_position()
 {
-	mouse_x = 0;
-	mouse_y = 0;
-	touch_down = false;
+	pointer = {};
 }
 
 namespace {
@@ -34,7 +30,7 @@ void send_touch_at_pointer(int button)
 		output->send_touch(rotated_pressure_step * (button + 1), touch.y, screen_columns - touch.x);
 	else
 		output->send_touch(button ? pressure_down : 0, touch.x, touch.y);
-	touch_down = button != 0;
+	pointer.touch_down = button != 0;
 }
 
 void move_cursor()
@@ -83,6 +79,6 @@ void lift_pointer()
 		output->send_motion(0, 0, 0);
 		return;
 	}
-	if (touch_down)
+	if (pointer.touch_down)
 		send_touch_at_pointer(0);
 }

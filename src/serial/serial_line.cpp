@@ -14,17 +14,12 @@
 #include "core/stop_request.h"
 #include "serial/frame_payload.h"
 
-int serial_fd = -1;
-FILE *adapter_out = nullptr;
+serial_line_state serial_line;
 
-// When the last empty read ended, for pacing; 0 before the first one.
-static int64_t last_empty_read_ns = 0;
 
 void reset_serial_line()
 {
-	serial_fd = -1;
-	adapter_out = nullptr;
-	last_empty_read_ns = 0;
+	serial_line = {};
 }
 
 namespace {
@@ -80,7 +75,7 @@ void close_serial_line()
 	if (adapter_out)
 		(void)fclose(adapter_out);
 	adapter_out = nullptr;
-	last_empty_read_ns = 0;
+	serial_line.last_empty_read_ns = 0;
 }
 
 int reopen_serial_line(const char *path, int32_t speed)
@@ -183,8 +178,8 @@ int read_serial_byte()
 	// one answered at once. Pace the failures so that a vanished device
 	// does not spin: at most ten failed reads a second.
 	int64_t now = monotonic_ns();
-	int64_t since_last = now - last_empty_read_ns;
-	if (last_empty_read_ns != 0 && since_last < failed_read_ns) {
+	int64_t since_last = now - serial_line.last_empty_read_ns;
+	if (serial_line.last_empty_read_ns != 0 && since_last < failed_read_ns) {
 		// A terminal that hung up (its other side closed) answers every
 		// read at once with nothing, and its requests with EIO; a line that
 		// only failed a read still answers them.
@@ -196,7 +191,7 @@ int read_serial_byte()
 		nanosleep(&rest, nullptr);
 		now += rest_ns;
 	}
-	last_empty_read_ns = now;
+	serial_line.last_empty_read_ns = now;
 	return -1;
 }
 

@@ -19,8 +19,15 @@ inline constexpr char tcgeta_failed_message[] = "can't TCGETA\n";
 inline constexpr char tcseta_failed_message[] = "can't TCSETA\n";
 inline constexpr char dtr_raised_message[] = "DTR set to HIGH\n"; // with -i
 
-extern int serial_fd;      // -1 until opened; closed only at exit
-extern FILE *adapter_out;  // commands to the adapter, null until opened
+struct serial_line_state {
+	int fd = -1;                 // -1 until opened
+	FILE *adapter_out = nullptr; // commands to the adapter, null until opened
+	int64_t last_empty_read_ns = 0; // when the last empty read ended, for pacing
+};
+extern serial_line_state serial_line;
+
+inline int &serial_fd = serial_line.fd;
+inline FILE *&adapter_out = serial_line.adapter_out;
 
 // No line, no command stream: the state before start-up. Nothing is closed.
 void reset_serial_line();

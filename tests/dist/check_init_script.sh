@@ -3,14 +3,15 @@
 # the real daemon.
 #
 # The build is installed into a staging tree (cmake --install, prefix /usr,
-# DESTDIR), which must hold every file of the handheld's bundle. In a
+# DESTDIR), which must hold every file of the handheld's bundle, and a
+# second install keeps an edited options file. In a
 # private world (ps2world: /dev, /etc and /opt are overlays) the staged
 # /etc and /opt are laid in place, /dev/kbd is a plain file, and a loadkmap
 # stand-in on PATH logs the layouts it is given. /etc/init.d/ps2linkd then
 # drives the staged daemon in console mode on a pseudo-terminal that ps2sim
 # plays: status, start, a key that arrives, restart onto a second line, and
 # a stop after which no daemon is left and the layout restore has already
-# run. Once under the system's sh and once under busybox sh when there is
+# run, and a start that stops waiting for a FIFO nobody reads yet. Once under the system's sh and once under busybox sh when there is
 # one.
 set -euo pipefail
 
@@ -100,6 +101,17 @@ if [ "${1:-}" = --inside ]; then
 	check 3 '^ps2linkd is not running$' status
 	check 0 '^ps2linkd is not running$' stop
 
+	# A FIFO nobody reads yet holds the start up: the script stops waiting,
+	# and the daemon finishes its start once the FIFO is read.
+	rm /dev/kbd && mkfifo /dev/kbd
+	echo DEVICE_WAIT=1 >> /etc/default/ps2linkd
+	start_adapter line3
+	check 0 '^ps2linkd is still starting: it waits for its devices \(pid [0-9]+\)$' start
+	cat /dev/kbd > "$tmp/kbd" &
+	wait $sim || fail "ps2sim with a FIFO: $(cat "$tmp/line3.log")"
+	wait_until grep -q ' 0 $' "$tmp/kbd" || fail "no key event through the FIFO"
+	check 0 '^ps2linkd stopped$' stop
+
 	rm /etc/ser_code_vantor_console.ini
 	check 1 $'^Key map file is not found\nps2linkd: failed to start \\(exit status 1\\)$' start
 	check 2 '^Usage: ' reload
@@ -121,6 +133,12 @@ for file in usr/sbin/ps2linkd opt/Brindle/etc/ser_code_vantor.ini \
 	usr/share/man/man5/ps2link-keymap.5 usr/share/doc/ps2link/INSTALL; do
 	[ -f "$dir/stage/$file" ] || { echo "FAIL: the install has no /$file" >&2; exit 1; }
 done
+# A second install keeps an edited options file and lays the new one beside.
+echo '# edited' >> "$dir/stage/etc/default/ps2linkd"
+DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
+[ "$(tail -n 1 "$dir/stage/etc/default/ps2linkd")" = '# edited' ] &&
+	cmp -s "$dir/stage/etc/default/ps2linkd.new" "$(dirname "$0")/../../dist/ps2linkd.default" ||
+	{ echo "FAIL: a second install replaced the edited /etc/default/ps2linkd" >&2; exit 1; }
 grep -qx 'DAEMON=/usr/sbin/ps2linkd' "$dir/stage/etc/init.d/ps2linkd" ||
 	{ echo "FAIL: the init script does not run /usr/sbin/ps2linkd" >&2; exit 1; }
 

@@ -95,8 +95,8 @@ unsigned char *attach_screen(const screen_geometry &geometry)
 	if (!block)
 		abort();
 	memset(block, before_screen, geometry.page_offset);
-	screen_map.fix_info.line_length = geometry.line_length;
-	attach_screen_memory(block, static_cast<int32_t>(geometry.page_offset), geometry.length);
+	attach_screen_memory(block, static_cast<int32_t>(geometry.page_offset), geometry.length,
+			     geometry.line_length);
 	return block;
 }
 
@@ -130,10 +130,6 @@ void check_state()
 	if (mouse_x < 0 || mouse_x > screen_rows - 1 || mouse_y < 0 ||
 	    mouse_y > screen_columns - 1)
 		abort(); // the pointer left the screen
-	if (skip_frames < 0 || skip_frames > 3)
-		abort(); // more Pause frames skipped than the sequence has
-	if ((led_state & ~(led_num_lock | led_caps_lock)) != 0)
-		abort(); // a light the keyboard does not have
 }
 
 } // namespace

@@ -551,9 +551,10 @@ def play(run, steps, keys=()):
 def stop_run(run, keys):
     type_frames([F12_PRESS])
     wait_until(lambda: report(f"exit {run}"), f"the end of the {run} run")
-    check(f"{run}: F12 is the last key event; SIGTERM ends the daemon with status 1",
+    check(f"{run}: F12 is the last key pressed; SIGTERM ends the daemon with status 1, "
+          f"its exit releasing F12",
           (lines_of("kbd", run)[len(keys):], report(f"exit {run}")),
-          ([" 88 1 "], f"exit {run} 1"))
+          ([" 88 1 ", " 88 0 "], f"exit {run} 1"))
 
 
 def script_run(run, out, console_mode):
@@ -780,6 +781,8 @@ def main():
         main_run(args.out)
         traced_run()
         transcripts_run(plan)
+        check("board: the bundle's ps2trace --help", (report("ps2trace") or "").split()[:3],
+              ["ps2trace", "0", "Usage:"])
         board["qmp"].write('{"execute": "quit"}\n')  # no answer to wait for
         board["qmp"].flush()
         board["qemu"].wait(timeout=HANG_GUARD_S)

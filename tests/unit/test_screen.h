@@ -21,7 +21,7 @@ inline constexpr std::size_t full_screen_bytes = std::size_t{padded_line_length}
 
 struct test_screen {
 	std::vector<uint16_t> memory; // rounded up to whole pixels
-	std::size_t bytes;            // screen memory length: limit_end - limit_start
+	std::size_t bytes;            // screen memory length: limit_end - pixels
 	uint32_t line_length;
 };
 
@@ -45,8 +45,8 @@ struct test_screen {
 // starts from reset_daemon_state(), which leaves the record unmapped.
 inline void attach_screen(test_screen &screen)
 {
-	screen_map.fix_info.line_length = screen.line_length;
-	attach_screen_memory(reinterpret_cast<unsigned char *>(screen.memory.data()), 0, screen.bytes);
+	attach_screen_memory(reinterpret_cast<unsigned char *>(screen.memory.data()), 0, screen.bytes,
+			     screen.line_length);
 }
 
 [[nodiscard]] inline std::size_t pixel_index(const test_screen &screen, int column, int row)
