@@ -24,9 +24,8 @@ in_process_outcome start_in_process(const in_process_start &start)
 		read_calibration(start.calibration, start.calibration_name);
 	if (start.screen.mapping) {
 		reset_screen_map();
-		screen_map.fix_info.line_length = start.screen.line_length;
 		attach_screen_memory(start.screen.mapping, start.screen.page_offset,
-				     start.screen.length);
+				     start.screen.length, start.screen.line_length);
 	}
 
 	const in_process_devices &devices = start.devices;
