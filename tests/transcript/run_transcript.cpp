@@ -7,6 +7,10 @@
 //   run_transcript --update SOURCE_ROOT FILE...  rewrite the expected sections
 //   run_transcript --plan SOURCE_ROOT FILE...    print what a replay elsewhere needs
 //
+// With --plan a FILE ending in ".steps" holds named steps of adapter input
+// for the board's own runs: "step NAME" lines, each followed by simulator
+// script lines.
+//
 // Start-up is the daemon's in-process one (daemon/in_process.h): options,
 // key map file, calibration file, streams, and with -M the mouse-enable
 // command to the adapter before anything is read.
@@ -23,6 +27,8 @@
 #include "daemon/in_process.h"
 #include "daemon/options.h"
 #include "daemon_state.h"
+#include "sim_script.h"
+#include "text_file.h"
 #include "transcript.h"
 
 namespace {
@@ -217,6 +223,50 @@ void print_plan(const transcript &t)
 	printf("end\n");
 }
 
+// "step NAME HEX": each step of a steps file with the bytes its script
+// lines send, so that the board's driver writes no frame layout itself.
+bool print_steps(const std::string &path, std::string &error)
+{
+	std::string text;
+	if (!read_whole_file(path, text)) {
+		error = path + ": cannot read";
+		return false;
+	}
+	std::string name;
+	std::string bytes;
+	script_player player;
+	player.send = [&bytes](std::span<const uint8_t> sent, const std::string &) {
+		bytes.append(sent.begin(), sent.end());
+	};
+	player.say = [](std::string_view) {};
+	player.pause = [](long) {};
+	auto finish = [&name, &bytes]() {
+		if (!name.empty())
+			print_hex_line("step " + name, bytes);
+		bytes.clear();
+	};
+	std::size_t start = 0;
+	for (int number = 1; start < text.size(); ++number) {
+		std::size_t end = text.find('\n', start);
+		std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+		start = end == std::string::npos ? text.size() : end + 1;
+		if (line.rfind("step ", 0) == 0) {
+			finish();
+			name = line.substr(5);
+			continue;
+		}
+		script_error failure = run_script_line(player, line);
+		if (!failure.failed && name.empty() && !bytes.empty())
+			failure = {true, "input before the first step"};
+		if (failure.failed) {
+			error = path + ":" + std::to_string(number) + ": " + failure.message;
+			return false;
+		}
+	}
+	finish();
+	return true;
+}
+
 bool write_file(const std::string &path, const std::string &text)
 {
 	FILE *file = fopen(path.c_str(), "w");
@@ -245,6 +295,14 @@ int main(int argc, char **argv)
 		transcript t;
 		transcript_result result;
 		std::string error;
+		const std::string file = argv[i];
+		if (plan && file.size() > 6 && file.compare(file.size() - 6, 6, ".steps") == 0) {
+			if (!print_steps(file, error)) {
+				fprintf(stderr, "%s\n", error.c_str());
+				++failed;
+			}
+			continue;
+		}
 		if (plan && read_transcript(argv[i], source_root, t, error)) {
 			print_plan(t);
 			continue;
