@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 #include <span>
 #include <vector>
 
-#include "serial/frame_reader.h"
+#include "serial/frame_payload.h"
 #include "core/settings.h"
+#include "daemon/in_process.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/key_map.h"
 #include "output/key_stream.h"
@@ -39,19 +42,15 @@ FILE *open_null_device()
 	return stream;
 }
 
-// Hands the frames to a handler, one per iteration and round again, while
-// the device stream it writes to goes to /dev/null.
+// Hands the frames to a handler, one per iteration and round again.
 void play_frames(benchmark::State &state, std::span<const serial_frame> frames,
-		 void (*handle)(const serial_frame &), FILE *&device)
+		 void (*handle)(const serial_frame &))
 {
-	device = open_null_device();
 	std::size_t at = 0;
 	for (auto _ : state) {
 		handle(frames[at]);
 		at = (at + 1) % frames.size();
 	}
-	(void)fclose(device);
-	device = nullptr;
 	state.SetItemsProcessed(state.iterations());
 }
 
@@ -69,10 +68,23 @@ constexpr const char bench_key_map[] = "lshift 12\n"
 				       "J 1 jump 41\n"
 				       "J 15 start 4f\n";
 
-void load_bench_key_map()
+// The daemon started in this process with the options given, the bench key
+// map, the devices given and, when screen holds one, the screen memory.
+void start_bench_daemon(const char *options, const in_process_devices &devices,
+			const in_process_screen &screen = {})
 {
+	reset_settings();
+	char program[] = "ps2linkd";
+	std::string group = options;
+	char *argv[] = {program, group.data(), nullptr};
 	FILE *stream = fmemopen(const_cast<char *>(bench_key_map), strlen(bench_key_map), "r");
-	if (!stream || load_key_map_stream(stream) != 0) {
+	in_process_start start;
+	start.argc = 2;
+	start.argv = argv;
+	start.key_map_stream = stream;
+	start.devices = devices;
+	start.screen = screen;
+	if (!stream || start_in_process(start) != in_process_outcome::started) {
 		fprintf(stderr, "cannot load the benchmark key map\n");
 		exit(1);
 	}
@@ -85,28 +97,42 @@ void load_bench_key_map()
 	}
 }
 
-// A typing session in scan code set 2: count byte, then the code bytes.
+// The devices the benchmarks write to: /dev/null, a system call a write.
+void stop_bench_daemon(FILE *device)
+{
+	(void)fclose(device);
+	reset_key_stream();
+	reset_touch_text();
+}
+
+// A keyboard frame of these scan-code bytes.
+serial_frame keys(std::initializer_list<uint8_t> codes)
+{
+	return make_keyboard_frame(std::span<const uint8_t>(codes.begin(), codes.size()));
+}
+
+// A typing session in scan code set 2.
 const std::array<serial_frame, 12> typing = {
-	make_frame(keyboard_header, 1, 0x12, 0, 0),                             // left shift down
-	make_frame(keyboard_header, 1, 0x1C, 0, 0),                             // A
-	make_frame(keyboard_header, 2, release_prefix, 0x1C, 0),                // A up
-	make_frame(keyboard_header, 2, release_prefix, 0x12, 0),                // left shift up
-	make_frame(keyboard_header, 1, 0x1C, 0, 0),                             // a
-	make_frame(keyboard_header, 2, release_prefix, 0x1C, 0),                // a up
-	make_frame(keyboard_header, 2, extended_prefix, 0x75, 0),               // cursor up
-	make_frame(keyboard_header, 3, extended_prefix, release_prefix, 0x75),  // cursor up released
-	make_frame(keyboard_header, 1, 0x0E, 0, 0),                             // grave, wrapped
-	make_frame(keyboard_header, 2, release_prefix, 0x0E, 0),                // grave up
-	make_frame(keyboard_header, 1, 0x32, 0, 0),                             // b
-	make_frame(keyboard_header, 2, release_prefix, 0x32, 0),                // b up
+	keys({0x12}),                                  // left shift down
+	keys({0x1C}),                                  // A
+	keys({release_prefix, 0x1C}),                  // A up
+	keys({release_prefix, 0x12}),                  // left shift up
+	keys({0x1C}),                                  // a
+	keys({release_prefix, 0x1C}),                  // a up
+	keys({extended_prefix, 0x75}),                 // cursor up
+	keys({extended_prefix, release_prefix, 0x75}), // cursor up released
+	keys({0x0E}),                                  // grave, wrapped
+	keys({release_prefix, 0x0E}),                  // grave up
+	keys({0x32}),                                  // b
+	keys({release_prefix, 0x32}),                  // b up
 };
 
 void frame_reader_per_frame(benchmark::State &state)
 {
 	const std::array<serial_frame, 3> kinds = {
-		make_frame(keyboard_header, 1, 0x1C, 0, 0),
-		make_frame(mouse_header, 0, 0x08, 3, 0xFE),
-		make_frame(joystick_header, 0, 0x80, 0x01, 0),
+		keys({0x1C}),
+		make_mouse_frame_bytes(0x08, 3, 0xFE),
+		make_joystick_frame(0x8001),
 	};
 	std::vector<uint8_t> stream;
 	for (int repeat = 0; repeat < 64; ++repeat)
@@ -129,66 +155,67 @@ BENCHMARK(frame_reader_per_frame);
 // Argument: 0 text events flushed one by one, 1 raw events (-V) left to the buffer.
 void keyboard_frame_per_frame(benchmark::State &state)
 {
-	load_bench_key_map();
-	output = state.range(0) != 0 ? &key_pipe_form : &key_text_form;
-	play_frames(state, typing, handle_keyboard_frame, key_out);
-	output = &key_text_form;
+	FILE *device = open_null_device();
+	start_bench_daemon(state.range(0) != 0 ? "-V" : "-", {device, device});
+	play_frames(state, typing, handle_keyboard_frame);
+	stop_bench_daemon(device);
 }
 BENCHMARK(keyboard_frame_per_frame)->ArgName("keypipe")->Arg(0)->Arg(1);
 
 void joystick_frame_per_frame(benchmark::State &state)
 {
-	load_bench_key_map();
+	FILE *device = open_null_device();
+	start_bench_daemon("-", {device, device});
 	// Press and release of one button, then two at once, then a frame with no change.
 	const std::array<serial_frame, 5> frames = {
-		make_frame(joystick_header, 0, 0x00, 0x01, 0),
-		make_frame(joystick_header, 0, 0x00, 0x00, 0),
-		make_frame(joystick_header, 0, 0x80, 0x02, 0),
-		make_frame(joystick_header, 0, 0x00, 0x00, 0),
-		make_frame(joystick_header, 0, 0x00, 0x00, 0),
+		make_joystick_frame(0x0001), make_joystick_frame(0x0000), make_joystick_frame(0x8002),
+		make_joystick_frame(0x0000), make_joystick_frame(0x0000),
 	};
-	play_frames(state, frames, handle_joystick_frame, key_out);
+	play_frames(state, frames, handle_joystick_frame);
+	stop_bench_daemon(device);
 }
 BENCHMARK(joystick_frame_per_frame);
 
 // The handheld's screen in ordinary memory: 480 x 640 pixels of 16 bits, 960 bytes a row.
 std::vector<uint16_t> screen_memory;
 
-void map_memory_screen()
+in_process_screen memory_screen()
 {
 	constexpr uint32_t line_length = 2 * screen_columns;
 	screen_memory.assign(std::size_t{line_length} / 2 * screen_rows, 0x39E7);
-	attach_screen_memory(reinterpret_cast<unsigned char *>(screen_memory.data()), 0,
-			     std::size_t{line_length} * screen_rows, line_length);
+	return {reinterpret_cast<unsigned char *>(screen_memory.data()), 0,
+		std::size_t{line_length} * screen_rows, line_length};
 }
 
 void unmap_memory_screen()
 {
-	screen_map = {};
+	reset_screen_map();
 	screen_memory.clear();
 	cursor_drawn = 0;
 }
 
-// Small strokes back and forth around the middle of the screen.
+// Small strokes back and forth around the middle of the screen (status bit
+// 3 is always set by a PS/2 mouse).
 const std::array<serial_frame, 4> strokes = {
-	make_frame(mouse_header, 0, 0x08, 3, 2),
-	make_frame(mouse_header, 0, 0x09, 3, 2),
-	make_frame(mouse_header, 0, 0x38, 0xFD, 0xFE),
-	make_frame(mouse_header, 0, 0x39, 0xFD, 0xFE),
+	make_mouse_frame_bytes(0x08, 3, 2),
+	make_mouse_frame_bytes(0x09, 3, 2),
+	make_mouse_frame_bytes(0x38, 0xFD, 0xFE),
+	make_mouse_frame_bytes(0x39, 0xFD, 0xFE),
 };
 
 // Argument: 1 the cursor moves in screen memory, 0 console mode (touch line only).
 void mouse_frame_per_frame(benchmark::State &state)
 {
-	map_memory_screen();
+	FILE *device = open_null_device();
+	start_bench_daemon(state.range(0) == 0 ? "-Mc" : "-M", {nullptr, nullptr, device},
+			   memory_screen());
 	calibration = {};
 	calibration.scaled = {1, 0, 0, 0, 1, 0, 1};
 	calibration.valid = 1;
-	console_mode = state.range(0) == 0;
 	mouse_x = screen_rows / 2;
 	mouse_y = screen_columns / 2;
-	play_frames(state, strokes, handle_mouse_frame, touch_out);
-	console_mode = false;
+	play_frames(state, strokes, handle_mouse_frame);
+	stop_bench_daemon(device);
 	unmap_memory_screen();
 }
 BENCHMARK(mouse_frame_per_frame)->ArgName("cursor")->Arg(0)->Arg(1);
@@ -196,7 +223,7 @@ BENCHMARK(mouse_frame_per_frame)->ArgName("cursor")->Arg(0)->Arg(1);
 // The cursor move alone: erase, save, draw, save over 256 pixels each.
 void cursor_move_per_frame(benchmark::State &state)
 {
-	map_memory_screen();
+	start_bench_daemon("-", {}, memory_screen());
 	int column = screen_columns / 2;
 	int row = screen_rows / 2;
 	int step = 3;

@@ -3,6 +3,7 @@
 
 #include "keyboard/key_map.h"
 #include "output/output_form.h"
+#include "serial/frame_payload.h"
 
 joystick_state joystick_buttons;
 
@@ -11,19 +12,9 @@ void reset_joystick_state()
 	joystick_buttons = {};
 }
 
-namespace {
-
-// Buttons 8-15 in byte 2, buttons 0-7 in byte 3.
-uint32_t button_bits_of(const serial_frame &frame)
-{
-	return static_cast<uint32_t>(frame[2]) * 256 + frame[3];
-}
-
-} // namespace
-
 void handle_joystick_frame(const serial_frame &frame)
 {
-	uint32_t button_bits = button_bits_of(frame);
+	uint32_t button_bits = joystick_buttons_of(frame);
 	uint32_t changed = button_bits ^ joystick_previous;
 	for (std::size_t button = 0; button < joystick_button_count; ++button) {
 		if (!(changed >> button & 1))

@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "keyboard/key_map.h"
 #include "output/output_form.h"
+#include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 
 keyboard_frame_state keyboard_translation;
@@ -32,8 +33,6 @@ constexpr uint8_t self_test_passed = 0xAA;
 // rest of its sequence are ignored.
 constexpr uint8_t pause_code = 0x80;
 constexpr int32_t pause_tail_frames = 3;
-// The payload is bytes 1..4; a count byte above 4 would point past the frame.
-constexpr uint8_t largest_count = 4;
 
 void toggle_light(unsigned light)
 {
@@ -51,18 +50,23 @@ unsigned fold_modifiers(unsigned state)
 keyboard_stroke read_keyboard_stroke(const serial_frame &frame)
 {
 	keyboard_stroke stroke{};
-	uint8_t count = frame[1];
-	if (count > largest_count)
+	if (keyboard_count_of(frame) > keyboard_largest_count)
 		return stroke;
+	// The last byte is the code, a release prefix before it makes it a
+	// release. A count of 0 names no byte: code 0, pressed.
+	const std::span<const uint8_t> codes = keyboard_codes_of(frame);
+	const std::size_t count = codes.size();
 	stroke.usable = true;
-	stroke.code = frame[count + 1u];
-	stroke.down = frame[count] == release_prefix ? 0 : 1;
-	if (frame[2] == pause_prefix) {
+	stroke.code = count != 0 ? codes[count - 1] : 0;
+	stroke.down = count >= 2 && codes[count - 2] == release_prefix ? 0 : 1;
+	// The prefix is read where a first code would be, whatever the count.
+	const uint8_t first = frame[keyboard_codes_byte];
+	if (first == pause_prefix) {
 		stroke.pause = true;
 		stroke.prefix_index = 1;
 		stroke.code = pause_code;
 	}
-	if (frame[2] == extended_prefix)
+	if (first == extended_prefix)
 		stroke.prefix_index = 1;
 	return stroke;
 }

@@ -6,6 +6,7 @@
 #include "pointer/calibration.h"
 #include "pointer/cursor.h"
 #include "pointer/screen.h"
+#include "serial/frame_payload.h"
 
 pointer_state pointer;
 
@@ -15,13 +16,6 @@ void reset_mouse_position()
 }
 
 namespace {
-
-// PS/2 mouse status byte: bit 0 left button, bits 4 and 5 the signs of the
-// X and Y movements (the ninth bit of each).
-constexpr unsigned left_button = 0x01;
-constexpr unsigned mouse_buttons = 0x07; // left, right, middle
-constexpr unsigned x_sign = 0x10;
-constexpr unsigned y_sign = 0x20;
 
 constexpr int pressure_down = 500;
 constexpr int rotated_pressure_step = 500;
@@ -55,13 +49,11 @@ void move_cursor()
 
 void handle_mouse_frame(const serial_frame &frame)
 {
-	unsigned status = frame[2];
-	int dx = frame[3] - ((status & x_sign) ? 256 : 0);
-	int dy = frame[4] - ((status & y_sign) ? 256 : 0);
+	const auto [dx, dy, buttons] = mouse_motion_of(frame);
 	// An input device takes the mouse as it is; the system draws its own
 	// pointer.
 	if (output->send_motion) {
-		output->send_motion(dx, dy, status & mouse_buttons);
+		output->send_motion(dx, dy, buttons);
 		return;
 	}
 	mouse_x += dx;
@@ -75,7 +67,7 @@ void handle_mouse_frame(const serial_frame &frame)
 	if (mouse_y < 0)
 		mouse_y = 0;
 
-	send_touch_at_pointer((status & left_button) ? 1 : 0);
+	send_touch_at_pointer((buttons & mouse_left_button) ? 1 : 0);
 	if (console_mode)
 		return;
 	move_cursor();

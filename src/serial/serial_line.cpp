@@ -12,6 +12,7 @@
 
 #include "core/settings.h"
 #include "core/stop_request.h"
+#include "serial/frame_payload.h"
 
 serial_line_state serial_line;
 
@@ -196,12 +197,12 @@ int read_serial_byte()
 
 void send_mouse_enable()
 {
-	static constexpr unsigned char command[] = {'e'};
+	static constexpr unsigned char command[] = {mouse_enable_command};
 	send_adapter_command(command, sizeof command);
 }
 
 void send_led_command(unsigned led_state)
 {
-	const unsigned char command[] = {'k', 0xED, static_cast<unsigned char>(led_state & 0xFF)};
-	send_adapter_command(command, sizeof command);
+	const light_command command = make_light_command(led_state);
+	send_adapter_command(command.data(), command.size());
 }

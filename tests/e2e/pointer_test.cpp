@@ -17,6 +17,7 @@
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/screen.h"
+#include "serial/frame_payload.h"
 #include "proc_watch.h"
 #include "screen_model.h"
 
@@ -37,9 +38,9 @@ constexpr uint16_t white = arrow_white;
 
 // PS/2 mouse status byte: left button, and the ninth (sign) bit of the X and
 // Y movements.
-constexpr uint8_t left_button = 0x01;
-constexpr uint8_t x_negative = 0x10;
-constexpr uint8_t y_negative = 0x20;
+constexpr uint8_t left_button = mouse_left_button;
+constexpr uint8_t x_negative = mouse_x_sign;
+constexpr uint8_t y_negative = mouse_y_sign;
 
 constexpr const char *identity_calibration = "1000 0 0 0 1000 0 1000\n";
 
@@ -77,13 +78,8 @@ daemon_config pointer_config(std::vector<std::string> arguments,
 // both are done.
 void send_move(daemon_run &run, int dx, int dy, uint8_t buttons = 0)
 {
-	uint8_t status = buttons;
-	if (dx < 0)
-		status |= x_negative;
-	if (dy < 0)
-		status |= y_negative;
-	EXPECT_TRUE(run.send_and_wait(e2e::mouse_frame(status, static_cast<uint8_t>(dx & 0xFF),
-						       static_cast<uint8_t>(dy & 0xFF))))
+	const serial_frame frame = make_mouse_frame(dx, dy, buttons);
+	EXPECT_TRUE(run.send_and_wait(std::vector<uint8_t>(frame.begin(), frame.end())))
 		<< "the daemon did not come back to the line";
 }
 

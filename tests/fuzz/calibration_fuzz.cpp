@@ -13,11 +13,12 @@
 
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
+#include "daemon/in_process.h"
 #include "fuzz_support.h"
 #include "pointer/calibration.h"
 #include "pointer/screen.h"
 #include "output/touch_text.h"
-#include "serial/frame_reader.h"
+#include "serial/frame_payload.h"
 
 namespace {
 
@@ -51,7 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	if (ftruncate(memory_file, 0) != 0 ||
 	    pwrite(memory_file, data, size, 0) != static_cast<ssize_t>(size))
 		abort();
-	read_calibration(memory_path.c_str());
+	// Started as the daemon with -M -x -c (the mouse, rotated, and no
+	// framebuffer here), its touch lines going nowhere.
+	char program[] = "ps2linkd";
+	char group[] = "-Mxc";
+	char *argv[] = {program, group, nullptr};
+	in_process_start start;
+	start.argc = 2;
+	start.argv = argv;
+	start.calibration = memory_path.c_str();
+	start.devices.ts = touch_stream;
+	if (start_in_process(start) != in_process_outcome::started)
+		abort();
 
 	for (bool rotated : {false, true}) {
 		touch_rotated = rotated;
@@ -61,14 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	}
 	// The mouse handler's own arithmetic on the result (the rotated report's
 	// 480 - x): to the top left corner and to the bottom right one.
-	mouse_enabled = true;
-	touch_rotated = true;
-	console_mode = true; // no framebuffer here
-	touch_out = touch_stream;
-	for (serial_frame frame : {make_frame(mouse_header, 0, 0x30, 0x80, 0x80),
-				   make_frame(mouse_header, 0, 0x00, 0x7F, 0x7F),
-				   make_frame(mouse_header, 0, 0x00, 0x7F, 0x7F),
-				   make_frame(mouse_header, 0, 0x00, 0x7F, 0x7F)})
+	for (serial_frame frame : {make_mouse_frame(-128, -128, 0), make_mouse_frame(127, 127, 0),
+				   make_mouse_frame(127, 127, 0), make_mouse_frame(127, 127, 0)})
 		dispatch_frame(frame_kind::mouse, frame);
 	return 0;
 }

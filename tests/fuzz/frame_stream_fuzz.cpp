@@ -17,10 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
+#include "daemon/in_process.h"
 #include "output/output_form.h"
 #include "daemon_state.h"
 #include "fuzz_support.h"
@@ -87,16 +90,14 @@ constexpr unsigned char before_screen = 0xA5;
 
 // A fresh block of exactly the mapping's size, the screen memory zeroed
 // (calloc takes large blocks straight from the kernel, so this stays
-// cheap), set up as map_framebuffer sets up a mapping.
-unsigned char *attach_screen(const screen_geometry &geometry)
+// cheap).
+unsigned char *make_screen(const screen_geometry &geometry)
 {
 	std::size_t map_length = geometry.page_offset + geometry.length;
 	auto *block = static_cast<unsigned char *>(calloc(map_length ? map_length : 1, 1));
 	if (!block)
 		abort();
 	memset(block, before_screen, geometry.page_offset);
-	attach_screen_memory(block, static_cast<int32_t>(geometry.page_offset), geometry.length,
-			     geometry.line_length);
 	return block;
 }
 
@@ -165,25 +166,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	input_cursor input{data, size};
 	uint8_t flags = take_byte(input);
-	mouse_enabled = flags & flag_mouse;
-	use_keypipe = flags & flag_keypipe;
-	touch_rotated = flags & flag_rotated;
-	output = use_keypipe ? &key_pipe_form : &key_text_form;
-	console_mode = flags & flag_console;
+	// The option letters the flags stand for, as one group ("-" alone is none).
+	constexpr std::pair<uint8_t, char> letters[] = {
+		{flag_mouse, 'M'}, {flag_keypipe, 'V'}, {flag_rotated, 'x'}, {flag_console, 'c'}};
+	char program[] = "ps2linkd";
+	char group[std::size(letters) + 2] = "-";
+	std::size_t length = 1;
+	for (auto [flag, letter] : letters)
+		if (flags & flag)
+			group[length++] = letter;
+	char *argv[] = {program, group, nullptr};
 	screen_geometry geometry{};
 	geometry.line_length = take_number(input, 2);
 	geometry.page_offset = take_number(input, 2) & page_offset_mask;
 	geometry.length = take_number(input, 3) & screen_length_mask;
-	unsigned char *block = (flags & flag_screen) ? attach_screen(geometry) : nullptr;
+	unsigned char *block = (flags & flag_screen) ? make_screen(geometry) : nullptr;
+
+	in_process_start start;
+	start.argc = 2;
+	start.argv = argv;
+	if (block)
+		start.screen = {block, static_cast<int32_t>(geometry.page_offset), geometry.length,
+				geometry.line_length};
+	if (!(flags & flag_no_outputs))
+		start.devices = {key_stream, key_stream, touch_stream, adapter_stream};
+	if (start_in_process(start) != in_process_outcome::started)
+		abort(); // the letters above are all the daemon's
 	if (flags & flag_calibration)
 		set_calibration(input);
 	if (!(flags & flag_no_key_map))
 		lend_key_map();
-	if (!(flags & flag_no_outputs)) {
-		key_out = key_stream;
-		touch_out = touch_stream;
-		adapter_out = adapter_stream;
-	}
 
 	for (std::size_t k = 0; k < input.size; ++k)
 		handle_serial_byte(input.data[k]);

@@ -30,6 +30,7 @@
 
 #include "harness.h"
 #include "keyboard/key_map.h"
+#include "serial/frame_payload.h"
 
 namespace {
 
@@ -37,7 +38,6 @@ constexpr uint64_t noise_seed = 20240611;
 constexpr long long noise_bytes = 10'000'000;
 constexpr long long bytes_between_markers = 10'000;
 constexpr long long bytes_between_samples = 1'000'000;
-constexpr uint8_t joystick_header = 0x4A;
 constexpr int filler_bytes = 5;
 constexpr int first_marker_button = 8;
 constexpr int marker_buttons = 8;
@@ -159,7 +159,8 @@ soak_figures feed_noise(e2e::daemon_run &run)
 		const uint8_t high = static_cast<uint8_t>(
 			1U << (first_marker_button + figures.markers % marker_buttons - 8));
 		for (uint8_t marker_high : {uint8_t{0}, high, uint8_t{0}}) {
-			block.insert(block.end(), {joystick_header, 0, marker_high, 0, 0, marker_high});
+			const serial_frame marker = make_joystick_frame(static_cast<uint16_t>(marker_high << 8));
+			block.insert(block.end(), marker.begin(), marker.end());
 		}
 		run.send(block);
 		++figures.markers;

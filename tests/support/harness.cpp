@@ -23,7 +23,7 @@
 #include "daemon/shutdown.h"
 #include "private_world.h"
 #include "proc_watch.h"
-#include "serial/frame_reader.h"
+#include "serial/frame_payload.h"
 #include "text_file.h"
 #include "wait_until.h"
 
@@ -70,21 +70,28 @@ std::vector<uint8_t> frame_bytes(uint8_t header, uint8_t b1, uint8_t b2, uint8_t
 	return std::vector<uint8_t>(frame.begin(), frame.end());
 }
 
+namespace {
+
+std::vector<uint8_t> bytes_of(const serial_frame &frame)
+{
+	return std::vector<uint8_t>(frame.begin(), frame.end());
+}
+
+} // namespace
+
 std::vector<uint8_t> key_frame(std::vector<uint8_t> codes)
 {
-	const auto count = static_cast<uint8_t>(codes.size());
-	codes.resize(3, 0);
-	return frame_bytes(keyboard_header, count, codes[0], codes[1], codes[2]);
+	return bytes_of(make_keyboard_frame(codes));
 }
 
 std::vector<uint8_t> mouse_frame(uint8_t status, uint8_t dx, uint8_t dy)
 {
-	return frame_bytes(mouse_header, 0, status, dx, dy);
+	return bytes_of(make_mouse_frame_bytes(status, dx, dy));
 }
 
 std::vector<uint8_t> joystick_frame(uint8_t high, uint8_t low)
 {
-	return frame_bytes(joystick_header, 0, high, low, 0);
+	return bytes_of(make_joystick_frame(static_cast<uint16_t>(high << 8 | low)));
 }
 
 std::string read_text(const std::string &path)

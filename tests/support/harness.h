@@ -198,9 +198,10 @@ void pause_ms(int ms);
 // What the daemon prints when a stop signal ends it, in EUC-JP.
 std::string signal_text(int signal_number);
 
-// Adapter frames as bytes on the line, built by the daemon's own
-// make_frame(): any header and payload; a keyboard frame of up to three
-// scan-code bytes (count, codes, padding); a mouse and a joystick frame.
+// Adapter frames as bytes on the line, built by the daemon's own builders
+// (serial/frame_payload.h): any header and payload; a keyboard frame of up
+// to three scan-code bytes; a mouse frame of its status and movement bytes;
+// a joystick frame.
 std::vector<uint8_t> frame_bytes(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);
 std::vector<uint8_t> key_frame(std::vector<uint8_t> codes);
 std::vector<uint8_t> mouse_frame(uint8_t status, uint8_t dx, uint8_t dy);

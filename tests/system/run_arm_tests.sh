@@ -166,12 +166,14 @@ cat "$source_dir/tests/system/board/panel.dtsi" >> "$board/board.dts" &&
 dtc -q -I dts -O dtb -o "$board/board.dtb" "$board/board.dts" ||
 	fail "building the board's device tree"
 
-# The transcripts for their replay on the board, read by the transcript
-# runner of the ARM unit tests (under the user-mode emulator, as they are).
+# The transcripts for their replay on the board, and the input of the
+# board's own steps, read by the transcript runner of the ARM unit tests
+# (under the user-mode emulator, as they are).
 rm -rf "$artifacts" && mkdir -p "$artifacts" || fail "making $artifacts"
 plan=$artifacts/transcripts.plan
 qemu-arm -cpu pxa270 build/arm-tests/tests/transcript/run_transcript --plan "$source_dir" \
-	tests/transcripts/*.t > "$plan" || fail "the transcripts' plan for the board"
+	tests/transcripts/*.t tests/system/board/board.steps > "$plan" ||
+	fail "the transcripts' plan for the board"
 python3 "$source_dir/tests/system/arm_board_test.py" --kernel "$board/vmlinuz" \
 	--dtb "$board/board.dtb" --busybox "$board/busybox" --strace-tree "$board/strace" \
 	--bundle "$bundle" --plan "$plan" --modules "$board/modules" \

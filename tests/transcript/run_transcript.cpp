@@ -7,9 +7,13 @@
 //   run_transcript --update SOURCE_ROOT FILE...  rewrite the expected sections
 //   run_transcript --plan SOURCE_ROOT FILE...    print what a replay elsewhere needs
 //
-// Start-up is done as the daemon does it, minus what concerns only the
-// machine: options, key map file, calibration file, streams, and with -M
-// the mouse-enable command to the adapter before anything is read.
+// With --plan a FILE ending in ".steps" holds named steps of adapter input
+// for the board's own runs: "step NAME" lines, each followed by simulator
+// script lines.
+//
+// Start-up is the daemon's in-process one (daemon/in_process.h): options,
+// key map file, calibration file, streams, and with -M the mouse-enable
+// command to the adapter before anything is read.
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -20,14 +24,11 @@
 
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
+#include "daemon/in_process.h"
 #include "daemon/options.h"
-#include "daemon/startup.h"
 #include "daemon_state.h"
-#include "keyboard/key_map.h"
-#include "output/key_stream.h"
-#include "pointer/calibration.h"
-#include "output/touch_text.h"
-#include "serial/serial_line.h"
+#include "sim_script.h"
+#include "text_file.h"
 #include "transcript.h"
 
 namespace {
@@ -89,35 +90,46 @@ struct memory_device {
 	size_t size = 0;
 };
 
-bool set_up(const transcript &t, std::vector<std::string> &arguments, std::string &error)
+// Starts the daemon on the memory devices with the transcript's options,
+// key map and calibration file.
+bool set_up(const transcript &t, std::vector<std::string> &arguments,
+	    std::array<memory_device, transcript_device_count> &devices, std::string &error)
 {
 	reset_daemon_state();
 	std::vector<char *> argv;
 	for (std::string &word : arguments)
 		argv.push_back(word.data());
 	argv.push_back(nullptr);
-	if (parse_options(static_cast<int>(arguments.size()), argv.data()) != option_outcome::run) {
-		error = "the options are refused";
-		return false;
-	}
+	for (memory_device &device : devices)
+		device.stream = open_memstream(&device.data, &device.size);
+	auto stream_of = [&devices](transcript_device d) {
+		return devices[static_cast<std::size_t>(d)].stream;
+	};
+	in_process_start start;
+	start.argc = static_cast<int>(arguments.size());
+	start.argv = argv.data();
+	start.devices.kbd = stream_of(transcript_device::kbd);
+	start.devices.keypipe = stream_of(transcript_device::keypipe);
+	start.devices.ts = stream_of(transcript_device::ts);
+	start.devices.adapter = stream_of(transcript_device::adapter);
 	std::string map = temp_file(t.key_map);
-	bool loaded = !map.empty() && load_key_map(map.c_str()) == 0;
-	if (!map.empty())
-		unlink(map.c_str());
-	if (!loaded) {
+	std::string calibration = t.pointercal ? temp_file(*t.pointercal) : "";
+	start.key_map = map.c_str();
+	if (!calibration.empty())
+		start.calibration = calibration.c_str();
+	in_process_outcome outcome = in_process_outcome::key_map_missing;
+	if (t.pointercal && calibration.empty())
+		error = "cannot write the calibration file";
+	else if (!map.empty())
+		outcome = start_in_process(start);
+	for (const std::string &path : {map, calibration})
+		if (!path.empty())
+			unlink(path.c_str());
+	if (outcome == in_process_outcome::options_refused)
+		error = "the options are refused";
+	else if (outcome == in_process_outcome::key_map_missing && error.empty())
 		error = "cannot write or load the key map";
-		return false;
-	}
-	if (t.pointercal) {
-		std::string path = temp_file(*t.pointercal);
-		if (path.empty()) {
-			error = "cannot write the calibration file";
-			return false;
-		}
-		read_calibration(path.c_str());
-		unlink(path.c_str());
-	}
-	return true;
+	return outcome == in_process_outcome::started;
 }
 
 // Feeds the input as the frame loop would and records what each device got.
@@ -125,25 +137,11 @@ bool run(const transcript &t, transcript_result &result, std::string &error)
 {
 	std::vector<std::string> arguments = {default_program_name};
 	arguments.insert(arguments.end(), t.options.begin(), t.options.end());
-	if (!set_up(t, arguments, error))
-		return false;
-
 	std::array<memory_device, transcript_device_count> devices;
-	for (memory_device &device : devices)
-		device.stream = open_memstream(&device.data, &device.size);
-	auto stream_of = [&devices](transcript_device d) {
-		return devices[static_cast<std::size_t>(d)].stream;
-	};
-	output = chosen_output_form();
-	key_out = stream_of(use_keypipe ? transcript_device::keypipe : transcript_device::kbd);
-	adapter_out = stream_of(transcript_device::adapter);
-	if (mouse_enabled) {
-		send_mouse_enable();
-		touch_out = stream_of(transcript_device::ts);
-	}
+	bool started = set_up(t, arguments, devices, error);
 
 	stdout_capture capture;
-	bool captured = start_capture(capture);
+	bool captured = started && start_capture(capture);
 	auto mark = [&devices, &result]() {
 		for (std::size_t d = 0; d < transcript_device_count; ++d) {
 			if (devices[d].stream)
@@ -151,16 +149,18 @@ bool run(const transcript &t, transcript_result &result, std::string &error)
 			result.breaks[d].push_back(devices[d].size);
 		}
 	};
-	mark();
-	for (const transcript_input &in : t.input) {
-		for (uint8_t byte : in.bytes)
-			(void)handle_serial_byte(byte);
+	if (started) {
+		mark();
+		for (const transcript_input &in : t.input) {
+			for (uint8_t byte : in.bytes)
+				(void)handle_serial_byte(byte);
+			mark();
+		}
+		// The run ends as the daemon's does: whatever is still held is let go.
+		release_held_input();
 		mark();
 	}
-	// The run ends as the daemon's does: whatever is still held is let go.
-	release_held_input();
-	mark();
-	std::string printed = end_capture(capture);
+	std::string printed = captured ? end_capture(capture) : "";
 
 	reset_daemon_state(); // no stream of ours is left behind in the daemon's state
 	for (std::size_t d = 0; d < transcript_device_count; ++d) {
@@ -170,6 +170,8 @@ bool run(const transcript &t, transcript_result &result, std::string &error)
 			result.received[d].assign(devices[d].data, devices[d].size);
 		free(devices[d].data);
 	}
+	if (!started)
+		return false;
 	const auto out = static_cast<std::size_t>(transcript_device::stdout_text);
 	result.received[out] = printed;
 	result.breaks[out].clear(); // text: laid out by its own lines
@@ -221,6 +223,50 @@ void print_plan(const transcript &t)
 	printf("end\n");
 }
 
+// "step NAME HEX": each step of a steps file with the bytes its script
+// lines send, so that the board's driver writes no frame layout itself.
+bool print_steps(const std::string &path, std::string &error)
+{
+	std::string text;
+	if (!read_whole_file(path, text)) {
+		error = path + ": cannot read";
+		return false;
+	}
+	std::string name;
+	std::string bytes;
+	script_player player;
+	player.send = [&bytes](std::span<const uint8_t> sent, const std::string &) {
+		bytes.append(sent.begin(), sent.end());
+	};
+	player.say = [](std::string_view) {};
+	player.pause = [](long) {};
+	auto finish = [&name, &bytes]() {
+		if (!name.empty())
+			print_hex_line("step " + name, bytes);
+		bytes.clear();
+	};
+	std::size_t start = 0;
+	for (int number = 1; start < text.size(); ++number) {
+		std::size_t end = text.find('\n', start);
+		std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+		start = end == std::string::npos ? text.size() : end + 1;
+		if (line.rfind("step ", 0) == 0) {
+			finish();
+			name = line.substr(5);
+			continue;
+		}
+		script_error failure = run_script_line(player, line);
+		if (!failure.failed && name.empty() && !bytes.empty())
+			failure = {true, "input before the first step"};
+		if (failure.failed) {
+			error = path + ":" + std::to_string(number) + ": " + failure.message;
+			return false;
+		}
+	}
+	finish();
+	return true;
+}
+
 bool write_file(const std::string &path, const std::string &text)
 {
 	FILE *file = fopen(path.c_str(), "w");
@@ -249,6 +295,14 @@ int main(int argc, char **argv)
 		transcript t;
 		transcript_result result;
 		std::string error;
+		const std::string file = argv[i];
+		if (plan && file.size() > 6 && file.compare(file.size() - 6, 6, ".steps") == 0) {
+			if (!print_steps(file, error)) {
+				fprintf(stderr, "%s\n", error.c_str());
+				++failed;
+			}
+			continue;
+		}
 		if (plan && read_transcript(argv[i], source_root, t, error)) {
 			print_plan(t);
 			continue;

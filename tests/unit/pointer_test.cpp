@@ -23,7 +23,7 @@
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/screen.h"
-#include "serial/frame_reader.h"
+#include "serial/frame_payload.h"
 #include "daemon_state.h"
 #include "test_screen.h"
 
@@ -229,7 +229,7 @@ TEST(touch_transform, inverse_calibration)
 
 serial_frame mouse_frame(uint8_t status, uint8_t x_motion, uint8_t y_motion)
 {
-	return make_frame(mouse_header, 0x00, status, x_motion, y_motion);
+	return make_mouse_frame_bytes(status, x_motion, y_motion);
 }
 
 // Every case starts from a fresh daemon: pointer at the origin, no calibration, no cursor,

@@ -143,15 +143,6 @@ std::span<const std::string_view> key_names()
 	return key_name_list;
 }
 
-serial_frame keyboard_frame(std::span<const uint8_t> codes)
-{
-	std::array<uint8_t, 3> payload{};
-	std::size_t count = std::min(codes.size(), payload.size());
-	std::copy_n(codes.begin(), count, payload.begin());
-	return make_frame(keyboard_header, static_cast<uint8_t>(count), payload[0], payload[1],
-			  payload[2]);
-}
-
 std::vector<serial_frame> press_frames(const set2_key &key)
 {
 	if (key.pause) {
@@ -162,15 +153,15 @@ std::vector<serial_frame> press_frames(const set2_key &key)
 		static constexpr uint8_t part2[] = {0x77};
 		static constexpr uint8_t part3[] = {pause_prefix, release_prefix, 0x14};
 		static constexpr uint8_t part4[] = {release_prefix, 0x77};
-		return {keyboard_frame(part1), keyboard_frame(part2), keyboard_frame(part3),
-			keyboard_frame(part4)};
+		return {make_keyboard_frame(part1), make_keyboard_frame(part2), make_keyboard_frame(part3),
+			make_keyboard_frame(part4)};
 	}
 	if (key.extended) {
 		const uint8_t codes[] = {extended_prefix, key.code};
-		return {keyboard_frame(codes)};
+		return {make_keyboard_frame(codes)};
 	}
 	const uint8_t codes[] = {key.code};
-	return {keyboard_frame(codes)};
+	return {make_keyboard_frame(codes)};
 }
 
 std::vector<serial_frame> release_frames(const set2_key &key)
@@ -179,27 +170,8 @@ std::vector<serial_frame> release_frames(const set2_key &key)
 		return {};
 	if (key.extended) {
 		const uint8_t codes[] = {extended_prefix, release_prefix, key.code};
-		return {keyboard_frame(codes)};
+		return {make_keyboard_frame(codes)};
 	}
 	const uint8_t codes[] = {release_prefix, key.code};
-	return {keyboard_frame(codes)};
-}
-
-serial_frame mouse_frame(int dx, int dy, bool left_down)
-{
-	// The PS/2 mouse status byte: bit 0 the left button, bits 4 and 5 the
-	// ninth (sign) bits of the X and Y movements, which follow as low bytes.
-	uint8_t status = left_down ? 0x01 : 0x00;
-	if (dx < 0)
-		status |= 0x10;
-	if (dy < 0)
-		status |= 0x20;
-	return make_frame(mouse_header, 0x00, status, static_cast<uint8_t>(dx & 0xFF),
-			  static_cast<uint8_t>(dy & 0xFF));
-}
-
-serial_frame joystick_frame(uint16_t buttons)
-{
-	return make_frame(joystick_header, 0x00, static_cast<uint8_t>(buttons >> 8),
-			  static_cast<uint8_t>(buttons & 0xFF), 0x00);
+	return {make_keyboard_frame(codes)};
 }

@@ -6,7 +6,8 @@
 // 0xE0 before the extended keys, the odd 0xE1 sequence of Pause) and the
 // frames the adapter would build around them. The character table and the
 // key-name table here are the only places that know which key sends which
-// code; the frame layout and the prefix bytes are the daemon's own.
+// code; the frame layouts (serial/frame_payload.h) and the prefix bytes are
+// the daemon's own.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,7 @@
 #include <vector>
 
 #include "keyboard/keyboard_frame.h"
-#include "serial/frame_reader.h"
+#include "serial/frame_payload.h"
 
 // A key of the keyboard: its set-2 code, after 0xE0 when extended. Pause is
 // a key of its own kind: it sends one fixed sequence when pressed and
@@ -45,16 +46,7 @@ struct char_stroke {
 // The key names, for the usage text.
 [[nodiscard]] std::span<const std::string_view> key_names();
 
-// A keyboard frame around one to three scan-code bytes.
-[[nodiscard]] serial_frame keyboard_frame(std::span<const uint8_t> codes);
-
 // The frames of a press and of a release of a key; Pause gives four frames
 // when pressed (the adapter splits its eight bytes) and none when released.
 [[nodiscard]] std::vector<serial_frame> press_frames(const set2_key &key);
 [[nodiscard]] std::vector<serial_frame> release_frames(const set2_key &key);
-
-// Movements are -256..255; positive X is to the right, positive Y is up.
-[[nodiscard]] serial_frame mouse_frame(int dx, int dy, bool left_down);
-
-// Bit i of the word is button i.
-[[nodiscard]] serial_frame joystick_frame(uint16_t buttons);

@@ -250,7 +250,8 @@ script_error run_script_line(const script_player &player, const std::string &lin
 			return error_of("mouse takes DX DY (-256..255) and optionally left");
 		std::string meaning = "mouse " + signed_text(dx) + " " + signed_text(dy) +
 				      (left ? "  left down" : "");
-		send_frame(player, mouse_frame(static_cast<int>(dx), static_cast<int>(dy), left), meaning);
+		send_frame(player, make_mouse_frame(static_cast<int>(dx), static_cast<int>(dy),
+						   left ? mouse_left_button : 0), meaning);
 		return {};
 	}
 	if (command == "joy") {
@@ -258,7 +259,7 @@ script_error run_script_line(const script_player &player, const std::string &lin
 		if (words.size() != 2 || !parse_int(words[1], 0, 0xFFFF, buttons))
 			return error_of("joy takes a button word 0..0xFFFF");
 		auto word = static_cast<uint16_t>(buttons);
-		send_frame(player, joystick_frame(word), "joystick down: " + button_list(word));
+		send_frame(player, make_joystick_frame(word), "joystick down: " + button_list(word));
 		return {};
 	}
 	if (command == "raw") {

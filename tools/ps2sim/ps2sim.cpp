@@ -29,6 +29,7 @@
 
 #include "capture.h"
 #include "proc_watch.h"
+#include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
 #include "sim_script.h"
@@ -240,17 +241,12 @@ void send_bytes(const uint8_t *bytes, std::size_t count)
 
 // ------------------------------------------------- what comes back to us
 
-// The adapter commands the daemon writes, decoded a byte at a time:
-//   ground: "e" is the mouse-enable command (complete); "k" starts the
-//           set-LEDs command; any other byte is unexpected.
-//   after_k: 0xED (the keyboard's Set LEDs command) is expected.
-//   after_ed: the LED byte completes the command.
-// An unexpected byte is reported and the decoder returns to ground.
-enum class command_state { ground, after_k, after_ed };
-
+// The adapter commands the daemon writes, decoded a byte at a time: the
+// mouse-enable command is one byte; the light command's bytes are collected
+// until they are whole, or until one disagrees with it. An unexpected byte
+// is reported and the decoder starts again with the next.
 struct command_decoder {
-	command_state state = command_state::ground;
-	std::string bytes; // hex of the command collected so far
+	std::vector<uint8_t> bytes; // the light command collected so far
 };
 
 command_decoder decoder;
@@ -258,9 +254,9 @@ command_decoder decoder;
 std::string light_text(uint8_t leds)
 {
 	std::string text = "lights: NumLock ";
-	text += (leds & 0x02) ? "on" : "off";
+	text += (leds & led_num_lock) ? "on" : "off";
 	text += ", Caps ";
-	text += (leds & 0x04) ? "on" : "off";
+	text += (leds & led_caps_lock) ? "on" : "off";
 	if (leds & 0x01)
 		text += ", Scroll on";
 	if (leds & ~0x07)
@@ -278,33 +274,26 @@ void add_command_text(std::vector<std::string> &results, const std::string &byte
 
 void decode_command_byte(uint8_t byte, std::vector<std::string> &results)
 {
-	std::string hex = hex_bytes(std::span<const uint8_t>(&byte, 1));
-	switch (decoder.state) {
-	case command_state::ground:
-		if (byte == 'e') {
-			add_command_text(results, hex, "mouse enable (\"e\")");
-		} else if (byte == 'k') {
-			decoder.bytes = hex;
-			decoder.state = command_state::after_k;
-		} else {
-			add_command_text(results, hex, "unexpected byte");
-		}
-		return;
-	case command_state::after_k:
-		if (byte == 0xED) {
-			decoder.bytes += " " + hex;
-			decoder.state = command_state::after_ed;
-		} else {
-			add_command_text(results, decoder.bytes + " " + hex,
-					 "unexpected: \"k\" not followed by ED");
-			decoder.state = command_state::ground;
-		}
-		return;
-	case command_state::after_ed:
-		add_command_text(results, decoder.bytes + " " + hex, "set LEDs, " + light_text(byte));
-		decoder.state = command_state::ground;
+	if (decoder.bytes.empty() && byte == mouse_enable_command) {
+		add_command_text(results, hex_bytes(std::span<const uint8_t>(&byte, 1)),
+				 "mouse enable (\"e\")");
 		return;
 	}
+	decoder.bytes.push_back(byte);
+	const std::size_t matched = light_command_match(decoder.bytes);
+	const std::string hex = hex_bytes(decoder.bytes);
+	if (matched == light_command_size) {
+		light_command command{};
+		std::copy(decoder.bytes.begin(), decoder.bytes.end(), command.begin());
+		add_command_text(results, hex,
+				 "set LEDs, " + light_text(static_cast<uint8_t>(light_bits_of(command))));
+	} else if (matched < decoder.bytes.size()) {
+		add_command_text(results, hex,
+				 matched == 0 ? "unexpected byte" : "unexpected: \"k\" not followed by ED");
+	} else {
+		return; // more to come
+	}
+	decoder.bytes.clear();
 }
 
 // Takes whatever the daemon has written to the line so far. A read that

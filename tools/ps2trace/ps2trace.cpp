@@ -30,6 +30,7 @@
 #include "capture.h"
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
+#include "daemon/in_process.h"
 #include "daemon/options.h"
 #include "daemon/startup.h"
 #include "joystick/joystick_frame.h"
@@ -40,7 +41,7 @@
 #include "pointer/mouse_frame.h"
 #include "output/touch_text.h"
 #include "proc_watch.h"
-#include "serial/frame_reader.h"
+#include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
 #include "tool_usage.h"
@@ -156,32 +157,6 @@ void open_memory(memory_stream &memory)
 		fail(errno_text("memory stream"));
 }
 
-// Start-up as the daemon does it, minus what concerns only the handheld:
-// options, key map, calibration, the streams.
-void start_daemon_in_memory()
-{
-	std::vector<char *> argv{const_cast<char *>(default_program_name)};
-	for (std::string &option : options.daemon_options)
-		argv.push_back(option.data());
-	argv.push_back(nullptr);
-	if (parse_options(static_cast<int>(argv.size()) - 1, argv.data()) != option_outcome::run)
-		usage(2);
-	if (load_key_map(options.key_map_path, note_map_line) == -1)
-		fail(errno_text(options.key_map_path));
-	if (options.calibration_path)
-		read_calibration(options.calibration_path, options.calibration_path);
-	else if (access(calibration_file, R_OK) == 0)
-		read_calibration(calibration_file);
-	open_memory(key_memory);
-	open_memory(touch_memory);
-	open_memory(adapter_memory);
-	output = chosen_output_form();
-	key_out = key_memory.stream;
-	touch_out = touch_memory.stream;
-	adapter_out = adapter_memory.stream;
-	emulating = true;
-}
-
 // What the stream received since it was last looked at.
 std::string new_output(memory_stream &memory)
 {
@@ -189,6 +164,38 @@ std::string new_output(memory_stream &memory)
 	std::string text(memory.data + memory.shown, memory.size - memory.shown);
 	memory.shown = memory.size;
 	return text;
+}
+
+// The daemon's in-process start-up, on the memory streams.
+void start_daemon_in_memory()
+{
+	std::vector<char *> argv{const_cast<char *>(default_program_name)};
+	for (std::string &option : options.daemon_options)
+		argv.push_back(option.data());
+	argv.push_back(nullptr);
+	open_memory(key_memory);
+	open_memory(touch_memory);
+	open_memory(adapter_memory);
+	in_process_start start;
+	start.argc = static_cast<int>(argv.size()) - 1;
+	start.argv = argv.data();
+	start.key_map = options.key_map_path;
+	start.observer = note_map_line;
+	if (options.calibration_path)
+		start.calibration = start.calibration_name = options.calibration_path;
+	else if (access(calibration_file, R_OK) == 0)
+		start.calibration = calibration_file;
+	start.devices = {key_memory.stream, key_memory.stream, touch_memory.stream,
+			 adapter_memory.stream};
+	switch (start_in_process(start)) {
+	case in_process_outcome::started: break;
+	case in_process_outcome::options_refused: usage(2);
+	case in_process_outcome::key_map_missing: fail(errno_text(options.key_map_path));
+	}
+	// The mouse-enable command went to memory, not to the adapter: the
+	// trace shows what the frames make.
+	(void)new_output(adapter_memory);
+	emulating = true;
 }
 
 // A text line as people read it in a program: " 30 1 \n".
@@ -288,18 +295,18 @@ std::string keyboard_meaning(const serial_frame &frame, int32_t skipped_before,
 {
 	keyboard_stroke stroke = read_keyboard_stroke(frame);
 	if (!stroke.usable)
-		return "key    count " + std::to_string(frame[1]) + ": ignored";
-	std::string scan = hex_bytes(std::span<const uint8_t>(frame.data() + 2, frame[1]));
+		return "key    count " + std::to_string(keyboard_count_of(frame)) + ": ignored";
+	std::string scan = hex_bytes(keyboard_codes_of(frame));
 	char text[80];
 	if (skipped_before != 0) {
 		// The three frames after the first of Pause: the rest of its sequence.
-		snprintf(text, sizeof text, "key %u  %-9s rest of pause (%d/4)", frame[1], scan.c_str(),
-			 5 - skipped_before);
+		snprintf(text, sizeof text, "key %u  %-9s rest of pause (%d/4)",
+			 keyboard_count_of(frame), scan.c_str(), 5 - skipped_before);
 		if (emulating)
 			shown.push_back("ignored, as the rest of pause");
 		return text;
 	}
-	snprintf(text, sizeof text, "key %u  %-9s %-7s %s", frame[1], scan.c_str(),
+	snprintf(text, sizeof text, "key %u  %-9s %-7s %s", keyboard_count_of(frame), scan.c_str(),
 		 stroke.down ? "press" : "release", key_name(stroke).c_str());
 	if (emulating) {
 		unsigned combination = fold_modifiers(modifier_state);
@@ -318,15 +325,11 @@ std::string keyboard_meaning(const serial_frame &frame, int32_t skipped_before,
 
 std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<std::string> &shown)
 {
-	// PS/2 mouse status: buttons in bits 0-2, the ninth (sign) bits of the
-	// movements in bits 4 and 5.
-	unsigned status = frame[2];
-	int dx = frame[3] - ((status & 0x10) ? 256 : 0);
-	int dy = frame[4] - ((status & 0x20) ? 256 : 0);
+	const auto [dx, dy, pressed] = mouse_motion_of(frame);
 	std::string buttons;
 	const char *names[] = {"left", "right", "middle"};
 	for (unsigned bit = 0; bit < 3; ++bit)
-		if (status & (1U << bit))
+		if (pressed & (1U << bit))
 			buttons += std::string(buttons.empty() ? "" : "+") + names[bit];
 	char text[80];
 	snprintf(text, sizeof text, "mouse  x %+4d y %+4d  %s", dx, dy,
@@ -344,7 +347,7 @@ std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<s
 std::string joystick_meaning(const serial_frame &frame, uint32_t previous,
 			     std::vector<std::string> &shown)
 {
-	unsigned buttons = frame[2] * 256U + frame[3];
+	uint32_t buttons = joystick_buttons_of(frame);
 	std::string down;
 	for (unsigned i = 0; i < joystick_button_count; ++i)
 		if (buttons & (1U << i))
