@@ -39,8 +39,6 @@ constexpr uint16_t white = arrow_white;
 // PS/2 mouse status byte: left button, and the ninth (sign) bit of the X and
 // Y movements.
 constexpr uint8_t left_button = mouse_left_button;
-constexpr uint8_t x_negative = mouse_x_sign;
-constexpr uint8_t y_negative = mouse_y_sign;
 
 constexpr const char *identity_calibration = "1000 0 0 0 1000 0 1000\n";
 
