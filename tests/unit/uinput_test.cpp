@@ -16,6 +16,7 @@
 #include "output/input_event_record.h"
 #include "output/output_form.h"
 #include "output/uinput.h"
+#include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -56,6 +57,9 @@ TEST(uinput_form, events_of_frames)
 	size_t command_bytes = 0;
 	adapter_out = open_memstream(&commands, &command_bytes);
 
+	auto key = [](std::initializer_list<uint8_t> codes) {
+		return make_keyboard_frame(std::span<const uint8_t>(codes.begin(), codes.size()));
+	};
 	struct row {
 		const char *legend;
 		std::vector<serial_frame> frames;
@@ -63,28 +67,28 @@ TEST(uinput_form, events_of_frames)
 	};
 	const row rows[] = {
 		{"a held over three make codes: 1, 2, 2, then 0",
-		 {make_frame('K', 1, 0x1C, 0, 0), make_frame('K', 1, 0x1C, 0, 0),
-		  make_frame('K', 1, 0x1C, 0, 0), make_frame('K', 2, 0xF0, 0x1C, 0)},
+		 {key({0x1C}), key({0x1C}),
+		  key({0x1C}), key({0xF0, 0x1C})},
 		 "4 4 1c, 1 1e 1\n4 4 1c, 1 1e 2\n4 4 1c, 1 1e 2\n4 4 1c, 1 1e 0\n", ""},
 		{"a release under shift sends what the press sent, not A's 1f",
-		 {make_frame('K', 1, 0x1C, 0, 0), make_frame('K', 1, 0x12, 0, 0),
-		  make_frame('K', 2, 0xF0, 0x1C, 0), make_frame('K', 2, 0xF0, 0x12, 0)},
+		 {key({0x1C}), key({0x12}),
+		  key({0xF0, 0x1C}), key({0xF0, 0x12})},
 		 "4 4 1c, 1 1e 1\n4 4 12, 1 2a 1\n4 4 1c, 1 1e 0\n4 4 12, 1 2a 0\n", ""},
 		{"E0 75 is scan 0xF5, plain 83 is 0x103, a wrapped value its low byte",
-		 {make_frame('K', 2, 0xE0, 0x75, 0), make_frame('K', 1, 0x83, 0, 0),
-		  make_frame('K', 1, 0x16, 0, 0)},
+		 {key({0xE0, 0x75}), key({0x83}),
+		  key({0x16})},
 		 "4 4 f5, 1 67 1\n4 4 103, 1 41 1\n4 4 16, 1 2 1\n", ""},
 		{"Pause is released at once; its tail is ignored",
-		 {make_frame('K', 3, 0xE1, 0x14, 0x77), make_frame('K', 3, 0xE1, 0xF0, 0x14),
-		  make_frame('K', 2, 0xF0, 0x77, 0), make_frame('K', 0, 0, 0, 0)},
+		 {key({0xE1, 0x14, 0x77}), key({0xE1, 0xF0, 0x14}),
+		  key({0xF0, 0x77}), key({})},
 		 "4 4 e11477, 1 77 1\n4 4 e11477, 1 77 0\n", ""},
 		{"NumLock is a key like any other: the system drives the light",
-		 {make_frame('K', 1, 0x77, 0, 0)}, "4 4 77, 1 45 1\n", ""},
+		 {key({0x77})}, "4 4 77, 1 45 1\n", ""},
 		{"a joystick button: a key code above 255, no scan code",
-		 {make_frame('J', 0, 0, 1, 0), make_frame('J', 0, 0, 0, 0)}, "1 130 1\n1 130 0\n", ""},
+		 {make_joystick_frame(1), make_joystick_frame(0)}, "1 130 1\n1 130 0\n", ""},
 		{"mouse: Y changes sign, buttons as keys, nothing for a frame without change",
-		 {make_frame('M', 0, 0x21, 5, 0xFD), make_frame('M', 0, 0x01, 0, 0),
-		  make_frame('M', 0, 0x12, 0xFF, 0)},
+		 {make_mouse_frame(5, -3, 1), make_mouse_frame(0, 0, 1),
+		  make_mouse_frame(-1, 0, 2)},
 		 "", "2 0 5, 2 1 3, 1 110 1\n2 0 ffffffff, 1 110 0, 1 111 1\n"},
 	};
 	for (const row &r : rows) {
