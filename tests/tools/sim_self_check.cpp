@@ -7,6 +7,7 @@
 // layout, independently of the code. A CTest test (sim_encoder).
 #include <cstdio>
 
+#include "serial/frame_payload.h"
 #include "set2_encoding.h"
 #include "sim_script.h"
 
@@ -133,7 +134,8 @@ int main()
 		if (!stroke.typeable)
 			continue;
 		for (const serial_frame &frame : press_frames(stroke.key)) {
-			if (frame_checksum(frame) != frame[5] || frame[1] != 1 || frame[2] != stroke.key.code) {
+			if (frame_checksum(frame) != frame.back() || keyboard_count_of(frame) != 1 ||
+			    keyboard_codes_of(frame)[0] != stroke.key.code) {
 				++failures;
 				printf("FAIL character 0x%02X: %s\n", c, hex_bytes(frame).c_str());
 			}
