@@ -274,6 +274,8 @@ TEST(spine_start_up, failures_table)
 		{"missing key map: reported before the line is touched",
 		 with({"-i"}, [](daemon_config &c) { c.key_map.reset(); }),
 		 key_map_missing_message},
+		{"a key map that is a directory is no key map",
+		 with({"-i", "-m", "/etc"}, same), key_map_missing_message},
 		{"serial device that does not exist",
 		 with({"-i", "-p", "/dev/ttyPS2"}, own_line),
 		 serial_open_failed_message},

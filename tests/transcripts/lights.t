@@ -3,7 +3,8 @@
 # "k", ED, bits on every press of a key named exactly "NumLock" or "Caps",
 # whatever its scan code. The release changes nothing; a value of 0 sends no
 # key event but still switches the light; a key without a line for the held
-# combination switches nothing.
+# combination switches nothing. A keyboard that powers up again sends AA, its
+# self-test result: it holds no key and has its lights off.
 [key map]
 lshift 12
 77 NumLock - 45
@@ -35,6 +36,9 @@ tap 58
 key 12 up
 say NumLock once more: nothing came in between
 key 77 down
+say a keyboard plugged in again says AA: what it held is let go, the lights go again
+frame K 01 AA 00 00
+tap 1C
 
 [kbd]
  69 1 $
@@ -51,6 +55,8 @@ key 77 down
  69 1 $
  58 0 $
  69 0 $
+ 30 1 $
+ 30 0 $
 
 [adapter]
 6B ED 02
@@ -60,3 +66,5 @@ key 77 down
 6B ED 02
 6B ED 06
 6B ED 04
+6B ED 04
+6B ED 06
