@@ -35,6 +35,13 @@ if ! diff -u "$expected" "$dir/decoded"; then
 	     "cmake --build BUILD --target update_ps2trace_golden, then read the diff)" >&2
 	failed=1
 fi
+# With -u, the input devices' reports: h, then the mouse's relative motion.
+uinput=$("$trace" -m "$repo/etc/ser_code_vantor.ini" -M -u "$dir/capture")
+if ! grep -q '|  keyboard MSC_SCAN 33, EV_KEY 35 1 ' <<< "$uinput" ||
+   ! grep -q '|  mouse EV_REL 0 ' <<< "$uinput"; then
+	echo "check_ps2trace.sh: -u shows no input device reports" >&2
+	failed=1
+fi
 # Without a key map, the same frames with their meaning only.
 if ! diff <(sed "s/ *|.*//; s/ *\$//" "$expected") <(sed "s/ *\$//" "$dir/live"); then
 	echo "check_ps2trace.sh: the live trace differs from the capture's frames" >&2
@@ -52,6 +59,7 @@ refusals=(
 	"$build/tools/ps2sim -p /dev/null --replay $dir/crlf|2|ps2sim: $dir/$crlf"
 	"$trace -w $dir/alias $dir/capture|1|is the input $dir/capture: recording would overwrite it"
 	"$build/tools/ps2sim -l $dir/capture /dev/null|1|the path exists and is no link of ours"
+	"$trace -m $repo/etc/ser_code_vantor.ini -u -V $dir/capture|2|refuses these options together: -u -V"
 )
 for row in "${refusals[@]}"; do
 	IFS='|' read -r command want message <<< "$row"

@@ -12,6 +12,7 @@
 // it reads as a capture (capture.h) for ps2sim --replay.
 #include <fcntl.h>
 #include <getopt.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -35,6 +36,7 @@
 #include "daemon/startup.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/key_map.h"
+#include "output/input_event_record.h"
 #include "output/key_stream.h"
 #include "keyboard/keyboard_frame.h"
 #include "pointer/calibration.h"
@@ -51,7 +53,7 @@
 namespace {
 
 const char *const usage_text =
-	"Usage: ps2trace [-p DEVICE [-s SPEED] | FILE] [-m KEYMAP [-M] [-x] [-c] [-V]\n"
+	"Usage: ps2trace [-p DEVICE [-s SPEED] | FILE] [-m KEYMAP [-M] [-x] [-c] [-V|-u]\n"
 	"                [-P CALIBRATION]] [-w CAPTURE] [-q]\n"
 	"Shows the serial adapter's traffic to ps2linkd, one line per frame: its six\n"
 	"bytes, then what they mean. FILE is a capture (ps2link-capture(5)) or raw\n"
@@ -66,7 +68,8 @@ const char *const usage_text =
 	"  -m KEYMAP       also show the events ps2linkd would emit, worked out by\n"
 	"                  its own code with this key map, and the key map line\n"
 	"                  behind each key\n"
-	"  -M -x -c -V     with -m: the daemon's options of those letters\n"
+	"  -M -x -c -V -u  with -m: the daemon's options of those letters (-u: the\n"
+	"                  input device events, one report a line)\n"
 	"  -P CALIBRATION  with -m: the touch calibration (default /etc/pointercal\n"
 	"                  when it can be read)\n"
 	"  -w CAPTURE      also record what is read as a capture (- for standard\n"
@@ -127,6 +130,9 @@ struct memory_stream {
 
 bool emulating = false;
 memory_stream key_memory, touch_memory, adapter_memory;
+// With -u the input devices' records arrive here, in the kernel's place:
+// [0] ours to read, [1] the daemon's to write.
+std::array<int, 2> uinput_keyboard{-1, -1}, uinput_mouse{-1, -1};
 
 // The key map, line by line, and the line that last filled each slot and
 // each joystick button (0: none).
@@ -185,11 +191,19 @@ void start_daemon_in_memory()
 		start.calibration = start.calibration_name = options.calibration_path;
 	else if (access(calibration_file, R_OK) == 0)
 		start.calibration = calibration_file;
+	for (std::array<int, 2> *pair : {&uinput_keyboard, &uinput_mouse})
+		if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair->data()) != 0)
+			fail(errno_text("socket pair"));
 	start.devices = {key_memory.stream, key_memory.stream, touch_memory.stream,
-			 adapter_memory.stream};
+			 adapter_memory.stream, uinput_keyboard[1], uinput_mouse[1]};
 	switch (start_in_process(start)) {
 	case in_process_outcome::started: break;
-	case in_process_outcome::options_refused: usage(2);
+	case in_process_outcome::options_refused: {
+		std::string letters;
+		for (const std::string &option : options.daemon_options)
+			letters += " " + option;
+		refuse_usage("ps2trace", "ps2linkd refuses these options together:" + letters);
+	}
 	case in_process_outcome::key_map_missing: fail(errno_text(options.key_map_path));
 	}
 	// The mouse-enable command went to memory, not to the adapter: the
@@ -211,9 +225,38 @@ std::string quoted(const std::string &text)
 	return out + "\"";
 }
 
+// The input device records the daemon wrote since the last look, one
+// report (up to its SYN_REPORT) an entry: "keyboard MSC_SCAN 1c, EV_KEY 30 1".
+std::vector<std::string> input_reports(int fd, const char *device)
+{
+	static constexpr std::array<const char *, 5> type_names = {"EV_SYN", "EV_KEY", "EV_REL",
+								  "EV_ABS", "EV_MSC"};
+	std::vector<std::string> reports;
+	std::string report;
+	input_event_record record{};
+	while (read(fd, &record, sizeof record) == sizeof record) {
+		if (record.type == 0) {
+			reports.push_back(std::string(device) + report);
+			report.clear();
+			continue;
+		}
+		char entry[48];
+		if (record.type == 4) // MSC_SCAN: the scan code, as evtest shows it
+			snprintf(entry, sizeof entry, " MSC_SCAN %x", static_cast<unsigned>(record.value));
+		else
+			snprintf(entry, sizeof entry, " %s %u %d",
+				 record.type < type_names.size() ? type_names[record.type] : "EV_?",
+				 record.code, record.value);
+		report += (report.empty() ? "" : ",") + std::string(entry);
+	}
+	return reports;
+}
+
 // The key events of one frame, one entry each, as the device got them.
 std::vector<std::string> key_events()
 {
+	if (use_uinput)
+		return input_reports(uinput_keyboard[0], "keyboard");
 	std::string bytes = new_output(key_memory);
 	std::vector<std::string> events;
 	if (use_keypipe) {
@@ -237,6 +280,9 @@ void add_other_output(std::vector<std::string> &shown)
 	std::string touch = new_output(touch_memory);
 	if (!touch.empty())
 		shown.push_back("ts " + quoted(touch));
+	if (use_uinput)
+		for (std::string &report : input_reports(uinput_mouse[0], "mouse"))
+			shown.push_back(report);
 	std::string adapter = new_output(adapter_memory);
 	if (!adapter.empty())
 		shown.push_back("adapter " +
@@ -338,8 +384,10 @@ std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<s
 		shown.push_back("dropped: the daemon runs without -M");
 	else if (emulating) {
 		add_other_output(shown);
-		shown.push_back("pointer at row " + std::to_string(mouse_x) + ", column " +
-				std::to_string(mouse_y));
+		// An input device's mouse is relative: the system keeps the pointer.
+		if (!use_uinput)
+			shown.push_back("pointer at row " + std::to_string(mouse_x) + ", column " +
+					std::to_string(mouse_y));
 	}
 	return text;
 }
@@ -599,7 +647,7 @@ void parse_arguments(int argc, char **argv)
 	};
 	const char *program = "ps2trace";
 	int letter;
-	while ((letter = getopt_long(argc, argv, ":p:s:m:MxcVP:w:qh", long_options, nullptr)) != -1) {
+	while ((letter = getopt_long(argc, argv, ":p:s:m:MxcVuP:w:qh", long_options, nullptr)) != -1) {
 		long value = 0;
 		switch (letter) {
 		case 'p': options.device_path = optarg; break;
@@ -613,7 +661,8 @@ void parse_arguments(int argc, char **argv)
 		case 'M':
 		case 'x':
 		case 'c':
-		case 'V': options.daemon_options.push_back(std::string("-") + static_cast<char>(letter)); break;
+		case 'V':
+		case 'u': options.daemon_options.push_back(std::string("-") + static_cast<char>(letter)); break;
 		case 'P': options.calibration_path = optarg; break;
 		case 'w': options.record_path = optarg; break;
 		case 'q': options.quiet = true; break;
@@ -629,7 +678,7 @@ void parse_arguments(int argc, char **argv)
 		refuse_usage(program, std::string("-p ") + options.device_path + " and FILE " +
 					      options.file_path + ": read one or the other");
 	if ((!options.daemon_options.empty() || options.calibration_path) && !options.key_map_path)
-		refuse_usage(program, "-M, -x, -c, -V and -P go with -m KEYMAP");
+		refuse_usage(program, "-M, -x, -c, -V, -u and -P go with -m KEYMAP");
 	// A terminal is a serial line, whichever way it is given: read as with
 	// -p, never as a file (the line's settings would mangle the bytes, and
 	// the daemon's lock would not be looked at).
