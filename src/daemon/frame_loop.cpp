@@ -35,17 +35,17 @@ static_assert(static_cast<std::size_t>(frame_kind::joystick) == 2);
 
 // In the system log, bad frames are reported at most once a second; the
 // next report counts those left out.
-constexpr time_t checksum_report_interval_s = 1;
+constexpr int64_t checksum_report_interval_ns = 1'000'000'000;
 
 struct frame_loop_state {
 	frame_reader reader;
-	time_t last_checksum_report_s = 0;
+	int64_t last_checksum_report_ns = 0; // 0: none yet
 	unsigned checksum_reports_left_out = 0;
 };
 frame_loop_state loop;
 
 frame_reader &reader = loop.reader;
-time_t &last_checksum_report_s = loop.last_checksum_report_s;
+int64_t &last_checksum_report_ns = loop.last_checksum_report_ns;
 unsigned &checksum_reports_left_out = loop.checksum_reports_left_out;
 
 void report_bad_checksum()
@@ -56,7 +56,9 @@ void report_bad_checksum()
 	}
 	timespec now{};
 	clock_gettime(CLOCK_MONOTONIC, &now);
-	if (last_checksum_report_s != 0 && now.tv_sec - last_checksum_report_s < checksum_report_interval_s) {
+	// In 64 bits: a long is 32 bits on the handheld.
+	int64_t now_ns = static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+	if (last_checksum_report_ns != 0 && now_ns - last_checksum_report_ns < checksum_report_interval_ns) {
 		++checksum_reports_left_out;
 		return;
 	}
@@ -64,7 +66,7 @@ void report_bad_checksum()
 		print_message(LOG_WARNING, "%s", checksum_error_message);
 	else
 		print_message(LOG_WARNING, checksum_errors_left_out_format, checksum_reports_left_out);
-	last_checksum_report_s = now.tv_sec;
+	last_checksum_report_ns = now_ns;
 	checksum_reports_left_out = 0;
 }
 
