@@ -6,11 +6,10 @@
 
 #include <array>
 #include <cstdio>
-#include <ctime>
 
 #include "core/message_log.h"
+#include "core/monotonic_clock.h"
 #include "core/settings.h"
-#include "core/stop_request.h"
 #include "daemon/shutdown.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/keyboard_frame.h"
@@ -54,10 +53,7 @@ void report_bad_checksum()
 		print_message(LOG_WARNING, "%s", checksum_error_message);
 		return;
 	}
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	// In 64 bits: a long is 32 bits on the handheld.
-	int64_t now_ns = static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+	int64_t now_ns = monotonic_ns();
 	if (last_checksum_report_ns != 0 && now_ns - last_checksum_report_ns < checksum_report_interval_ns) {
 		++checksum_reports_left_out;
 		return;

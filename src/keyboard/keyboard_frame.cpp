@@ -88,7 +88,7 @@ void handle_keyboard_frame(const serial_frame &frame)
 	// The frame is then handled as any other.
 	if (stroke.code == self_test_passed && stroke.prefix_index == 0 && down) {
 		output->release_keys(release_scope::keyboard);
-		modifier_state = 0;
+		forget_keyboard_state();
 		send_led_command(led_state);
 	}
 

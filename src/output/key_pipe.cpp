@@ -23,16 +23,7 @@ void send_key_raw(const key_event &event)
 
 int open_key_pipe(bool with_pointer)
 {
-	if (with_pointer && open_touch_text() == -1)
-		return -1;
-	key_out = open_device_stream(keypipe_device);
-	return key_out ? 0 : -1;
-}
-
-void close_key_pipe()
-{
-	close_key_stream();
-	close_touch_text();
+	return open_key_streams(with_pointer, keypipe_device);
 }
 
 void release_key_pipe(release_scope scope)
@@ -44,5 +35,5 @@ void release_key_pipe(release_scope scope)
 
 const output_form key_pipe_form = {
 	open_key_pipe, send_key_raw, send_touch_line, nullptr, nullptr,
-	release_key_pipe, unblock_streams, close_key_pipe,
+	release_key_pipe, unblock_streams, close_key_streams,
 };

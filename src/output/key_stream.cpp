@@ -103,9 +103,18 @@ void unblock_streams()
 	unblock_stream(touch_out);
 }
 
-void close_key_stream()
+int open_key_streams(bool with_pointer, const char *path)
+{
+	if (with_pointer && open_touch_text() == -1)
+		return -1;
+	key_out = open_device_stream(path);
+	return key_out ? 0 : -1;
+}
+
+void close_key_streams()
 {
 	if (key_out)
 		(void)fclose(key_out);
 	key_out = nullptr;
+	close_touch_text();
 }

@@ -30,8 +30,12 @@ void send_stream_key(const key_event &event, void (*write_one)(int code, int dow
 // ascending order), the keyboard's or every one.
 void release_stream_keys(release_scope scope, void (*write_one)(int code, int down));
 
+// Start-up of a stream form: the touch device first (with -M), then the key
+// device at path. 0, or -1 when one cannot be opened.
+[[nodiscard]] int open_key_streams(bool with_pointer, const char *path);
+// Exit: the key device first, as it was opened last, then the touch device.
+void close_key_streams();
+
 // Exit: both streams (keys and touches) made non-blocking, writes allowed.
 void unblock_streams();
 
-// Exit: closes key_out, if open.
-void close_key_stream();

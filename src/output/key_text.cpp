@@ -20,16 +20,7 @@ void send_key_text(const key_event &event)
 
 int open_key_text(bool with_pointer)
 {
-	if (with_pointer && open_touch_text() == -1)
-		return -1;
-	key_out = open_device_stream(keyboard_device);
-	return key_out ? 0 : -1;
-}
-
-void close_key_text()
-{
-	close_key_stream(); // the key device first, as it was opened last
-	close_touch_text();
+	return open_key_streams(with_pointer, keyboard_device);
 }
 
 void release_key_text(release_scope scope)
@@ -41,5 +32,5 @@ void release_key_text(release_scope scope)
 
 const output_form key_text_form = {
 	open_key_text, send_key_text, send_touch_line, nullptr, nullptr,
-	release_key_text, unblock_streams, close_key_text,
+	release_key_text, unblock_streams, close_key_streams,
 };

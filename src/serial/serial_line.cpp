@@ -10,12 +10,12 @@
 #include <termio.h>
 #include <unistd.h>
 
+#include "core/monotonic_clock.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
 #include "serial/frame_payload.h"
 
 serial_line_state serial_line;
-
 
 void reset_serial_line()
 {
@@ -36,14 +36,6 @@ static_assert(line_control_flags == 0x0CB0);
 // reads much closer together than that did not wait: the line has failed.
 constexpr int64_t idle_read_ns = 100'000'000;
 constexpr int64_t failed_read_ns = 90'000'000;
-
-// Monotonic time in 64 bits: a long is 32 bits on the handheld.
-int64_t monotonic_ns()
-{
-	timespec now{};
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
 
 // Writes one adapter command whole and flushes it. A stop that is already
 // pending starts no new write: the adapter's reader may be stuck.
