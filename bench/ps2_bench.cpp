@@ -90,8 +90,8 @@ void start_bench_daemon(const char *options, const in_process_devices &devices,
 	}
 	(void)fclose(stream);
 	// An empty table would measure a path that sends nothing.
-	if (!key_table[combination_shift][0x1C][0].name || !key_table[0][0x75][1].name ||
-	    joystick_keys[15] != 0x4F) {
+	if (!key_tables.key_table[combination_shift][0x1C][0].name || !key_tables.key_table[0][0x75][1].name ||
+	    key_tables.joystick_keys[15] != 0x4F) {
 		fprintf(stderr, "the benchmark key map did not load as written\n");
 		exit(1);
 	}
@@ -191,7 +191,7 @@ void unmap_memory_screen()
 {
 	reset_screen_map();
 	screen_memory.clear();
-	cursor_drawn = 0;
+	cursor.cursor_drawn = 0;
 }
 
 // Small strokes back and forth around the middle of the screen (status bit
@@ -212,8 +212,8 @@ void mouse_frame_per_frame(benchmark::State &state)
 	calibration = {};
 	calibration.scaled = {1, 0, 0, 0, 1, 0, 1};
 	calibration.valid = 1;
-	mouse_x = screen_rows / 2;
-	mouse_y = screen_columns / 2;
+	pointer.mouse_x = screen_rows / 2;
+	pointer.mouse_y = screen_columns / 2;
 	play_frames(state, strokes, handle_mouse_frame);
 	stop_bench_daemon(device);
 	unmap_memory_screen();

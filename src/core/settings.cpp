@@ -8,9 +8,9 @@ const char *const console_key_map = "/etc/ser_code_vantor_console.ini";
 
 const char *chosen_key_map()
 {
-	if (key_map_name)
-		return key_map_name;
-	return console_mode ? console_key_map : default_key_map;
+	if (active_settings.key_map_name)
+		return active_settings.key_map_name;
+	return active_settings.console_mode ? console_key_map : default_key_map;
 }
 
 void reset_settings()

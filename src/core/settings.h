@@ -4,8 +4,8 @@
 // defaults are written once, in its definition. It is filled by the option
 // parser before any device is touched and only read afterwards; the one
 // exception is debug_enabled, which is switched off when the daemon
-// detaches into the background. Every part of the daemon reads a setting by
-// its own name, a reference into the record.
+// detaches into the background. Every part of the daemon reads a setting
+// through the record: active_settings.serial_device.
 #pragma once
 
 #include <cstdint>
@@ -30,17 +30,6 @@ struct run_settings {
 };
 extern run_settings active_settings;
 
-inline const char *&program_name = active_settings.program_name;
-inline const char *&serial_device = active_settings.serial_device;
-inline int32_t &serial_speed = active_settings.serial_speed;
-inline const char *&key_map_name = active_settings.key_map_name;
-inline bool &debug_enabled = active_settings.debug_enabled;
-inline bool &use_keypipe = active_settings.use_keypipe;
-inline bool &use_uinput = active_settings.use_uinput;
-inline bool &console_mode = active_settings.console_mode;
-inline bool &mouse_enabled = active_settings.mouse_enabled;
-inline bool &run_in_background = active_settings.run_in_background;
-inline bool &touch_rotated = active_settings.touch_rotated;
 
 // Where the key map lives on the handheld: one for the handheld's own
 // software, one for when its console (or X) takes the keyboard.

@@ -41,11 +41,7 @@ struct frame_loop_state {
 	int64_t last_checksum_report_ns = 0; // 0: none yet
 	unsigned checksum_reports_left_out = 0;
 };
-frame_loop_state loop;
-
-frame_reader &reader = loop.reader;
-int64_t &last_checksum_report_ns = loop.last_checksum_report_ns;
-unsigned &checksum_reports_left_out = loop.checksum_reports_left_out;
+frame_loop_state loop_state;
 
 void report_bad_checksum()
 {
@@ -54,16 +50,16 @@ void report_bad_checksum()
 		return;
 	}
 	int64_t now_ns = monotonic_ns();
-	if (last_checksum_report_ns != 0 && now_ns - last_checksum_report_ns < checksum_report_interval_ns) {
-		++checksum_reports_left_out;
+	if (loop_state.last_checksum_report_ns != 0 && now_ns - loop_state.last_checksum_report_ns < checksum_report_interval_ns) {
+		++loop_state.checksum_reports_left_out;
 		return;
 	}
-	if (checksum_reports_left_out == 0)
+	if (loop_state.checksum_reports_left_out == 0)
 		print_message(LOG_WARNING, "%s", checksum_error_message);
 	else
-		print_message(LOG_WARNING, checksum_errors_left_out_format, checksum_reports_left_out);
-	last_checksum_report_ns = now_ns;
-	checksum_reports_left_out = 0;
+		print_message(LOG_WARNING, checksum_errors_left_out_format, loop_state.checksum_reports_left_out);
+	loop_state.last_checksum_report_ns = now_ns;
+	loop_state.checksum_reports_left_out = 0;
 }
 
 // The adapter's line is gone (a USB serial adapter pulled out, a terminal
@@ -74,13 +70,13 @@ void report_bad_checksum()
 void wait_for_line_back()
 {
 	release_held_input();
-	print_message(LOG_ERR, line_lost_format, serial_device);
+	print_message(LOG_ERR, line_lost_format, active_settings.serial_device);
 	close_serial_line();
 	for (;;) {
 		act_on_pending_stop();
-		if (reopen_serial_line(serial_device, serial_speed) == 0) {
-			adapter_out = open_device_stream(serial_device);
-			if (adapter_out)
+		if (reopen_serial_line(active_settings.serial_device, active_settings.serial_speed) == 0) {
+			serial_line.adapter_out = open_device_stream(active_settings.serial_device);
+			if (serial_line.adapter_out)
 				break;
 			close_serial_line();
 		}
@@ -88,10 +84,10 @@ void wait_for_line_back()
 		timespec retry{1, 0};
 		nanosleep(&retry, nullptr); // a stop signal cuts it short
 	}
-	if (mouse_enabled)
+	if (active_settings.mouse_enabled)
 		send_mouse_enable();
-	send_led_command(led_state);
-	print_message(LOG_NOTICE, line_back_format, serial_device);
+	send_led_command(keyboard_translation.led_state);
+	print_message(LOG_NOTICE, line_back_format, active_settings.serial_device);
 }
 
 } // namespace
@@ -103,24 +99,24 @@ void dispatch_frame(frame_kind kind, const serial_frame &frame)
 
 void reset_frame_loop()
 {
-	loop = {};
+	loop_state = {};
 }
 
 void release_held_input()
 {
-	output->release_keys(release_scope::all);
+	outputs.form->release_keys(release_scope::all);
 	lift_pointer();
-	reader = {};
+	loop_state.reader = {};
 	forget_keyboard_state();
 	reset_joystick_state();
 }
 
 frame_event handle_serial_byte(uint8_t byte)
 {
-	frame_event event = feed_frame_byte(reader, byte, mouse_enabled);
+	frame_event event = feed_frame_byte(loop_state.reader, byte, active_settings.mouse_enabled);
 	switch (event) {
 	case frame_event::good:
-		dispatch_frame(reader.kind, reader.frame);
+		dispatch_frame(loop_state.reader.kind, loop_state.reader.frame);
 		break;
 	case frame_event::bad_checksum:
 		// Whoever reads the daemon's output (a log pipe, a file) sees the
@@ -136,8 +132,8 @@ frame_event handle_serial_byte(uint8_t byte)
 
 void carry_system_lights()
 {
-	if (output->take_lights && output->take_lights(led_state))
-		send_led_command(led_state);
+	if (outputs.form->take_lights && outputs.form->take_lights(keyboard_translation.led_state))
+		send_led_command(keyboard_translation.led_state);
 }
 
 void frame_loop()

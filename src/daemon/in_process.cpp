@@ -29,17 +29,17 @@ in_process_outcome start_in_process(const in_process_start &start)
 	}
 
 	const in_process_devices &devices = start.devices;
-	adapter_out = devices.adapter;
-	if (mouse_enabled)
+	serial_line.adapter_out = devices.adapter;
+	if (active_settings.mouse_enabled)
 		send_mouse_enable();
-	output = chosen_output_form();
-	if (use_uinput) {
+	outputs.form = chosen_output_form();
+	if (active_settings.use_uinput) {
 		attach_uinput_descriptors(devices.uinput_keyboard,
-					  mouse_enabled ? devices.uinput_mouse : -1);
+					  active_settings.mouse_enabled ? devices.uinput_mouse : -1);
 		return in_process_outcome::started;
 	}
-	key_out = use_keypipe ? devices.keypipe : devices.kbd;
-	if (mouse_enabled)
+	key_out = active_settings.use_keypipe ? devices.keypipe : devices.kbd;
+	if (active_settings.mouse_enabled)
 		touch_out = devices.ts;
 	return in_process_outcome::started;
 }

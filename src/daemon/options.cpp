@@ -19,16 +19,16 @@ namespace {
 bool apply_letter(char letter, const char *argument)
 {
 	switch (letter) {
-	case 'M': mouse_enabled = true; return true;
-	case 'V': use_keypipe = true; return true;
-	case 'u': use_uinput = true; return true;
-	case 'b': run_in_background = true; return true;
-	case 'c': console_mode = true; return true;
-	case 'i': debug_enabled = true; return true;
-	case 'x': touch_rotated = true; return true;
-	case 'm': key_map_name = argument; return true;
-	case 'p': serial_device = argument; return true;
-	case 's': serial_speed = convert_speed(argument); return true;
+	case 'M': active_settings.mouse_enabled = true; return true;
+	case 'V': active_settings.use_keypipe = true; return true;
+	case 'u': active_settings.use_uinput = true; return true;
+	case 'b': active_settings.run_in_background = true; return true;
+	case 'c': active_settings.console_mode = true; return true;
+	case 'i': active_settings.debug_enabled = true; return true;
+	case 'x': active_settings.touch_rotated = true; return true;
+	case 'm': active_settings.key_map_name = argument; return true;
+	case 'p': active_settings.serial_device = argument; return true;
+	case 's': active_settings.serial_speed = convert_speed(argument); return true;
 	default: return false;
 	}
 }
@@ -64,7 +64,7 @@ option_outcome parse_options(int argc, char **argv)
 	}
 	// Input devices and the key-injection device are two ways out for the
 	// same keys: asking for both is a mistake on the command line.
-	if (use_uinput && use_keypipe)
+	if (active_settings.use_uinput && active_settings.use_keypipe)
 		return option_outcome::bad_usage;
 	return option_outcome::run;
 }
@@ -72,7 +72,7 @@ option_outcome parse_options(int argc, char **argv)
 void print_usage(int status)
 {
 	if (status == 0) {
-		printf("Usage: %s [OPTION]\n", program_name);
+		printf("Usage: %s [OPTION]\n", active_settings.program_name);
 		fputs(usage_text, stdout);
 	} else {
 		fputs(usage_hint, stdout);
@@ -82,7 +82,7 @@ void print_usage(int status)
 
 void print_version()
 {
-	printf("%s version %s\n", program_name, program_version);
+	printf("%s version %s\n", active_settings.program_name, program_version);
 	exit(0);
 }
 

@@ -104,14 +104,14 @@ void cleanup_at_exit()
 	if (cleanup_done)
 		return;
 	cleanup_done = true;
-	if (console_mode)
+	if (active_settings.console_mode)
 		run_layout_command(restore_builtin_layout);
 	close_serial_line(); // releases the lock; HUPCL drops DTR
 	// Nothing is left held on the handheld. The devices no longer block:
 	// a reader that has stalled gets none of it, and the stop is not held.
-	output->unblock();
+	outputs.form->unblock();
 	release_held_input();
-	output->close();
-	if (!console_mode && cursor_drawn == 1)
-		erase_cursor(cursor_last_y, cursor_last_x);
+	outputs.form->close();
+	if (!active_settings.console_mode && cursor.cursor_drawn == 1)
+		erase_cursor(cursor.cursor_last_y, cursor.cursor_last_x);
 }

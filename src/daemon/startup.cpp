@@ -53,7 +53,7 @@ void load_chosen_key_map()
 // as it has ended, and the exit clean-up puts the built-in layout back.
 void switch_console_layout()
 {
-	if (!console_mode)
+	if (!active_settings.console_mode)
 		return;
 	run_layout_command(load_console_layout); // a missing layout changes nothing here
 	act_on_pending_stop();
@@ -63,18 +63,18 @@ void switch_console_layout()
 // made: every code the key map and the joystick lines can send.
 void declare_key_codes()
 {
-	for (const auto &combination : key_table)
+	for (const auto &combination : key_tables.key_table)
 		for (const auto &code : combination)
 			for (const key_entry &slot : code)
 				if (slot.name && slot.value != 0)
 					declare_uinput_key(slot.value);
-	for (int32_t value : joystick_keys)
+	for (int32_t value : key_tables.joystick_keys)
 		declare_uinput_key(static_cast<uint32_t>(value));
 }
 
 void detach()
 {
-	debug_enabled = false;
+	active_settings.debug_enabled = false;
 	// The messages printed so far belong to the terminal that started us;
 	// the process that leaves inside daemon() would take them along.
 	(void)fflush(stdout);
@@ -90,9 +90,9 @@ void detach()
 
 const output_form *chosen_output_form()
 {
-	if (use_uinput)
+	if (active_settings.use_uinput)
 		return &uinput_form;
-	return use_keypipe ? &key_pipe_form : &key_text_form;
+	return active_settings.use_keypipe ? &key_pipe_form : &key_text_form;
 }
 
 void run_daemon(int argc, char **argv)
@@ -100,7 +100,7 @@ void run_daemon(int argc, char **argv)
 	if (atexit(cleanup_at_exit) != 0)
 		print_usage(2);
 	if (argc > 0 && argv[0])
-		program_name = basename(argv[0]);
+		active_settings.program_name = basename(argv[0]);
 
 	switch (parse_options(argc, argv)) {
 	case option_outcome::run: break;
@@ -114,26 +114,26 @@ void run_daemon(int argc, char **argv)
 	switch_console_layout();
 	// Input devices leave the screen to the system: no calibration, no
 	// framebuffer, no cursor.
-	if (!use_uinput)
+	if (!active_settings.use_uinput)
 		setup_screen();
 	act_on_pending_stop();
 
-	if (open_serial_line(serial_device, serial_speed) != 0)
+	if (open_serial_line(active_settings.serial_device, active_settings.serial_speed) != 0)
 		fail_start_up();
 	act_on_pending_stop();
-	adapter_out = open_device_stream(serial_device);
-	if (!adapter_out)
+	serial_line.adapter_out = open_device_stream(active_settings.serial_device);
+	if (!serial_line.adapter_out)
 		fail_start_up();
-	if (mouse_enabled)
+	if (active_settings.mouse_enabled)
 		send_mouse_enable();
-	output = chosen_output_form();
-	if (use_uinput)
+	outputs.form = chosen_output_form();
+	if (active_settings.use_uinput)
 		declare_key_codes();
-	if (output->open(mouse_enabled) == -1)
+	if (outputs.form->open(active_settings.mouse_enabled) == -1)
 		fail_start_up();
 	act_on_pending_stop();
 
-	if (run_in_background)
+	if (active_settings.run_in_background)
 		detach();
 	frame_loop();
 }

@@ -5,23 +5,23 @@
 #include "output/output_form.h"
 #include "serial/frame_payload.h"
 
-joystick_state joystick_buttons;
+joystick_state joystick_translation;
 
 void reset_joystick_state()
 {
-	joystick_buttons = {};
+	joystick_translation = {};
 }
 
 void handle_joystick_frame(const serial_frame &frame)
 {
 	uint32_t button_bits = joystick_buttons_of(frame);
-	uint32_t changed = button_bits ^ joystick_previous;
+	uint32_t changed = button_bits ^ joystick_translation.joystick_previous;
 	for (std::size_t button = 0; button < joystick_button_count; ++button) {
 		if (!(changed >> button & 1))
 			continue;
-		send_key_event({static_cast<uint32_t>(joystick_keys[button]),
+		send_key_event({static_cast<uint32_t>(key_tables.joystick_keys[button]),
 				static_cast<int>(button_bits >> button & 1), false, key_source::joystick,
 				static_cast<uint8_t>(button), 0});
 	}
-	joystick_previous = button_bits;
+	joystick_translation.joystick_previous = button_bits;
 }

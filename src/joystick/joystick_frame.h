@@ -11,11 +11,9 @@
 #include "serial/frame_reader.h"
 
 struct joystick_state {
-	uint32_t previous = 0; // button bits of the last joystick frame
+	uint32_t joystick_previous = 0; // button bits of the last joystick frame
 };
-extern joystick_state joystick_buttons;
-
-inline uint32_t &joystick_previous = joystick_buttons.previous;
+extern joystick_state joystick_translation;
 
 // No button down, as at start-up.
 void reset_joystick_state();

@@ -13,12 +13,7 @@
 
 #include "core/number_reader.h"
 
-key_table_type key_table{};
-std::array<uint8_t, scan_code_count> modifier_of_code{};
-unsigned modifier_state = 0;
-std::array<int32_t, joystick_button_count> joystick_keys{};
-unsigned keyrep_first = default_keyrep_first;
-unsigned keyrep_next = default_keyrep_next;
+key_map_tables key_tables;
 
 // Slot n sets bit n. Slot 3 repeats "rcmd", so slot 7 always wins and no
 // name produces bit 0x08: the right-hand keys take the high nibble.
@@ -67,7 +62,7 @@ key_map_verdict apply_modifier_line(unsigned bit, const hex_number &code, key_ma
 		return key_map_verdict::modifier_no_code;
 	if (code.value > 0xFF)
 		return key_map_verdict::modifier_code_range;
-	modifier_of_code[code.value] = static_cast<uint8_t>(bit);
+	key_tables.modifier_of_code[code.value] = static_cast<uint8_t>(bit);
 	report.code = code.value;
 	return key_map_verdict::modifier;
 }
@@ -90,7 +85,7 @@ key_map_verdict apply_joystick_line(const char *line, key_map_line &report)
 		return key_map_verdict::joystick_incomplete;
 	if (button.value < 0 || button.value >= static_cast<int32_t>(joystick_button_count))
 		return key_map_verdict::joystick_range;
-	joystick_keys[static_cast<std::size_t>(button.value)] = static_cast<int32_t>(value.value);
+	key_tables.joystick_keys[static_cast<std::size_t>(button.value)] = static_cast<int32_t>(value.value);
 	report.button = button.value;
 	return key_map_verdict::joystick;
 }
@@ -120,7 +115,7 @@ key_map_verdict apply_key_line(const char *line, const char *token, key_map_line
 	report.combination = combination_of_flags(report.flags.data());
 	report.code = code.value & 0xFF;
 	report.prefix = prefix_index;
-	key_entry &slot = key_table[report.combination][report.code]
+	key_entry &slot = key_tables.key_table[report.combination][report.code]
 				   [static_cast<std::size_t>(prefix_index)];
 	store_key(slot, report.name.data(), value.value);
 	report.slot = &slot;
@@ -190,9 +185,9 @@ const char *describe_key_map_verdict(key_map_verdict verdict)
 
 void clear_key_tables()
 {
-	modifier_state = 0;
-	modifier_of_code.fill(0);
-	for (auto &combination : key_table)
+	key_tables.modifier_state = 0;
+	key_tables.modifier_of_code.fill(0);
+	for (auto &combination : key_tables.key_table)
 		for (auto &code : combination)
 			for (key_entry &slot : code) {
 				// Most slots are empty: no call into the allocator
@@ -206,9 +201,9 @@ void clear_key_tables()
 void reset_key_map()
 {
 	clear_key_tables();
-	joystick_keys.fill(0);
-	keyrep_first = default_keyrep_first;
-	keyrep_next = default_keyrep_next;
+	key_tables.joystick_keys.fill(0);
+	key_tables.keyrep_first = default_keyrep_first;
+	key_tables.keyrep_next = default_keyrep_next;
 }
 
 unsigned modifier_bit(const char *name)
@@ -239,9 +234,9 @@ key_map_verdict read_key_map_line(const char *line, key_map_line &report)
 
 	unsigned *repeat_setting = nullptr;
 	if (strcasecmp(token, "keyrep_first") == 0)
-		repeat_setting = &keyrep_first;
+		repeat_setting = &key_tables.keyrep_first;
 	else if (strcasecmp(token, "keyrep_next") == 0)
-		repeat_setting = &keyrep_next;
+		repeat_setting = &key_tables.keyrep_next;
 	if (repeat_setting) {
 		if (!number.found)
 			return key_map_verdict::key_repeat_no_value;

@@ -33,14 +33,23 @@ using key_table_type = std::array<std::array<std::array<key_entry, prefix_index_
 					     scan_code_count>,
 				  modifier_combinations>;
 
-extern key_table_type key_table;
-extern std::array<uint8_t, scan_code_count> modifier_of_code;
-extern unsigned modifier_state; // bits of the modifier keys now held
-extern std::array<int32_t, joystick_button_count> joystick_keys;
-extern unsigned keyrep_first;
-extern unsigned keyrep_next;
 inline constexpr unsigned default_keyrep_first = 3;
 inline constexpr unsigned default_keyrep_next = 1;
+
+// Everything the key map fills, and the modifier keys now held, which
+// translation looks the table up with. The names in a slot are copied from
+// the file; clear_key_tables frees them, so the record is never reset by
+// assigning {} while a map is loaded.
+struct key_map_tables {
+	key_table_type key_table{};
+	std::array<uint8_t, scan_code_count> modifier_of_code{}; // modifier bit of a plain code
+	unsigned modifier_state = 0; // bits of the modifier keys now held
+	std::array<int32_t, joystick_button_count> joystick_keys{}; // what each button sends
+	// Stored as the map gives them; nothing in the daemon reads them.
+	unsigned keyrep_first = default_keyrep_first;
+	unsigned keyrep_next = default_keyrep_next;
+};
+extern key_map_tables key_tables;
 extern const std::array<const char *, modifier_name_count> modifier_names;
 
 // Lines are read in pieces of at most 78 characters (a longer line arrives

@@ -18,8 +18,8 @@ void reset_keyboard_frame_state()
 
 void forget_keyboard_state()
 {
-	skip_frames = 0;
-	modifier_state = 0;
+	keyboard_translation.skip_frames = 0;
+	key_tables.modifier_state = 0;
 }
 
 namespace {
@@ -36,8 +36,8 @@ constexpr int32_t pause_tail_frames = 3;
 
 void toggle_light(unsigned light)
 {
-	led_state ^= light;
-	send_led_command(led_state);
+	keyboard_translation.led_state ^= light;
+	send_led_command(keyboard_translation.led_state);
 }
 
 } // namespace
@@ -73,37 +73,37 @@ keyboard_stroke read_keyboard_stroke(const serial_frame &frame)
 
 void handle_keyboard_frame(const serial_frame &frame)
 {
-	if (skip_frames != 0) {
-		--skip_frames;
+	if (keyboard_translation.skip_frames != 0) {
+		--keyboard_translation.skip_frames;
 		return;
 	}
 	keyboard_stroke stroke = read_keyboard_stroke(frame);
 	if (!stroke.usable)
 		return;
 	if (stroke.pause)
-		skip_frames = pause_tail_frames;
+		keyboard_translation.skip_frames = pause_tail_frames;
 	const int down = stroke.down;
 	// 0xAA as a plain code is no key of set 2 but a keyboard that has just
 	// come up: whatever it held is let go, and its lights are set again.
 	// The frame is then handled as any other.
 	if (stroke.code == self_test_passed && stroke.prefix_index == 0 && down) {
-		output->release_keys(release_scope::keyboard);
+		outputs.form->release_keys(release_scope::keyboard);
 		forget_keyboard_state();
-		send_led_command(led_state);
+		send_led_command(keyboard_translation.led_state);
 	}
 
-	if (unsigned bit = modifier_of_code[stroke.code]; bit != 0) {
+	if (unsigned bit = key_tables.modifier_of_code[stroke.code]; bit != 0) {
 		if (down)
-			modifier_state |= bit;
+			key_tables.modifier_state |= bit;
 		else
-			modifier_state &= ~bit;
+			key_tables.modifier_state &= ~bit;
 	}
-	unsigned combination = fold_modifiers(modifier_state);
+	unsigned combination = fold_modifiers(key_tables.modifier_state);
 
-	const key_entry &slot = key_table[combination][stroke.code][stroke.prefix_index];
+	const key_entry &slot = key_tables.key_table[combination][stroke.code][stroke.prefix_index];
 	// On an input device the system drives the lights (it writes them to
 	// the device, and the frame loop carries them to the keyboard).
-	if (slot.name && down && !use_uinput) {
+	if (slot.name && down && !active_settings.use_uinput) {
 		if (strcmp(slot.name, "NumLock") == 0)
 			toggle_light(led_num_lock);
 		if (strcmp(slot.name, "Caps") == 0)

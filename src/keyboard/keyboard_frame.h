@@ -24,8 +24,6 @@ struct keyboard_frame_state {
 };
 extern keyboard_frame_state keyboard_translation;
 
-inline int32_t &skip_frames = keyboard_translation.skip_frames;
-inline unsigned &led_state = keyboard_translation.led_state;
 
 // No Pause tail pending and the lights off, as at start-up.
 void reset_keyboard_frame_state();

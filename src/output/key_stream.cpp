@@ -29,20 +29,17 @@ constexpr std::size_t key_codes = 256;
 
 // Per key code, whether the keyboard and whether the joystick last wrote
 // it down: what the reader of the device takes to be held.
-struct held_keys {
+struct held_key_state {
 	std::array<bool, key_codes> keyboard{};
 	std::array<bool, key_codes> joystick{};
 };
-held_keys held;
-
-auto &keyboard_held = held.keyboard;
-auto &joystick_held = held.joystick;
+held_key_state held_keys;
 
 // One event out, and the held keys kept up to date with it.
 void write_tracked(void (*write_one)(int code, int down), key_source source, int code, int down)
 {
 	write_one(code, down);
-	auto &by_source = source == key_source::joystick ? joystick_held : keyboard_held;
+	auto &by_source = source == key_source::joystick ? held_keys.joystick : held_keys.keyboard;
 	by_source[static_cast<std::size_t>(code) % key_codes] = down != 0;
 }
 
@@ -51,7 +48,7 @@ void write_tracked(void (*write_one)(int code, int down), key_source source, int
 void reset_key_stream()
 {
 	key_out = nullptr;
-	held = {};
+	held_keys = {};
 }
 
 
@@ -88,12 +85,12 @@ void release_stream_keys(release_scope scope, void (*write_one)(int code, int do
 	if (!key_out || !output_may_write())
 		return;
 	for (std::size_t code = 0; code < key_codes; ++code) {
-		bool by_joystick = scope == release_scope::all && joystick_held[code];
-		if (keyboard_held[code] || by_joystick)
+		bool by_joystick = scope == release_scope::all && held_keys.joystick[code];
+		if (held_keys.keyboard[code] || by_joystick)
 			write_one(static_cast<int>(code), 0);
-		keyboard_held[code] = false;
+		held_keys.keyboard[code] = false;
 		if (scope == release_scope::all)
-			joystick_held[code] = false;
+			held_keys.joystick[code] = false;
 	}
 }
 

@@ -79,8 +79,6 @@ struct output_state {
 };
 extern output_state outputs;
 
-inline const output_form *&output = outputs.form;
-
 // Back to the text form, as before start-up. Nothing is closed.
 void reset_output();
 
@@ -93,5 +91,5 @@ void unblock_stream(FILE *stream);
 
 inline void send_key_event(const key_event &event)
 {
-	output->send_key(event);
+	outputs.form->send_key(event);
 }

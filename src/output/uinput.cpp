@@ -56,14 +56,7 @@ struct uinput_state {
 	// Key codes above 255 that the key map sends, one bit each.
 	std::array<uint8_t, (KEY_MAX + 1) / 8> declared_keys{};
 };
-uinput_state devices;
-
-int &keyboard_fd = devices.keyboard_fd;
-int &mouse_fd = devices.mouse_fd;
-auto &keyboard_down = devices.keyboard_down;
-auto &joystick_down = devices.joystick_down;
-unsigned &mouse_buttons_down = devices.mouse_buttons_down;
-auto &declared_keys = devices.declared_keys;
+uinput_state uinput_devices;
 
 // Records of one report, written in one call.
 struct report {
@@ -92,7 +85,7 @@ void send_key_report(int32_t scan_number, bool with_scan, unsigned code, int32_t
 	if (with_scan)
 		add(r, EV_MSC, MSC_SCAN, scan_number);
 	add(r, EV_KEY, static_cast<uint16_t>(code), value);
-	write_report(keyboard_fd, r);
+	write_report(uinput_devices.keyboard_fd, r);
 }
 
 bool sends_no_release(uint8_t scan_code, uint8_t prefix_index)
@@ -106,8 +99,8 @@ void send_uinput_key(const key_event &event)
 {
 	bool from_keyboard = event.source == key_source::keyboard;
 	uint16_t &down_code = from_keyboard
-		? keyboard_down[event.prefix_index * set2_codes + event.scan_code]
-		: joystick_down[event.scan_code % joystick_buttons];
+		? uinput_devices.keyboard_down[event.prefix_index * set2_codes + event.scan_code]
+		: uinput_devices.joystick_down[event.scan_code % joystick_buttons];
 	auto scan = static_cast<int32_t>(kernel_scan_number(event.scan_code, event.prefix_index));
 	if (!event.down) {
 		if (down_code != 0)
@@ -139,17 +132,17 @@ void send_uinput_motion(int dx, int dy, unsigned buttons)
 	if (dy != 0)
 		add(r, EV_REL, REL_Y, -dy); // evdev counts down as positive
 	for (const bit_code &button : mouse_buttons)
-		if ((buttons ^ mouse_buttons_down) & button.bit)
+		if ((buttons ^ uinput_devices.mouse_buttons_down) & button.bit)
 			add(r, EV_KEY, button.code, (buttons & button.bit) ? 1 : 0);
-	mouse_buttons_down = buttons & 0x07;
-	write_report(mouse_fd, r);
+	uinput_devices.mouse_buttons_down = buttons & 0x07;
+	write_report(uinput_devices.mouse_fd, r);
 }
 
 bool take_uinput_lights(unsigned &led_bits)
 {
 	unsigned before = led_bits;
 	input_event_record record{};
-	while (keyboard_fd != -1 && read(keyboard_fd, &record, sizeof record) == sizeof record) {
+	while (uinput_devices.keyboard_fd != -1 && read(uinput_devices.keyboard_fd, &record, sizeof record) == sizeof record) {
 		if (record.type != EV_LED)
 			continue;
 		for (const bit_code &light : lights)
@@ -225,19 +218,19 @@ void declare(int fd, std::span<const capability> capabilities)
 
 int create_keyboard()
 {
-	declare(keyboard_fd, keyboard_capabilities);
+	declare(uinput_devices.keyboard_fd, keyboard_capabilities);
 	for (int code = 1; code <= KEY_MAX; ++code)
-		if (code < static_cast<int>(set2_codes) || (declared_keys[code / 8] >> (code % 8) & 1))
-			(void)ioctl(keyboard_fd, UI_SET_KEYBIT, code);
-	return create_device(keyboard_fd, uinput_keyboard_name, uinput_keyboard_product);
+		if (code < static_cast<int>(set2_codes) || (uinput_devices.declared_keys[code / 8] >> (code % 8) & 1))
+			(void)ioctl(uinput_devices.keyboard_fd, UI_SET_KEYBIT, code);
+	return create_device(uinput_devices.keyboard_fd, uinput_keyboard_name, uinput_keyboard_product);
 }
 
 int create_mouse()
 {
-	declare(mouse_fd, mouse_capabilities);
+	declare(uinput_devices.mouse_fd, mouse_capabilities);
 	// Kernels before device properties refuse this; the mouse works without.
-	(void)ioctl(mouse_fd, UI_SET_PROPBIT, INPUT_PROP_POINTER);
-	return create_device(mouse_fd, uinput_mouse_name, uinput_mouse_product);
+	(void)ioctl(uinput_devices.mouse_fd, UI_SET_PROPBIT, INPUT_PROP_POINTER);
+	return create_device(uinput_devices.mouse_fd, uinput_mouse_name, uinput_mouse_product);
 }
 
 void destroy(int &fd)
@@ -253,9 +246,9 @@ void destroy(int &fd)
 // start-up that fails has created nothing.
 int open_uinput(bool with_pointer)
 {
-	if (with_pointer && (mouse_fd = open_uinput_path()) == -1)
+	if (with_pointer && (uinput_devices.mouse_fd = open_uinput_path()) == -1)
 		return -1;
-	if ((keyboard_fd = open_uinput_path()) == -1)
+	if ((uinput_devices.keyboard_fd = open_uinput_path()) == -1)
 		return -1;
 	if (with_pointer && create_mouse() == -1) {
 		printf(uinput_create_failed_format, uinput_mouse_name, strerror(errno));
@@ -270,14 +263,14 @@ int open_uinput(bool with_pointer)
 
 void release_uinput_keys(release_scope scope)
 {
-	for (uint16_t &code : keyboard_down) {
+	for (uint16_t &code : uinput_devices.keyboard_down) {
 		if (code != 0)
 			send_key_report(0, false, code, 0);
 		code = 0;
 	}
 	if (scope != release_scope::all)
 		return;
-	for (uint16_t &code : joystick_down) {
+	for (uint16_t &code : uinput_devices.joystick_down) {
 		if (code != 0)
 			send_key_report(0, false, code, 0);
 		code = 0;
@@ -293,8 +286,8 @@ void close_uinput()
 {
 	release_uinput_keys(release_scope::all);
 	send_uinput_motion(0, 0, 0);
-	destroy(mouse_fd);
-	destroy(keyboard_fd);
+	destroy(uinput_devices.mouse_fd);
+	destroy(uinput_devices.keyboard_fd);
 }
 
 } // namespace
@@ -324,16 +317,16 @@ unsigned uinput_key_code(uint32_t value)
 void declare_uinput_key(uint32_t value)
 {
 	unsigned code = uinput_key_code(value);
-	declared_keys[code / 8] |= static_cast<uint8_t>(1u << (code % 8));
+	uinput_devices.declared_keys[code / 8] |= static_cast<uint8_t>(1u << (code % 8));
 }
 
 void attach_uinput_descriptors(int keyboard, int mouse)
 {
-	keyboard_fd = keyboard;
-	mouse_fd = mouse;
+	uinput_devices.keyboard_fd = keyboard;
+	uinput_devices.mouse_fd = mouse;
 }
 
 void reset_uinput()
 {
-	devices = {};
+	uinput_devices = {};
 }

@@ -107,7 +107,7 @@ touch_point touch_of_position(int mouse_row, int mouse_column)
 		return screen_position;
 	touch_point touch{static_cast<int>(tx), static_cast<int>(ty)};
 	// The rotated report carries 480 - x, which must fit an int as well.
-	if (touch_rotated && static_cast<long long>(screen_columns) - touch.x > INT_MAX)
+	if (active_settings.touch_rotated && static_cast<long long>(screen_columns) - touch.x > INT_MAX)
 		return screen_position;
 	return touch;
 }

@@ -89,7 +89,7 @@ void run_cursor_pass(cursor_pass pass, int anchor_column, int anchor_row)
 			std::size_t block = static_cast<std::size_t>(i * cursor_size + j);
 			switch (pass) {
 			case cursor_pass::save_under:
-				under_buffer[block] = read_pixel(offset);
+				cursor.under_buffer[block] = read_pixel(offset);
 				break;
 			case cursor_pass::draw: {
 				int16_t v = cursor_image[static_cast<std::size_t>(
@@ -99,11 +99,11 @@ void run_cursor_pass(cursor_pass pass, int anchor_column, int anchor_row)
 				break;
 			}
 			case cursor_pass::save_drawn:
-				drawn_buffer[block] = read_pixel(offset);
+				cursor.drawn_buffer[block] = read_pixel(offset);
 				break;
 			case cursor_pass::erase:
-				if (read_pixel(offset) == drawn_buffer[block])
-					write_pixel(offset, under_buffer[block]);
+				if (read_pixel(offset) == cursor.drawn_buffer[block])
+					write_pixel(offset, cursor.under_buffer[block]);
 				break;
 			}
 		}

@@ -27,19 +27,14 @@ extern const std::array<int16_t, cursor_pixels> cursor_image;
 // What the cursor keeps between frames. Its anchors follow the pointer's
 // names: x is the row, y the column.
 struct cursor_state {
-	std::array<uint16_t, cursor_pixels> under{}; // what lay under the block
-	std::array<uint16_t, cursor_pixels> drawn{}; // what the block held once drawn
-	int drawn_now = 0;  // 1 while the cursor is on the screen
-	int16_t last_x = 0; // row anchor of the last drawing
-	int16_t last_y = 0; // column anchor of the last drawing
+	std::array<uint16_t, cursor_pixels> under_buffer{}; // what lay under the block
+	std::array<uint16_t, cursor_pixels> drawn_buffer{}; // what the block held once drawn
+	int cursor_drawn = 0; // 1 while the cursor is on the screen
+	int16_t cursor_last_x = 0; // row anchor of the last drawing
+	int16_t cursor_last_y = 0; // column anchor of the last drawing
 };
 extern cursor_state cursor;
 
-inline std::array<uint16_t, cursor_pixels> &under_buffer = cursor.under;
-inline std::array<uint16_t, cursor_pixels> &drawn_buffer = cursor.drawn;
-inline int &cursor_drawn = cursor.drawn_now;
-inline int16_t &cursor_last_x = cursor.last_x;
-inline int16_t &cursor_last_y = cursor.last_y;
 
 // Nothing drawn, nothing saved: the state before the first mouse frame.
 void reset_cursor();

@@ -13,14 +13,12 @@
 // panel's rows, so mouse_x is the row (0..639) and mouse_y the column
 // (0..479).
 struct pointer_state {
-	int x = 0;               // the screen row, 0..639
-	int y = 0;               // the screen column, 0..479
+	int mouse_x = 0;         // the screen row, 0..639
+	int mouse_y = 0;         // the screen column, 0..479
 	bool touch_down = false; // the last touch line had the button down
 };
 extern pointer_state pointer;
 
-inline int &mouse_x = pointer.x; // the row
-inline int &mouse_y = pointer.y; // the column
 
 // The pointer back in the corner, its button up, as at start-up.
 void reset_mouse_position();

@@ -41,10 +41,10 @@ constexpr int64_t failed_read_ns = 90'000'000;
 // pending starts no new write: the adapter's reader may be stuck.
 void send_adapter_command(const unsigned char *bytes, std::size_t count)
 {
-	if (!adapter_out || stop_pending())
+	if (!serial_line.adapter_out || stop_pending())
 		return;
-	(void)fwrite(bytes, 1, count, adapter_out); // device errors are not acted on
-	(void)fflush(adapter_out);
+	(void)fwrite(bytes, 1, count, serial_line.adapter_out); // device errors are not acted on
+	(void)fflush(serial_line.adapter_out);
 }
 
 } // namespace
@@ -61,12 +61,12 @@ unsigned speed_constant(int32_t speed)
 
 void close_serial_line()
 {
-	if (serial_fd != -1)
-		(void)close(serial_fd); // releases the lock; HUPCL drops DTR
-	serial_fd = -1;
-	if (adapter_out)
-		(void)fclose(adapter_out);
-	adapter_out = nullptr;
+	if (serial_line.serial_fd != -1)
+		(void)close(serial_line.serial_fd); // releases the lock; HUPCL drops DTR
+	serial_line.serial_fd = -1;
+	if (serial_line.adapter_out)
+		(void)fclose(serial_line.adapter_out);
+	serial_line.adapter_out = nullptr;
 	serial_line.last_empty_read_ns = 0;
 }
 
@@ -84,23 +84,23 @@ int reopen_serial_line(const char *path, int32_t speed)
 		(void)close(fd);
 		return -1;
 	}
-	serial_fd = fd;
+	serial_line.serial_fd = fd;
 	return 0;
 }
 
 int open_serial_line(const char *path, int32_t speed)
 {
-	serial_fd = open(path, O_RDWR | O_NOCTTY);
-	if (serial_fd == -1) {
+	serial_line.serial_fd = open(path, O_RDWR | O_NOCTTY);
+	if (serial_line.serial_fd == -1) {
 		// An open that a stop interrupted is the stop's to report.
 		if (!stop_pending())
 			fputs(serial_open_failed_message, stdout);
 		return -1;
 	}
 	// Another copy of the daemon holds the line: give up quietly.
-	if (flock(serial_fd, LOCK_EX | LOCK_NB) == -1)
+	if (flock(serial_line.serial_fd, LOCK_EX | LOCK_NB) == -1)
 		return -1;
-	if (configure_serial_line(serial_fd, speed, true) == -1) {
+	if (configure_serial_line(serial_line.serial_fd, speed, true) == -1) {
 		if (!stop_pending())
 			fputs(serial_setup_failed_message, stdout);
 		return -1;
@@ -136,7 +136,7 @@ int configure_serial_line(int fd, int32_t speed, bool report)
 		modem_lines = 0;
 	modem_lines |= TIOCM_DTR;
 	(void)ioctl(fd, TIOCMSET, &modem_lines);
-	if (debug_enabled && report)
+	if (active_settings.debug_enabled && report)
 		fputs(dtr_raised_message, stdout);
 
 	// Give the adapter a second to wake up, then drop its start-up noise.
@@ -158,7 +158,7 @@ int read_serial_byte()
 	// that brought nothing (the handheld's kernel has no fast user-space
 	// clock, so every clock read is a system call).
 	unsigned char byte = 0;
-	ssize_t got = read(serial_fd, &byte, 1);
+	ssize_t got = read(serial_line.serial_fd, &byte, 1);
 	if (got == 1)
 		return byte;
 	// A USB serial adapter pulled out fails its reads with EIO.
@@ -176,7 +176,7 @@ int read_serial_byte()
 		// read at once with nothing, and its requests with EIO; a line that
 		// only failed a read still answers them.
 		termio settings{};
-		if (ioctl(serial_fd, TCGETA, &settings) == -1 && errno == EIO)
+		if (ioctl(serial_line.serial_fd, TCGETA, &settings) == -1 && errno == EIO)
 			return serial_line_lost;
 		int64_t rest_ns = idle_read_ns - since_last;
 		timespec rest{0, static_cast<long>(rest_ns)};
@@ -193,8 +193,8 @@ void send_mouse_enable()
 	send_adapter_command(command, sizeof command);
 }
 
-void send_led_command(unsigned led_state)
+void send_led_command(unsigned led_bits)
 {
-	const light_command command = make_light_command(led_state);
+	const light_command command = make_light_command(led_bits);
 	send_adapter_command(command.data(), command.size());
 }

@@ -20,14 +20,12 @@ inline constexpr char tcseta_failed_message[] = "can't TCSETA\n";
 inline constexpr char dtr_raised_message[] = "DTR set to HIGH\n"; // with -i
 
 struct serial_line_state {
-	int fd = -1;                 // -1 until opened
+	int serial_fd = -1;          // -1 until opened
 	FILE *adapter_out = nullptr; // commands to the adapter, null until opened
 	int64_t last_empty_read_ns = 0; // when the last empty read ended, for pacing
 };
 extern serial_line_state serial_line;
 
-inline int &serial_fd = serial_line.fd;
-inline FILE *&adapter_out = serial_line.adapter_out;
 
 // No line, no command stream: the state before start-up. Nothing is closed.
 void reset_serial_line();
@@ -61,4 +59,4 @@ void close_serial_line();
 
 // Adapter commands, each written whole and flushed at once.
 void send_mouse_enable();                // "e"
-void send_led_command(unsigned led_state); // "k", 0xED, LED byte
+void send_led_command(unsigned led_bits); // "k", 0xED, LED byte

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		abort();
 
 	for (bool rotated : {false, true}) {
-		touch_rotated = rotated;
+		active_settings.touch_rotated = rotated;
 		for (int row : corner_rows)
 			for (int column : corner_columns)
 				(void)touch_of_position(row, column);

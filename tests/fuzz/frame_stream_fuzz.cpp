@@ -67,9 +67,9 @@ FILE *adapter_stream;
 
 void lend_key_map()
 {
-	key_table = sample_map.table;
-	modifier_of_code = sample_map.modifiers;
-	joystick_keys = sample_map.joystick;
+	key_tables.key_table = sample_map.table;
+	key_tables.modifier_of_code = sample_map.modifiers;
+	key_tables.joystick_keys = sample_map.joystick;
 }
 
 void take_back_key_map()
@@ -121,15 +121,15 @@ void check_screen(const unsigned char *block, const screen_geometry &geometry)
 {
 	if (!all_bytes(block, geometry.page_offset, before_screen))
 		abort(); // drawn before the screen memory
-	if (console_mode && !all_bytes(block + geometry.page_offset, geometry.length, 0))
+	if (active_settings.console_mode && !all_bytes(block + geometry.page_offset, geometry.length, 0))
 		abort(); // drawn in console mode
 }
 
 // What holds after any byte stream, whatever the frames said.
 void check_state()
 {
-	if (mouse_x < 0 || mouse_x > screen_rows - 1 || mouse_y < 0 ||
-	    mouse_y > screen_columns - 1)
+	if (pointer.mouse_x < 0 || pointer.mouse_x > screen_rows - 1 || pointer.mouse_y < 0 ||
+	    pointer.mouse_y > screen_columns - 1)
 		abort(); // the pointer left the screen
 }
 
@@ -142,10 +142,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 		fprintf(stderr, "cannot read %s\n", PS2LINK_SAMPLE_KEY_MAP);
 		exit(1);
 	}
-	sample_map.table = key_table;
-	sample_map.modifiers = modifier_of_code;
-	sample_map.joystick = joystick_keys;
-	for (auto &combination : key_table)
+	sample_map.table = key_tables.key_table;
+	sample_map.modifiers = key_tables.modifier_of_code;
+	sample_map.joystick = key_tables.joystick_keys;
+	for (auto &combination : key_tables.key_table)
 		for (auto &code : combination)
 			for (key_entry &slot : code)
 				if (slot.name)

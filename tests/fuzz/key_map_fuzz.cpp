@@ -26,14 +26,14 @@ void check_line(const key_map_line &piece, void *)
 // modifier codes name a modifier bit.
 void check_tables()
 {
-	for (auto &combination : key_table)
+	for (auto &combination : key_tables.key_table)
 		for (auto &code : combination)
 			for (const key_entry &slot : code)
 				if (slot.name && strlen(slot.name) > KEY_MAP_TOKEN_WIDTH)
 					abort();
-	if (keyrep_first > 0x7F || keyrep_next > 0x7F)
+	if (key_tables.keyrep_first > 0x7F || key_tables.keyrep_next > 0x7F)
 		abort();
-	for (uint8_t bit : modifier_of_code)
+	for (uint8_t bit : key_tables.modifier_of_code)
 		if (bit & (bit - 1))
 			abort(); // more than one modifier for one key
 }

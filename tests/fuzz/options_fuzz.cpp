@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	option_outcome outcome = parse_options(argc, argv.data());
 	if (outcome == option_outcome::run) {
 		// Whatever the words set must still be readable.
-		volatile std::size_t lengths = strlen(serial_device) + strlen(chosen_key_map());
+		volatile std::size_t lengths = strlen(active_settings.serial_device) + strlen(chosen_key_map());
 		(void)lengths;
 	}
 	for (int k = 1; k < argc; ++k) {

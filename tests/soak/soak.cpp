@@ -88,13 +88,13 @@ bool marker_codes_unused(const std::string &map)
 	(void)load_key_map_stream(stream);
 	(void)fclose(stream);
 	bool unused = true;
-	for (const auto &combination : key_table)
+	for (const auto &combination : key_tables.key_table)
 		for (const auto &code : combination)
 			for (const key_entry &slot : code)
 				if (slot.name && is_marker_code(slot.value & 0xFF))
 					unused = false;
 	for (std::size_t button = 0; button < first_marker_button; ++button)
-		if (is_marker_code(static_cast<uint32_t>(joystick_keys[button]) & 0xFF))
+		if (is_marker_code(static_cast<uint32_t>(key_tables.joystick_keys[button]) & 0xFF))
 			unused = false;
 	reset_key_map();
 	return unused;

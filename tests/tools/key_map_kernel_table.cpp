@@ -37,7 +37,7 @@ void check_map(const char *map, const std::set<std::tuple<std::size_t, unsigned,
 	for (unsigned combination = 0; combination < modifier_combinations; ++combination)
 		for (unsigned code = 0; code < scan_code_count; ++code)
 			for (std::size_t prefix = 0; prefix < prefix_index_count; ++prefix) {
-				const key_entry &slot = key_table[combination][code][prefix];
+				const key_entry &slot = key_tables.key_table[combination][code][prefix];
 				bool lock = lock_keys.count({prefix, code}) != 0;
 				if (!slot.name)
 					continue;
@@ -49,7 +49,7 @@ void check_map(const char *map, const std::set<std::tuple<std::size_t, unsigned,
 			}
 	for (const auto &[prefix, code, key_code] : keys)
 		for (unsigned combination = 0; combination < modifier_combinations; ++combination)
-			if (!key_table[combination][code][prefix].name)
+			if (!key_tables.key_table[combination][code][prefix].name)
 				fail(map, "empty", prefix, code, combination);
 }
 

@@ -189,15 +189,15 @@ TEST_F(cursor, erase_keeps_what_other_software_painted)
 
 TEST_F(cursor, unmapped_screen_changes_nothing)
 {
-	under_buffer.fill(0xABCD);
-	drawn_buffer.fill(0xDCBA);
+	::cursor.under_buffer.fill(0xABCD);
+	::cursor.drawn_buffer.fill(0xDCBA);
 	for (int anchor_column : {0, 16, 240, 479}) {
 		place_cursor(anchor_column, 0);
 		erase_cursor(anchor_column, 0);
 	}
-	EXPECT_TRUE(std::all_of(under_buffer.begin(), under_buffer.end(),
+	EXPECT_TRUE(std::all_of(::cursor.under_buffer.begin(), ::cursor.under_buffer.end(),
 				[](uint16_t v) { return v == 0xABCD; }));
-	EXPECT_TRUE(std::all_of(drawn_buffer.begin(), drawn_buffer.end(),
+	EXPECT_TRUE(std::all_of(::cursor.drawn_buffer.begin(), ::cursor.drawn_buffer.end(),
 				[](uint16_t v) { return v == 0xDCBA; }));
 }
 

@@ -33,20 +33,20 @@ std::string render_tables()
 {
 	std::string out;
 	for (unsigned code = 0; code < scan_code_count; ++code)
-		if (modifier_of_code[code])
-			append(out, "modifier %02X=%02X", code, unsigned{modifier_of_code[code]});
-	if (keyrep_first != default_keyrep_first)
-		append(out, "keyrep_first=%02X", keyrep_first);
-	if (keyrep_next != default_keyrep_next)
-		append(out, "keyrep_next=%02X", keyrep_next);
+		if (key_tables.modifier_of_code[code])
+			append(out, "modifier %02X=%02X", code, unsigned{key_tables.modifier_of_code[code]});
+	if (key_tables.keyrep_first != default_keyrep_first)
+		append(out, "keyrep_first=%02X", key_tables.keyrep_first);
+	if (key_tables.keyrep_next != default_keyrep_next)
+		append(out, "keyrep_next=%02X", key_tables.keyrep_next);
 	for (unsigned button = 0; button < joystick_button_count; ++button)
-		if (joystick_keys[button])
+		if (key_tables.joystick_keys[button])
 			append(out, "joystick %u=%X", button,
-			       static_cast<unsigned>(joystick_keys[button]));
+			       static_cast<unsigned>(key_tables.joystick_keys[button]));
 	for (unsigned combination = 0; combination < modifier_combinations; ++combination)
 		for (unsigned code = 0; code < scan_code_count; ++code)
 			for (unsigned prefix = 0; prefix < prefix_index_count; ++prefix) {
-				const key_entry &slot = key_table[combination][code][prefix];
+				const key_entry &slot = key_tables.key_table[combination][code][prefix];
 				if (slot.name)
 					append(out, "slot %u/%02X/%u %s=%X", combination, code, prefix,
 					       slot.name, unsigned{slot.value});
@@ -264,9 +264,9 @@ TEST(key_map, a_missing_file_fails_and_leaves_the_key_tables_empty)
 {
 	reset_daemon_state();
 	load_key_map_text("lshift 12\n1c a - 1c\nJ 3 up 75\nkeyrep_first 10\n");
-	modifier_state = 0x11;
+	key_tables.modifier_state = 0x11;
 	EXPECT_EQ(load_key_map("/nonexistent/ser_code_vantor.ini"), -1);
-	EXPECT_EQ(modifier_state, 0u);
+	EXPECT_EQ(key_tables.modifier_state, 0u);
 	// The joystick and key repeat settings are no key tables: they stay.
 	EXPECT_EQ(render_tables(), "keyrep_first=10; joystick 3=75");
 }
@@ -344,11 +344,11 @@ TEST_F(sample_key_map, modifier_codes_and_joystick)
 {
 	std::string modifiers;
 	for (unsigned code = 0; code < scan_code_count; ++code)
-		if (modifier_of_code[code])
-			append(modifiers, "%02X=%02X", code, unsigned{modifier_of_code[code]});
+		if (key_tables.modifier_of_code[code])
+			append(modifiers, "%02X=%02X", code, unsigned{key_tables.modifier_of_code[code]});
 	EXPECT_EQ(modifiers, "11=04; 12=01; 14=02; 1F=80; 27=80; 59=10");
 	for (unsigned button = 0; button < joystick_button_count; ++button)
-		EXPECT_EQ(joystick_keys[button] != 0, button < 8) << "button " << button;
+		EXPECT_EQ(key_tables.joystick_keys[button] != 0, button < 8) << "button " << button;
 }
 
 // All 150 keys are there (the driver's set-2 table and Pause's E1 slot; a
@@ -361,7 +361,7 @@ TEST_F(sample_key_map, every_key_has_its_own_code_and_works_with_shift_and_ctrl)
 	int keys = 0;
 	for (unsigned code = 0; code < scan_code_count; ++code)
 		for (unsigned prefix = 0; prefix < prefix_index_count; ++prefix) {
-			const key_entry &plain = key_table[0][code][prefix];
+			const key_entry &plain = key_tables.key_table[0][code][prefix];
 			if (!plain.name)
 				continue;
 			SCOPED_TRACE(plain.name);
@@ -371,7 +371,7 @@ TEST_F(sample_key_map, every_key_has_its_own_code_and_works_with_shift_and_ctrl)
 			EXPECT_LT(plain.value, 0x100u) << "no wrapped keys in the sample";
 			for (unsigned combination = 1; combination < modifier_combinations;
 			     ++combination) {
-				const key_entry &other = key_table[combination][code][prefix];
+				const key_entry &other = key_tables.key_table[combination][code][prefix];
 				if (other.name) {
 					EXPECT_STREQ(other.name, plain.name);
 					EXPECT_EQ(other.value, plain.value);
@@ -379,12 +379,12 @@ TEST_F(sample_key_map, every_key_has_its_own_code_and_works_with_shift_and_ctrl)
 			}
 			for (unsigned combination :
 			     {combination_shift, combination_ctrl, combination_shift | combination_ctrl})
-				EXPECT_NE(key_table[combination][code][prefix].name, nullptr)
+				EXPECT_NE(key_tables.key_table[combination][code][prefix].name, nullptr)
 					<< "combination " << combination;
 		}
 	EXPECT_EQ(keys, 150);
 	EXPECT_EQ(codes.size(), 144u);
-	EXPECT_STREQ(key_table[0][0x80][1].name, "Pause");
+	EXPECT_STREQ(key_tables.key_table[0][0x80][1].name, "Pause");
 }
 
 // A modifier key's press and release must reach the handheld whatever else
@@ -393,10 +393,10 @@ TEST_F(sample_key_map, modifier_keys_are_filled_under_every_combination)
 {
 	int modifier_keys = 0;
 	for (unsigned code = 0; code < scan_code_count; ++code) {
-		if (!modifier_of_code[code])
+		if (!key_tables.modifier_of_code[code])
 			continue;
 		for (unsigned prefix = 0; prefix < prefix_index_count; ++prefix) {
-			if (!key_table[0][code][prefix].name)
+			if (!key_tables.key_table[0][code][prefix].name)
 				continue; // the fake shifts E0 12 and E0 59
 			++modifier_keys;
 			for (unsigned combination = 0; combination < modifier_combinations;
@@ -404,21 +404,21 @@ TEST_F(sample_key_map, modifier_keys_are_filled_under_every_combination)
 				SCOPED_TRACE(testing::Message() << "code " << code << " prefix "
 								<< prefix << " combination "
 								<< combination);
-				EXPECT_NE(key_table[combination][code][prefix].name, nullptr);
+				EXPECT_NE(key_tables.key_table[combination][code][prefix].name, nullptr);
 			}
 		}
 	}
 	EXPECT_EQ(modifier_keys, 9); // with the plain 27, Japanese keypad comma
-	EXPECT_EQ(key_table[0][0x12][1].name, nullptr);
-	EXPECT_EQ(key_table[combination_shift][0x12][1].name, nullptr);
-	EXPECT_EQ(key_table[0][0x59][1].name, nullptr);
+	EXPECT_EQ(key_tables.key_table[0][0x12][1].name, nullptr);
+	EXPECT_EQ(key_tables.key_table[combination_shift][0x12][1].name, nullptr);
+	EXPECT_EQ(key_tables.key_table[0][0x59][1].name, nullptr);
 }
 
 TEST_F(sample_key_map, lock_lights_follow_their_keys_with_and_without_shift)
 {
 	for (unsigned combination : {0u, combination_shift}) {
-		EXPECT_STREQ(key_table[combination][0x77][0].name, "NumLock");
-		EXPECT_STREQ(key_table[combination][0x58][0].name, "Caps");
+		EXPECT_STREQ(key_tables.key_table[combination][0x77][0].name, "NumLock");
+		EXPECT_STREQ(key_tables.key_table[combination][0x58][0].name, "Caps");
 	}
 }
 

@@ -71,8 +71,8 @@ TEST(options, parse_outcomes_table)
 			argv.push_back(word.data());
 		argv.push_back(nullptr);
 		EXPECT_EQ(parse_options(static_cast<int>(words.size()), argv.data()), r.outcome);
-		EXPECT_STREQ(serial_device, r.device);
-		EXPECT_EQ(serial_speed, r.speed);
+		EXPECT_STREQ(active_settings.serial_device, r.device);
+		EXPECT_EQ(active_settings.serial_speed, r.speed);
 	}
 	reset_daemon_state();
 }

@@ -219,7 +219,7 @@ TEST(touch_transform, inverse_calibration)
 		SCOPED_TRACE(c.legend);
 		reset_daemon_state();
 		calibration.scaled = c.scaled;
-		touch_rotated = c.rotated;
+		active_settings.touch_rotated = c.rotated;
 		touch_point touch = touch_of_position(c.mouse_x, c.mouse_y);
 		EXPECT_EQ(touch.x, c.touch_x);
 		EXPECT_EQ(touch.y, c.touch_y);
@@ -239,7 +239,7 @@ protected:
 	void SetUp() override
 	{
 		reset_daemon_state();
-		console_mode = true;
+		active_settings.console_mode = true;
 		touch_out = open_memstream(&text, &length);
 		ASSERT_NE(touch_out, nullptr);
 	}
@@ -306,11 +306,11 @@ TEST_F(mouse_frames, motion_and_limits)
 	use_identity_calibration();
 	for (const motion_case &c : motion_cases) {
 		SCOPED_TRACE(c.legend);
-		mouse_x = c.start_x;
-		mouse_y = c.start_y;
+		pointer.mouse_x = c.start_x;
+		pointer.mouse_y = c.start_y;
 		handle_mouse_frame(mouse_frame(c.status, c.x_motion, c.y_motion));
-		EXPECT_EQ(mouse_x, c.end_x);
-		EXPECT_EQ(mouse_y, c.end_y);
+		EXPECT_EQ(pointer.mouse_x, c.end_x);
+		EXPECT_EQ(pointer.mouse_y, c.end_y);
 		EXPECT_EQ(take_lines(), c.line);
 	}
 }
@@ -347,9 +347,9 @@ TEST_F(mouse_frames, touch_line_text)
 	for (const line_case &c : line_cases) {
 		SCOPED_TRACE(c.legend);
 		calibration.scaled = c.scaled;
-		touch_rotated = c.rotated;
-		mouse_x = c.mouse_x;
-		mouse_y = c.mouse_y;
+		active_settings.touch_rotated = c.rotated;
+		pointer.mouse_x = c.mouse_x;
+		pointer.mouse_y = c.mouse_y;
 		handle_mouse_frame(mouse_frame(c.status, 0, 0));
 		EXPECT_EQ(take_lines(), c.line);
 	}
@@ -380,8 +380,8 @@ TEST_F(mouse_frames, no_line_once_a_stop_is_pending)
 	stop_signal = SIGTERM;
 	handle_mouse_frame(mouse_frame(0x01, 1, 2));
 	EXPECT_EQ(take_lines(), "");
-	EXPECT_EQ(mouse_x, 1);
-	EXPECT_EQ(mouse_y, 2);
+	EXPECT_EQ(pointer.mouse_x, 1);
+	EXPECT_EQ(pointer.mouse_y, 2);
 }
 
 TEST_F(mouse_frames, console_mode_leaves_the_screen_alone)
@@ -390,13 +390,13 @@ TEST_F(mouse_frames, console_mode_leaves_the_screen_alone)
 	test_screen screen = make_screen();
 	attach_screen(screen);
 	const std::vector<uint16_t> before = screen.memory;
-	console_mode = true;
+	active_settings.console_mode = true;
 
 	handle_mouse_frame(mouse_frame(0x01, 100, 50));
 	handle_mouse_frame(mouse_frame(0x00, 100, 50));
 	EXPECT_EQ(take_lines(), "500 50 100 0\n0 100 200 0\n");
 	EXPECT_EQ(screen_differences(screen, before), "");
-	EXPECT_EQ(cursor_drawn, 0);
+	EXPECT_EQ(cursor.cursor_drawn, 0);
 }
 
 // The cursor follows the pointer: anchor column mouse_y, anchor row mouse_x. The old arrow
@@ -407,7 +407,7 @@ TEST_F(mouse_frames, cursor_follows_outside_console_mode)
 	test_screen screen = make_screen();
 	attach_screen(screen);
 	const test_screen background = screen;
-	console_mode = false;
+	active_settings.console_mode = false;
 
 	const struct {
 		const char *legend;
@@ -425,14 +425,14 @@ TEST_F(mouse_frames, cursor_follows_outside_console_mode)
 	for (const auto &m : moves) {
 		SCOPED_TRACE(m.legend);
 		handle_mouse_frame(mouse_frame(m.status, m.x_motion, m.y_motion));
-		ASSERT_EQ(mouse_x, m.mouse_x);
-		ASSERT_EQ(mouse_y, m.mouse_y);
+		ASSERT_EQ(pointer.mouse_x, m.mouse_x);
+		ASSERT_EQ(pointer.mouse_y, m.mouse_y);
 		EXPECT_EQ(screen_differences(screen, with_arrow(background, m.mouse_y, m.mouse_x)), "");
-		EXPECT_EQ(cursor_drawn, 1);
-		EXPECT_EQ(cursor_last_x, m.mouse_x);
-		EXPECT_EQ(cursor_last_y, m.mouse_y);
+		EXPECT_EQ(cursor.cursor_drawn, 1);
+		EXPECT_EQ(cursor.cursor_last_x, m.mouse_x);
+		EXPECT_EQ(cursor.cursor_last_y, m.mouse_y);
 	}
-	erase_cursor(cursor_last_y, cursor_last_x);
+	erase_cursor(cursor.cursor_last_y, cursor.cursor_last_x);
 	EXPECT_EQ(screen_differences(screen, background.memory), "");
 }
 

@@ -46,16 +46,16 @@ TEST(uinput_form, events_of_frames)
 	load_key_map_text("lshift 12\n12 Shift - 2a\n12 Shift S 2a\n1c a - 1e\n1c A S 1f\n"
 			  "E075 Up - 67\n83 F7 - 41\nE080 Pause - 77\n16 1 - 1e02\n77 NumLock - 45\n"
 			  "J 0 fire 130\n");
-	use_uinput = true;
-	mouse_enabled = true;
-	output = &uinput_form;
+	active_settings.use_uinput = true;
+	active_settings.mouse_enabled = true;
+	outputs.form = &uinput_form;
 	int keyboard[2], mouse[2];
 	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, keyboard), 0);
 	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, mouse), 0);
 	attach_uinput_descriptors(keyboard[0], mouse[0]);
 	char *commands = nullptr;
 	size_t command_bytes = 0;
-	adapter_out = open_memstream(&commands, &command_bytes);
+	serial_line.adapter_out = open_memstream(&commands, &command_bytes);
 
 	auto key = [](std::initializer_list<uint8_t> codes) {
 		return make_keyboard_frame(std::span<const uint8_t>(codes.begin(), codes.size()));
@@ -112,14 +112,14 @@ TEST(uinput_form, events_of_frames)
 	light(LED_SCROLLL, 1);
 	carry_system_lights();
 	carry_system_lights();
-	(void)fflush(adapter_out);
+	(void)fflush(serial_line.adapter_out);
 	EXPECT_EQ(std::string(commands, command_bytes), "k\xED\x04k\xED\x01");
 
 	// Exit: keys still down are released before the devices go.
-	output->close();
+	outputs.form->close();
 	EXPECT_EQ(take_records(keyboard[1]), "1 2 0\n1 45 0\n1 41 0\n1 67 0\n");
 	EXPECT_EQ(take_records(mouse[1]), "1 111 0\n");
-	(void)fclose(adapter_out);
+	(void)fclose(serial_line.adapter_out);
 	free(commands);
 	for (int fd : {keyboard[1], mouse[1]})
 		close(fd);

@@ -96,7 +96,7 @@ void load_key_names(const char *path)
 		fprintf(stderr, "ps2keys: cannot open the key map %s: %s\n", path, strerror(errno));
 		exit(1);
 	}
-	for (const auto &slots : key_table[0])
+	for (const auto &slots : key_tables.key_table[0])
 		for (const key_entry &slot : slots) {
 			std::string &name = key_names[slot.value & 0xFF];
 			if (slot.name && name.empty())
@@ -105,7 +105,7 @@ void load_key_names(const char *path)
 	for (std::size_t button = 0; button < joystick_button_count; ++button) {
 		if (button_names[button].empty())
 			continue;
-		std::string &names = joystick_names[static_cast<uint32_t>(joystick_keys[button]) & 0xFF];
+		std::string &names = joystick_names[static_cast<uint32_t>(key_tables.joystick_keys[button]) & 0xFF];
 		names += names.empty() ? "" : ", ";
 		names += std::to_string(button) + " " + button_names[button];
 	}

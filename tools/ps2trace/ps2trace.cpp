@@ -150,7 +150,7 @@ void note_map_line(const key_map_line &line, void *)
 	else
 		map_lines.push_back(piece);
 	if (line.verdict == key_map_verdict::key)
-		slot_lines[static_cast<std::size_t>(line.slot - &key_table[0][0][0])] =
+		slot_lines[static_cast<std::size_t>(line.slot - &key_tables.key_table[0][0][0])] =
 			static_cast<int>(line.number);
 	if (line.verdict == key_map_verdict::joystick)
 		button_lines[static_cast<std::size_t>(line.button)] = static_cast<int>(line.number);
@@ -255,11 +255,11 @@ std::vector<std::string> input_reports(int fd, const char *device)
 // The key events of one frame, one entry each, as the device got them.
 std::vector<std::string> key_events()
 {
-	if (use_uinput)
+	if (active_settings.use_uinput)
 		return input_reports(uinput_keyboard[0], "keyboard");
 	std::string bytes = new_output(key_memory);
 	std::vector<std::string> events;
-	if (use_keypipe) {
+	if (active_settings.use_keypipe) {
 		for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
 			const auto *pair = reinterpret_cast<const uint8_t *>(bytes.data() + i);
 			events.push_back("keypipe " + hex_bytes(std::span<const uint8_t>(pair, 2)));
@@ -280,7 +280,7 @@ void add_other_output(std::vector<std::string> &shown)
 	std::string touch = new_output(touch_memory);
 	if (!touch.empty())
 		shown.push_back("ts " + quoted(touch));
-	if (use_uinput)
+	if (active_settings.use_uinput)
 		for (std::string &report : input_reports(uinput_mouse[0], "mouse"))
 			shown.push_back(report);
 	std::string adapter = new_output(adapter_memory);
@@ -355,14 +355,14 @@ std::string keyboard_meaning(const serial_frame &frame, int32_t skipped_before,
 	snprintf(text, sizeof text, "key %u  %-9s %-7s %s", keyboard_count_of(frame), scan.c_str(),
 		 stroke.down ? "press" : "release", key_name(stroke).c_str());
 	if (emulating) {
-		unsigned combination = fold_modifiers(modifier_state);
-		const key_entry &slot = key_table[combination][stroke.code][stroke.prefix_index];
+		unsigned combination = fold_modifiers(key_tables.modifier_state);
+		const key_entry &slot = key_tables.key_table[combination][stroke.code][stroke.prefix_index];
 		std::vector<std::string> events = key_events();
 		shown.insert(shown.end(), events.begin(), events.end());
 		add_other_output(shown);
 		if (slot.name)
 			shown.push_back(map_line_text(slot_lines[static_cast<std::size_t>(
-				&slot - &key_table[0][0][0])]));
+				&slot - &key_tables.key_table[0][0][0])]));
 		else
 			shown.push_back("no line for " + slot_text(stroke, combination));
 	}
@@ -385,9 +385,9 @@ std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<s
 	else if (emulating) {
 		add_other_output(shown);
 		// An input device's mouse is relative: the system keeps the pointer.
-		if (!use_uinput)
-			shown.push_back("pointer at row " + std::to_string(mouse_x) + ", column " +
-					std::to_string(mouse_y));
+		if (!active_settings.use_uinput)
+			shown.push_back("pointer at row " + std::to_string(pointer.mouse_x) + ", column " +
+					std::to_string(pointer.mouse_y));
 	}
 	return text;
 }
@@ -452,9 +452,9 @@ void show_skipped()
 void take_byte(uint8_t byte)
 {
 	bool waiting = reader.position == 0;
-	bool mouse_accepted = emulating ? mouse_enabled : true;
-	int32_t skip_before = skip_frames;
-	uint32_t joystick_before = joystick_previous;
+	bool mouse_accepted = emulating ? active_settings.mouse_enabled : true;
+	int32_t skip_before = keyboard_translation.skip_frames;
+	uint32_t joystick_before = joystick_translation.joystick_previous;
 	frame_event event = feed_frame_byte(reader, byte, mouse_accepted);
 	if (waiting && reader.position == 0) {
 		skipped.push_back(byte);
