@@ -28,7 +28,7 @@
 #include "output/touch_text.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 
 namespace {
 

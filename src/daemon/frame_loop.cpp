@@ -10,7 +10,7 @@
 #include "core/message_log.h"
 #include "core/monotonic_clock.h"
 #include "core/settings.h"
-#include "daemon/shutdown.h"
+#include "daemon/signals.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/keyboard_frame.h"
 #include "output/key_stream.h"

@@ -15,6 +15,7 @@
 #include "daemon/layout_command.h"
 #include "daemon/options.h"
 #include "daemon/shutdown.h"
+#include "daemon/signals.h"
 #include "keyboard/key_map.h"
 #include "output/key_stream.h"
 #include "output/uinput.h"

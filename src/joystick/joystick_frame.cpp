@@ -21,7 +21,7 @@ void handle_joystick_frame(const serial_frame &frame)
 			continue;
 		send_key_event({static_cast<uint32_t>(key_tables.joystick_keys[button]),
 				static_cast<int>(button_bits >> button & 1), false, key_source::joystick,
-				static_cast<uint8_t>(button), 0});
+				0, 0, static_cast<uint8_t>(button)});
 	}
 	joystick_translation.joystick_previous = button_bits;
 }

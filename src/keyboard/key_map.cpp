@@ -15,13 +15,13 @@
 
 key_map_tables key_tables;
 
+namespace {
+
 // Slot n sets bit n. Slot 3 repeats "rcmd", so slot 7 always wins and no
 // name produces bit 0x08: the right-hand keys take the high nibble.
-const std::array<const char *, modifier_name_count> modifier_names = {
+constexpr std::array<const char *, modifier_name_count> modifier_names = {
 	"lshift", "lctrl", "lalt", "rcmd", "rshift", "rctrl", "ralt", "rcmd",
 };
-
-namespace {
 
 constexpr unsigned key_repeat_mask = 0x7F;
 

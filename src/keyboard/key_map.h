@@ -50,7 +50,6 @@ struct key_map_tables {
 	unsigned keyrep_next = default_keyrep_next;
 };
 extern key_map_tables key_tables;
-extern const std::array<const char *, modifier_name_count> modifier_names;
 
 // Lines are read in pieces of at most 78 characters (a longer line arrives
 // as several pieces, each handled as a line of its own) into buffers of 80;

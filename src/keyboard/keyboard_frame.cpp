@@ -29,9 +29,8 @@ namespace {
 // every light off.
 constexpr uint8_t self_test_passed = 0xAA;
 
-// The Pause key is looked up as E0 80, and the three frames that carry the
-// rest of its sequence are ignored.
-constexpr uint8_t pause_code = 0x80;
+// The three frames that carry the rest of the Pause key's sequence are
+// ignored.
 constexpr int32_t pause_tail_frames = 3;
 
 void toggle_light(unsigned light)
@@ -64,7 +63,7 @@ keyboard_stroke read_keyboard_stroke(const serial_frame &frame)
 	if (first == pause_prefix) {
 		stroke.pause = true;
 		stroke.prefix_index = 1;
-		stroke.code = pause_code;
+		stroke.code = pause_scan_code;
 	}
 	if (first == extended_prefix)
 		stroke.prefix_index = 1;
@@ -116,5 +115,5 @@ void handle_keyboard_frame(const serial_frame &frame)
 	if (value == 0 && down)
 		return;
 	send_key_event({value, down, (combination & combination_shift) != 0, key_source::keyboard,
-			static_cast<uint8_t>(stroke.code), static_cast<uint8_t>(stroke.prefix_index)});
+			static_cast<uint8_t>(stroke.code), static_cast<uint8_t>(stroke.prefix_index), 0});
 }

@@ -22,9 +22,13 @@ struct key_event {
 	int down;             // 1 press, 0 release
 	bool shifted;         // shift held in this frame's modifier combination
 	key_source source;
-	uint8_t scan_code;    // the set-2 code as looked up (Pause: 0x80); the button for a joystick
-	uint8_t prefix_index; // 0 plain, 1 after 0xE0 (and Pause)
+	uint8_t scan_code;    // keyboard: the set-2 code as looked up (Pause: pause_scan_code)
+	uint8_t prefix_index; // keyboard: 0 plain, 1 after 0xE0 (and Pause)
+	uint8_t button;       // joystick: the button, 0..15
 };
+
+// The Pause key has no code of its own in set 2: it is looked up as E0 80.
+inline constexpr uint8_t pause_scan_code = 0x80;
 
 // The bits of a key map value that mark a wrapped key, and its key code.
 inline constexpr uint32_t wrapped_key_marker = 0x1E;

@@ -31,17 +31,16 @@ struct bit_code {
 	unsigned bit;
 	uint16_t code;
 };
-constexpr std::array<bit_code, 3> mouse_buttons = {{{0x01, BTN_LEFT}, {0x02, BTN_RIGHT}, {0x04, BTN_MIDDLE}}};
+constexpr std::array<bit_code, 3> mouse_button_codes = {{{0x01, BTN_LEFT}, {0x02, BTN_RIGHT}, {0x04, BTN_MIDDLE}}};
 constexpr std::array<bit_code, 3> lights = {{{0x01, LED_SCROLLL}, {0x02, LED_NUML}, {0x04, LED_CAPSL}}};
 
 // Keys whose make code has no break code: the kernel's driver releases them
 // right after the press, and so do we. Pause (E0 80 here), Hanja, Hangeul.
 constexpr uint8_t hanja_code = 0xF1;
 constexpr uint8_t hangeul_code = 0xF2;
-constexpr uint8_t pause_code = 0x80;
 
 constexpr std::size_t set2_codes = 256;
-constexpr std::size_t joystick_buttons = 16;
+constexpr std::size_t joystick_button_slots = 16;
 constexpr unsigned key_value_repeat = 2;
 
 struct uinput_state {
@@ -51,7 +50,7 @@ struct uinput_state {
 	// code its press sent while it is down, 0 while it is up. A release
 	// sends what its press sent, whatever the key map gives the release.
 	std::array<uint16_t, 2 * set2_codes> keyboard_down{};
-	std::array<uint16_t, joystick_buttons> joystick_down{};
+	std::array<uint16_t, joystick_button_slots> joystick_down{};
 	unsigned mouse_buttons_down = 0;
 	// Key codes above 255 that the key map sends, one bit each.
 	std::array<uint8_t, (KEY_MAX + 1) / 8> declared_keys{};
@@ -91,7 +90,7 @@ void send_key_report(int32_t scan_number, bool with_scan, unsigned code, int32_t
 bool sends_no_release(uint8_t scan_code, uint8_t prefix_index)
 {
 	if (prefix_index == 1)
-		return scan_code == pause_code;
+		return scan_code == pause_scan_code;
 	return scan_code == hanja_code || scan_code == hangeul_code;
 }
 
@@ -100,7 +99,7 @@ void send_uinput_key(const key_event &event)
 	bool from_keyboard = event.source == key_source::keyboard;
 	uint16_t &down_code = from_keyboard
 		? uinput_devices.keyboard_down[event.prefix_index * set2_codes + event.scan_code]
-		: uinput_devices.joystick_down[event.scan_code % joystick_buttons];
+		: uinput_devices.joystick_down[event.button % joystick_button_slots];
 	auto scan = static_cast<int32_t>(kernel_scan_number(event.scan_code, event.prefix_index));
 	if (!event.down) {
 		if (down_code != 0)
@@ -131,7 +130,7 @@ void send_uinput_motion(int dx, int dy, unsigned buttons)
 		add(r, EV_REL, REL_X, dx);
 	if (dy != 0)
 		add(r, EV_REL, REL_Y, -dy); // evdev counts down as positive
-	for (const bit_code &button : mouse_buttons)
+	for (const bit_code &button : mouse_button_codes)
 		if ((buttons ^ uinput_devices.mouse_buttons_down) & button.bit)
 			add(r, EV_KEY, button.code, (buttons & button.bit) ? 1 : 0);
 	uinput_devices.mouse_buttons_down = buttons & 0x07;
@@ -300,7 +299,7 @@ const output_form uinput_form = {
 uint32_t kernel_scan_number(uint8_t scan_code, uint8_t prefix_index)
 {
 	if (prefix_index == 1) {
-		if (scan_code == pause_code)
+		if (scan_code == pause_scan_code)
 			return pause_scan_number;
 		return scan_code + 0x80u;
 	}

@@ -10,7 +10,7 @@
 #include "core/number_reader.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 
 calibration_record calibration;
 

@@ -14,7 +14,7 @@
 #include <array>
 #include <cstdint>
 
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 
 inline constexpr int cursor_size = 16;
 inline constexpr std::size_t cursor_pixels = cursor_size * cursor_size;

@@ -5,7 +5,7 @@
 #include "output/output_form.h"
 #include "pointer/calibration.h"
 #include "pointer/cursor.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "serial/frame_payload.h"
 
 pointer_state pointer;

@@ -56,7 +56,7 @@ inline constexpr std::size_t mouse_status_byte = 2;
 inline constexpr std::size_t mouse_x_byte = 3;
 inline constexpr std::size_t mouse_y_byte = 4;
 inline constexpr unsigned mouse_left_button = 0x01;
-inline constexpr unsigned mouse_buttons = 0x07; // left, right, middle
+inline constexpr unsigned mouse_button_bits = 0x07; // left, right, middle
 inline constexpr unsigned mouse_x_sign = 0x10;
 inline constexpr unsigned mouse_y_sign = 0x20;
 
@@ -72,7 +72,7 @@ inline constexpr unsigned mouse_y_sign = 0x20;
 // (bits as in the status byte) held.
 [[nodiscard]] constexpr serial_frame make_mouse_frame(int dx, int dy, unsigned buttons)
 {
-	unsigned status = buttons & mouse_buttons;
+	unsigned status = buttons & mouse_button_bits;
 	if (dx < 0)
 		status |= mouse_x_sign;
 	if (dy < 0)
@@ -91,7 +91,7 @@ struct mouse_motion {
 {
 	const unsigned status = frame[mouse_status_byte];
 	return {frame[mouse_x_byte] - ((status & mouse_x_sign) ? 256 : 0),
-		frame[mouse_y_byte] - ((status & mouse_y_sign) ? 256 : 0), status & mouse_buttons};
+		frame[mouse_y_byte] - ((status & mouse_y_sign) ? 256 : 0), status & mouse_button_bits};
 }
 
 // Joystick: bytes 2 and 3 hold buttons 8-15 and 0-7; bytes 1 and 4 are 0.

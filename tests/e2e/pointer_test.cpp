@@ -16,7 +16,7 @@
 #include "core/settings.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "serial/frame_payload.h"
 #include "proc_watch.h"
 #include "screen_model.h"

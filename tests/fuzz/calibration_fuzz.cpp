@@ -16,7 +16,7 @@
 #include "daemon/in_process.h"
 #include "fuzz_support.h"
 #include "pointer/calibration.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "output/touch_text.h"
 #include "serial/frame_payload.h"
 

@@ -33,7 +33,7 @@
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
 #include "pointer/mouse_frame.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "output/touch_text.h"
 #include "serial/serial_line.h"
 

@@ -20,7 +20,7 @@
 #include <utility>
 
 #include "core/settings.h"
-#include "daemon/shutdown.h"
+#include "daemon/signals.h"
 #include "private_world.h"
 #include "proc_watch.h"
 #include "serial/frame_payload.h"

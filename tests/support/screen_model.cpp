@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 
 namespace {
 

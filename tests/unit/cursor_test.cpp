@@ -12,7 +12,7 @@
 #include "pointer/cursor.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "daemon_state.h"
 #include "test_screen.h"
 

@@ -22,7 +22,7 @@
 #include "output/touch_text.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "serial/frame_payload.h"
 #include "daemon_state.h"
 #include "test_screen.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "pointer/framebuffer.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "screen_model.h"
 
 inline constexpr uint32_t handheld_line_length = 2 * screen_columns; // 960 bytes

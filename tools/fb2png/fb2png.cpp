@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "tool_usage.h"
 
 namespace {

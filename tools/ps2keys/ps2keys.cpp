@@ -30,7 +30,7 @@
 
 #include "keyboard/key_map.h"
 #include "pointer/calibration.h"
-#include "pointer/screen.h"
+#include "pointer/panel.h"
 #include "proc_watch.h"
 #include "tool_usage.h"
 #include "wait_until.h"
