@@ -271,13 +271,21 @@ int load_key_map_stream(FILE *stream, key_map_observer observer, void *context)
 	report.text = line;
 	report.number = 1;
 	// fgets stops at end of file and at a read error alike; either ends the
-	// load with what was read so far.
-	while (fgets(line, key_map_read_limit, stream)) {
+	// load with what was read so far. A NUL byte in a line ends the line's
+	// text for the tables, but not the piece: fgets marks where the piece
+	// ends with the last NUL it writes, and the buffer is filled with
+	// something else first so that this NUL can be told from the line's own.
+	constexpr char filler = '\x01';
+	for (;;) {
+		memset(line, filler, sizeof line);
+		if (!fgets(line, key_map_read_limit, stream))
+			break;
 		(void)apply_key_map_line(line, report);
 		if (observer)
 			observer(report, context);
 		// The next piece starts a new file line when this one ended its line.
-		std::size_t length = strlen(line);
+		const char *end = static_cast<const char *>(memrchr(line, '\0', sizeof line));
+		const std::size_t length = static_cast<std::size_t>(end - line);
 		report.continued = length == 0 || line[length - 1] != '\n';
 		if (!report.continued)
 			++report.number;

@@ -25,6 +25,7 @@ cases=(
 	'|DIR|2|ps2kmcheck: cannot read map: Is a directory'
 	'|# note: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx1C a - 0x10\n|1|the rest, "1C a - 0x10", as a line of its own: scan code 1C under - (no modifier) sends key code 16 (KEY_Q)'
 	'|\033[2J\n|1|1: skipped: \\x1B[2J\n'
+	'|1C\0b - 0x1F\n1D c S 0x1F\n1D c S 0x1F\n|1|3: warning: 1D c S 0x1F\n    scan code 1D under S (shift) was filled by line 2 already'
 	'--warnings-ok|1C a - 13\n|0|map: 0 lines skipped, 1 warning'
 	'-v|E075 Up SCFM 0x67\n|0|scan code E0 75 under SCFM (shift+ctrl+alt+cmd) sends key code 103 (KEY_UP)'
 	'-v|77 NumLock - 0\n|0|scan code 77 under - (no modifier) sends nothing, and its press switches the NumLock light'
