@@ -13,7 +13,6 @@
 #include "daemon/signals.h"
 #include "joystick/joystick_frame.h"
 #include "keyboard/keyboard_frame.h"
-#include "output/key_stream.h"
 #include "output/output_form.h"
 #include "pointer/mouse_frame.h"
 #include "serial/serial_line.h"
@@ -74,9 +73,9 @@ void wait_for_line_back()
 	close_serial_line();
 	for (;;) {
 		act_on_pending_stop();
-		if (reopen_serial_line(active_settings.serial_device, active_settings.serial_speed) == 0) {
-			serial_line.adapter_out = open_device_stream(active_settings.serial_device);
-			if (serial_line.adapter_out)
+		if (open_serial_line(active_settings.serial_device, active_settings.serial_speed,
+				     line_open::again) == 0) {
+			if (open_adapter_stream(active_settings.serial_device) == 0)
 				break;
 			close_serial_line();
 		}
@@ -139,17 +138,17 @@ void carry_system_lights()
 void frame_loop()
 {
 	for (;;) {
-		int byte = read_serial_byte();
-		if (byte == serial_line_lost) {
+		const serial_read got = read_serial_byte();
+		if (got.kind == serial_read_kind::lost) {
 			wait_for_line_back();
 			continue;
 		}
 		frame_event event = frame_event::none;
-		if (byte >= 0)
-			event = handle_serial_byte(static_cast<uint8_t>(byte));
+		if (got.kind == serial_read_kind::byte)
+			event = handle_serial_byte(got.byte);
 		// Lights are looked at between frames and whenever the line falls
 		// idle, so a light set on a quiet line is out within 0.1 s.
-		if (byte < 0 || event != frame_event::none)
+		if (got.kind == serial_read_kind::idle || event != frame_event::none)
 			carry_system_lights();
 		act_on_pending_stop();
 	}

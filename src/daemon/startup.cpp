@@ -17,7 +17,6 @@
 #include "daemon/shutdown.h"
 #include "daemon/signals.h"
 #include "keyboard/key_map.h"
-#include "output/key_stream.h"
 #include "output/uinput.h"
 #include "pointer/screen.h"
 #include "serial/serial_line.h"
@@ -119,11 +118,11 @@ void run_daemon(int argc, char **argv)
 		setup_screen();
 	act_on_pending_stop();
 
-	if (open_serial_line(active_settings.serial_device, active_settings.serial_speed) != 0)
+	if (open_serial_line(active_settings.serial_device, active_settings.serial_speed,
+			     line_open::at_start_up) != 0)
 		fail_start_up();
 	act_on_pending_stop();
-	serial_line.adapter_out = open_device_stream(active_settings.serial_device);
-	if (!serial_line.adapter_out)
+	if (open_adapter_stream(active_settings.serial_device) != 0)
 		fail_start_up();
 	if (active_settings.mouse_enabled)
 		send_mouse_enable();

@@ -4,8 +4,9 @@
 // device ("K" keyboard, "M" mouse, "J" joystick), four payload bytes and a
 // checksum that is the sum of the payload modulo 256. There is no length,
 // no terminator and no escaping, so a header is recognised only where a
-// frame may start; a lost byte costs the damaged frame and the search for a
-// header begins again after it.
+// frame may start. A lost byte costs two frames: the damaged frame is made
+// whole with the next frame's first bytes and fails its checksum, and the
+// search for a header begins again inside the rest of that next frame.
 #pragma once
 
 #include <array>

@@ -1,5 +1,5 @@
-// Opening, configuring and reading the adapter's serial line, and the two
-// commands that go back to the adapter.
+// Opening, setting up and reading the adapter's serial line, and its
+// command stream with the two commands that go back to the adapter.
 #include "serial/serial_line.h"
 
 #include <cerrno>
@@ -47,6 +47,40 @@ void send_adapter_command(const unsigned char *bytes, std::size_t count)
 	(void)fflush(serial_line.adapter_out);
 }
 
+// Throws away what the adapter sent and nobody has read yet.
+int flush_serial_input(int fd)
+{
+	return ioctl(fd, TCFLSH, TCIFLUSH);
+}
+
+// The steps after the open: lock, mode, DTR, settle. 0, or -1 when one
+// fails (with its messages printed at start-up).
+int set_up_serial_line(int32_t speed, line_open how)
+{
+	// Another copy of the daemon holds the line: give up quietly.
+	if (flock(serial_line.serial_fd, LOCK_EX | LOCK_NB) == -1)
+		return -1;
+	if (how == line_open::again) {
+		// From here on reads wait for their 0.1 s, as at start-up.
+		int flags = fcntl(serial_line.serial_fd, F_GETFL);
+		if (flags == -1 || fcntl(serial_line.serial_fd, F_SETFL, flags & ~O_NONBLOCK) == -1)
+			return -1;
+	}
+	if (const char *failure = set_line_mode(serial_line.serial_fd, speed)) {
+		// A request that a stop interrupted is the stop's to report.
+		if (how == line_open::at_start_up && !stop_pending()) {
+			fputs(failure, stdout);
+			fputs(serial_setup_failed_message, stdout);
+		}
+		return -1;
+	}
+	raise_dtr(serial_line.serial_fd);
+	if (how == line_open::at_start_up && active_settings.debug_enabled)
+		fputs(dtr_raised_message, stdout);
+	settle_line(serial_line.serial_fd);
+	return 0;
+}
+
 } // namespace
 
 unsigned speed_constant(int32_t speed)
@@ -70,65 +104,24 @@ void close_serial_line()
 	serial_line.last_empty_read_ns = 0;
 }
 
-int reopen_serial_line(const char *path, int32_t speed)
-{
-	// Without O_NONBLOCK the open of a USB serial line, which comes back
-	// without CLOCAL, would wait for a carrier that never comes.
-	int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-	if (fd == -1)
-		return -1;
-	int flags = fcntl(fd, F_GETFL);
-	if (flock(fd, LOCK_EX | LOCK_NB) == -1 || flags == -1 ||
-	    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 ||
-	    configure_serial_line(fd, speed, false) == -1) {
-		(void)close(fd);
-		return -1;
-	}
-	serial_line.serial_fd = fd;
-	return 0;
-}
-
-int open_serial_line(const char *path, int32_t speed)
-{
-	serial_line.serial_fd = open(path, O_RDWR | O_NOCTTY);
-	if (serial_line.serial_fd == -1) {
-		// An open that a stop interrupted is the stop's to report.
-		if (!stop_pending())
-			fputs(serial_open_failed_message, stdout);
-		return -1;
-	}
-	// Another copy of the daemon holds the line: give up quietly.
-	if (flock(serial_line.serial_fd, LOCK_EX | LOCK_NB) == -1)
-		return -1;
-	if (configure_serial_line(serial_line.serial_fd, speed, true) == -1) {
-		if (!stop_pending())
-			fputs(serial_setup_failed_message, stdout);
-		return -1;
-	}
-	return 0;
-}
-
-int configure_serial_line(int fd, int32_t speed, bool report)
+const char *set_line_mode(int fd, int32_t speed)
 {
 	termio settings{};
-	if (ioctl(fd, TCGETA, &settings) == -1) {
-		if (report && !stop_pending())
-			fputs(tcgeta_failed_message, stdout);
-		return -1;
-	}
+	if (ioctl(fd, TCGETA, &settings) == -1)
+		return tcgeta_failed_message;
 	settings.c_iflag = line_input_flags;
 	settings.c_oflag = 0;
 	settings.c_cflag = static_cast<unsigned short>(speed_constant(speed) | line_control_flags);
 	settings.c_lflag = 0;
 	settings.c_cc[VTIME] = 1;
 	settings.c_cc[VMIN] = 0;
-	if (ioctl(fd, TCSETA, &settings) == -1) {
-		if (report && !stop_pending())
-			fputs(tcseta_failed_message, stdout);
-		return -1;
-	}
+	if (ioctl(fd, TCSETA, &settings) == -1)
+		return tcseta_failed_message;
+	return nullptr;
+}
 
-	// Raise DTR: the adapter takes its power and its go-ahead from it.
+void raise_dtr(int fd)
+{
 	// Where the modem lines cannot be read (a pseudo-terminal), DTR alone is
 	// written; neither request decides the outcome.
 	int modem_lines = 0;
@@ -136,36 +129,63 @@ int configure_serial_line(int fd, int32_t speed, bool report)
 		modem_lines = 0;
 	modem_lines |= TIOCM_DTR;
 	(void)ioctl(fd, TIOCMSET, &modem_lines);
-	if (active_settings.debug_enabled && report)
-		fputs(dtr_raised_message, stdout);
+}
 
-	// Give the adapter a second to wake up, then drop its start-up noise.
+void settle_line(int fd)
+{
 	sleep(1);
 	(void)flush_serial_input(fd);
-	return 0;
 }
 
-int flush_serial_input(int fd)
+int open_serial_line(const char *path, int32_t speed, line_open how)
 {
-	return ioctl(fd, TCFLSH, TCIFLUSH);
+	const int wait_flag = how == line_open::at_start_up ? 0 : O_NONBLOCK;
+	serial_line.serial_fd = open(path, O_RDWR | O_NOCTTY | wait_flag);
+	if (serial_line.serial_fd == -1) {
+		// An open that a stop interrupted is the stop's to report.
+		if (how == line_open::at_start_up && !stop_pending())
+			fputs(serial_open_failed_message, stdout);
+		return -1;
+	}
+	if (set_up_serial_line(speed, how) == 0)
+		return 0;
+	if (how == line_open::again) { // closed for the next try
+		(void)close(serial_line.serial_fd);
+		serial_line.serial_fd = -1;
+	}
+	return -1;
 }
 
-int read_serial_byte()
+int open_adapter_stream(const char *path)
+{
+	// Without O_CREAT: a device that is missing fails the open instead of
+	// becoming a regular file in /dev.
+	int fd = open(path, O_WRONLY | O_NOCTTY);
+	if (fd == -1)
+		return -1;
+	serial_line.adapter_out = fdopen(fd, "w");
+	if (serial_line.adapter_out)
+		return 0;
+	(void)close(fd);
+	return -1;
+}
+
+serial_read read_serial_byte()
 {
 	if (stop_pending())
-		return -1;
+		return {};
 	// A byte costs one system call: the clock is read only after a read
 	// that brought nothing (the handheld's kernel has no fast user-space
 	// clock, so every clock read is a system call).
 	unsigned char byte = 0;
 	ssize_t got = read(serial_line.serial_fd, &byte, 1);
 	if (got == 1)
-		return byte;
+		return {serial_read_kind::byte, byte};
 	// A USB serial adapter pulled out fails its reads with EIO.
 	if (got == -1 && errno == EIO)
-		return serial_line_lost;
+		return {serial_read_kind::lost};
 	if (stop_pending())
-		return -1;
+		return {};
 	// An idle line waited its 0.1 s since the last empty read; a failed
 	// one answered at once. Pace the failures so that a vanished device
 	// does not spin: at most ten failed reads a second.
@@ -177,14 +197,14 @@ int read_serial_byte()
 		// only failed a read still answers them.
 		termio settings{};
 		if (ioctl(serial_line.serial_fd, TCGETA, &settings) == -1 && errno == EIO)
-			return serial_line_lost;
+			return {serial_read_kind::lost};
 		int64_t rest_ns = idle_read_ns - since_last;
 		timespec rest{0, static_cast<long>(rest_ns)};
 		nanosleep(&rest, nullptr);
 		now += rest_ns;
 	}
 	serial_line.last_empty_read_ns = now;
-	return -1;
+	return {};
 }
 
 void send_mouse_enable()

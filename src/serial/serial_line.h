@@ -1,12 +1,14 @@
 // The serial line to the adapter.
 //
-// The adapter sits on one of the handheld's UARTs. The daemon opens the
-// device once, takes an exclusive lock so that a second copy cannot share
-// it, puts the line into raw 8N1 mode at the chosen speed, raises DTR to
-// power the adapter, waits for it to settle and throws away whatever it sent
-// meanwhile. Bytes are then read one at a time with a 0.1 s timeout; the
-// commands back to the adapter go through a second, write-only stdio stream
-// on the same device.
+// The adapter sits on one of the handheld's UARTs. At start-up the daemon
+// opens the device, takes an exclusive lock so that a second copy cannot
+// share it, puts the line into raw 8N1 mode at the chosen speed, raises DTR
+// to power the adapter, waits for it to settle and throws away whatever it
+// sent meanwhile. Bytes are then read one at a time with a 0.1 s timeout;
+// the commands back to the adapter go through a second, write-only stdio
+// stream on the same device. A line that is lost (a USB serial adapter
+// pulled out) is closed, and the same path is opened again the same way,
+// quietly, once it is back.
 #pragma once
 
 #include <cstdint>
@@ -26,36 +28,63 @@ struct serial_line_state {
 };
 extern serial_line_state serial_line;
 
-
 // No line, no command stream: the state before start-up. Nothing is closed.
 void reset_serial_line();
 
-// Start-up: open, lock, configure. 0 on success, -1 on failure (with the
-// messages of the failing step already printed, none for a held lock).
-[[nodiscard]] int open_serial_line(const char *path, int32_t speed);
-// report: print what fails (and, with -i, the DTR message).
-[[nodiscard]] int configure_serial_line(int fd, int32_t speed, bool report);
-int flush_serial_input(int fd);
+// What differs between the open at start-up and the open after a lost line.
+enum class line_open : uint8_t {
+	// The open waits as long as the device makes it (a stop signal cuts it
+	// short); each failing step prints its message, except a held lock;
+	// a descriptor opened stays in serial_line.serial_fd when a later step
+	// fails, for the exit to close.
+	at_start_up,
+	// The open does not wait for a carrier (a USB serial line comes back
+	// without CLOCAL and would never give one); nothing is printed; a step
+	// that fails closes the descriptor again, ready for the next try.
+	again,
+};
+
+// Opens the line at path, locks it, and sets its mode, DTR and settle time
+// (the steps below, in that order). 0, or -1 when a step fails.
+[[nodiscard]] int open_serial_line(const char *path, int32_t speed, line_open how);
+
+// The steps of setting up an open line, each on its own for a caller that
+// opens the line in a way of its own (ps2trace).
+//
+// Raw 8N1 at speed, no echo, no flow control; reads return after 0.1 s on
+// an idle line. Null when set, or the message of the request that failed.
+[[nodiscard]] const char *set_line_mode(int fd, int32_t speed);
+// DTR high: the adapter takes its power and its go-ahead from it.
+void raise_dtr(int fd);
+// One second for the adapter to wake up, then its start-up noise thrown away.
+void settle_line(int fd);
+
+// The command stream to the adapter: the device at path opened again for
+// writing, as a stdio stream, into serial_line.adapter_out; never created.
+// 0, or -1 (printing nothing) when it cannot be opened.
+[[nodiscard]] int open_adapter_stream(const char *path);
 
 // The termio speed constant for a speed in bits per second: 19200, 38400
 // and 57600 are honoured, every other value runs the line at 9600.
 [[nodiscard]] unsigned speed_constant(int32_t speed);
 
-// A line that is gone: its reads fail with EIO, or it hung up.
-inline constexpr int serial_line_lost = -2;
+// What one read of the line gave.
+enum class serial_read_kind : uint8_t {
+	byte, // a byte came
+	idle, // none came: the line was idle for its 0.1 s, or a stop is pending
+	lost, // the line is gone: its reads fail with EIO, or it hung up
+};
+struct serial_read {
+	serial_read_kind kind = serial_read_kind::idle;
+	uint8_t byte = 0; // with serial_read_kind::byte
+};
 
-// The next byte from the line, 0..255; -1 when none came (the line was idle
-// for its 0.1 s, or a stop is pending); serial_line_lost when the line is
-// gone. A line that fails every read at once without being gone gives -1 at
-// most ten times a second.
-[[nodiscard]] int read_serial_byte();
+// The next byte from the line, if one came. A line that fails every read at
+// once without being gone reads as idle at most ten times a second.
+[[nodiscard]] serial_read read_serial_byte();
 
-// A lost line given up: the line and the command stream closed.
+// A lost line given up, or the exit: the line and the command stream closed.
 void close_serial_line();
-// The same path opened again without waiting for a carrier, locked and
-// configured as at start-up, quietly. 0, or -1 when it is not (yet) there
-// or cannot be set up.
-[[nodiscard]] int reopen_serial_line(const char *path, int32_t speed);
 
 // Adapter commands, each written whole and flushed at once.
 void send_mouse_enable();                // "e"

@@ -589,8 +589,12 @@ int open_line()
 		fprintf(stderr, "ps2trace: warning: %s (pid %d) reads %s as well; bytes go to "
 				"whoever reads first\n", command_of(other).c_str(), static_cast<int>(other),
 			options.device_path);
-	if (configure_serial_line(fd, options.speed, true) == -1)
+	if (const char *failure = set_line_mode(fd, options.speed)) {
+		fputs(failure, stdout);
 		fail(std::string("cannot set the line's settings on ") + options.device_path);
+	}
+	raise_dtr(fd);
+	settle_line(fd);
 	fprintf(stderr, "ps2trace: reading %s (a daemon started now finds it locked)\n",
 		options.device_path);
 	return fd;
