@@ -70,8 +70,8 @@ constexpr const char bench_key_map[] = "lshift 12\n"
 
 // The daemon started in this process with the options given, the bench key
 // map, the devices given and, when screen holds one, the screen memory.
-void start_bench_daemon(const char *options, const in_process_devices &devices,
-			const in_process_screen &screen = {})
+void start_bench_daemon(const char *options, const given_output_devices &devices,
+			const given_screen &screen = {})
 {
 	reset_settings();
 	char program[] = "ps2linkd";
@@ -81,9 +81,9 @@ void start_bench_daemon(const char *options, const in_process_devices &devices,
 	in_process_start start;
 	start.argc = 2;
 	start.argv = argv;
-	start.key_map_stream = stream;
-	start.devices = devices;
-	start.screen = screen;
+	start.given.key_map_stream = stream;
+	start.given.devices = devices;
+	start.given.screen = screen;
 	if (!stream || start_in_process(start) != in_process_outcome::started) {
 		fprintf(stderr, "cannot load the benchmark key map\n");
 		exit(1);
@@ -179,7 +179,7 @@ BENCHMARK(joystick_frame_per_frame);
 // The handheld's screen in ordinary memory: 480 x 640 pixels of 16 bits, 960 bytes a row.
 std::vector<uint16_t> screen_memory;
 
-in_process_screen memory_screen()
+given_screen memory_screen()
 {
 	constexpr uint32_t line_length = 2 * screen_columns;
 	screen_memory.assign(std::size_t{line_length} / 2 * screen_rows, 0x39E7);

@@ -131,7 +131,7 @@ frame_event handle_serial_byte(uint8_t byte)
 
 void carry_system_lights()
 {
-	if (outputs.form->take_lights && outputs.form->take_lights(keyboard_translation.led_state))
+	if (outputs.form->take_lights(keyboard_translation.led_state))
 		send_led_command(keyboard_translation.led_state);
 }
 

@@ -2,61 +2,31 @@
 //
 // The trace tool, the transcript runner, the fuzz targets and the
 // benchmarks run the daemon's own frame handlers in their process. They
-// start it here, the way the daemon starts, minus what concerns only the
-// machine (signals, the console layout, the line, detaching): the options,
-// the key map, the calibration, the output form with the streams given for
-// its devices, and screen memory of the caller's for the cursor. Whatever
-// the options leave out stays unattached, as in the daemon.
+// start it here, through the daemon's own start-up steps, minus what
+// concerns only the machine (signals, the console layout, the line,
+// detaching): the options, the key map, the calibration and screen memory
+// of the caller's for the cursor (for a form that keeps the pointer), the
+// adapter's command stream and the output form with the streams given for
+// its devices. Whatever the options leave out stays unattached, as in the
+// daemon.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-
-#include "keyboard/key_map.h"
-
-// What stands for each device; null (or -1) for none.
-struct in_process_devices {
-	FILE *kbd = nullptr;         // key events, without -V
-	FILE *keypipe = nullptr;     // key events, with -V
-	FILE *ts = nullptr;          // touch lines, taken only with -M
-	FILE *adapter = nullptr;     // the commands to the adapter
-	int uinput_keyboard = -1;    // with -u: the keyboard device's records
-	int uinput_mouse = -1;       // with -u and -M: the mouse's
-};
-
-// Screen memory the cursor may draw into: mapping is its first byte, pixel
-// (0, 0) lies page_offset bytes in, length bytes follow it, rows are
-// line_length bytes apart. A null mapping: no screen.
-struct in_process_screen {
-	unsigned char *mapping = nullptr;
-	int32_t page_offset = 0;
-	std::size_t length = 0;
-	uint32_t line_length = 0;
-};
+#include "daemon/startup.h"
 
 struct in_process_start {
 	int argc = 0;           // the daemon's command line, argv[0] its name
 	char **argv = nullptr;
-	const char *key_map = nullptr;    // a key map file to load, or
-	FILE *key_map_stream = nullptr;   // one already open; neither: the tables as they are
-	key_map_observer observer = nullptr;
-	void *observer_context = nullptr;
-	const char *calibration = nullptr;      // a calibration file to read, if any,
-	const char *calibration_name = nullptr; // and the name its warnings give it
-	in_process_devices devices;
-	in_process_screen screen;
+	start_up_sources given; // the files and devices, in the machine's place
 };
 
 enum class in_process_outcome {
 	started,
 	options_refused, // the options do not make a run (-h and -v included)
-	key_map_missing, // the key map file cannot be opened
+	start_failed,    // a start-up step failed and said why (the key map is missing)
 };
 
-// From the state before start-up: the settings by the options, the key map
-// loaded, the calibration read, the output form chosen by the options with
-// the given devices attached, the screen memory attached, and with -M the
-// mouse-enable command sent to the adapter stream, as the daemon does
+// From the state before start-up: the settings by the options, then the
+// daemon's start-up steps on what start.given holds: with -M the
+// mouse-enable command is sent to the adapter stream, as the daemon does
 // before it reads its first byte.
 [[nodiscard]] in_process_outcome start_in_process(const in_process_start &start);

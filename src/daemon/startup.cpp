@@ -1,10 +1,10 @@
-// The start-up sequence. Every failing step ends the process through exit(),
-// so the clean-up registered first undoes whatever was opened before it.
+// The start-up sequence. Each step gives 0 or -1 and prints its own
+// message; the daemon ends on the first -1 through exit(), so the clean-up
+// registered first undoes whatever was opened before it.
 #include "daemon/startup.h"
 
-#include <cerrno>
+#include <array>
 #include <cstdlib>
-#include <fcntl.h>
 #include <libgen.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +17,8 @@
 #include "daemon/shutdown.h"
 #include "daemon/signals.h"
 #include "keyboard/key_map.h"
-#include "output/uinput.h"
+#include "pointer/calibration.h"
+#include "pointer/framebuffer.h"
 #include "pointer/screen.h"
 #include "serial/serial_line.h"
 
@@ -32,45 +33,146 @@ namespace {
 	exit(1);
 }
 
-// A key map that is a directory (or anything but a regular file) would
-// open and give no key at all: it counts as missing.
-void load_chosen_key_map()
+// The output form the options ask for: input devices with -u, raw key
+// events with -V, else the handheld's text form. Its devices are opened
+// last; the steps before ask it what it needs.
+int choose_output_form(const start_up_sources *)
+{
+	if (active_settings.use_uinput)
+		outputs.form = &uinput_form;
+	else
+		outputs.form = active_settings.use_keypipe ? &key_pipe_form : &key_text_form;
+	return 0;
+}
+
+// A key map that is a directory, a device or a FIFO (anything but a
+// regular file) would open and give no key at all, or hold start-up until
+// someone writes to it: it counts as missing.
+int load_key_map_file(const char *path, key_map_observer observer, void *context)
 {
 	struct stat status{};
-	const char *path = chosen_key_map();
-	if (stat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+	if (stat(path, &status) == 0 && !S_ISREG(status.st_mode))
+		return -1;
+	return load_key_map(path, observer, context);
+}
+
+// The daemon's key map is the one -m or console mode chooses; another
+// program gives a file, a stream or neither.
+int load_start_key_map(const start_up_sources *given)
+{
+	const char *path = given ? given->key_map : chosen_key_map();
+	key_map_observer observer = given ? given->observer : nullptr;
+	void *context = given ? given->observer_context : nullptr;
+	if (path && load_key_map_file(path, observer, context) == -1) {
 		fputs(key_map_missing_message, stdout);
-		exit(1);
+		return -1;
 	}
-	if (load_key_map(path) == -1) {
+	if (given && given->key_map_stream &&
+	    load_key_map_stream(given->key_map_stream, observer, context) == -1) {
 		fputs(key_map_missing_message, stdout);
-		exit(1);
+		return -1;
 	}
+	return 0;
+}
+
+int install_signals(const start_up_sources *)
+{
+	install_signal_handlers();
+	return 0;
 }
 
 // Console mode takes the kernel's layout over. The stop signals are already
 // caught here, so one that comes while the command runs is acted on as soon
 // as it has ended, and the exit clean-up puts the built-in layout back.
-void switch_console_layout()
+int switch_console_layout(const start_up_sources *)
 {
 	if (!active_settings.console_mode)
-		return;
+		return 0;
 	run_layout_command(load_console_layout); // a missing layout changes nothing here
-	act_on_pending_stop();
+	return 0;
 }
 
-// An input device must declare every key code it will send before it is
-// made: every code the key map and the joystick lines can send.
-void declare_key_codes()
+// The calibration and the screen the cursor is drawn on, for a form that
+// keeps the pointer's place. Input devices leave the screen to the system:
+// no calibration, no framebuffer, no cursor. Never fails.
+int set_up_pointer_screen(const start_up_sources *given)
+{
+	if (!outputs.form->keeps_pointer)
+		return 0;
+	if (!given) {
+		setup_screen();
+		return 0;
+	}
+	if (given->calibration)
+		read_calibration(given->calibration, given->calibration_name);
+	if (given->screen.mapping) {
+		reset_screen_map();
+		attach_screen_memory(given->screen.mapping, given->screen.page_offset,
+				     given->screen.length, given->screen.line_length);
+	}
+	return 0;
+}
+
+int open_line(const start_up_sources *)
+{
+	return open_serial_line(active_settings.serial_device, active_settings.serial_speed,
+				line_open::at_start_up);
+}
+
+// The stream the commands to the adapter (mouse enable, lights) go down.
+int open_adapter_commands(const start_up_sources *given)
+{
+	if (given) {
+		serial_line.adapter_out = given->adapter;
+		return 0;
+	}
+	return open_adapter_stream(active_settings.serial_device);
+}
+
+int enable_mouse(const start_up_sources *)
+{
+	if (active_settings.mouse_enabled)
+		send_mouse_enable();
+	return 0;
+}
+
+// Every key code the key map and the joystick lines can send, told to the
+// form before it opens its devices.
+int declare_key_codes(const start_up_sources *)
 {
 	for (const auto &combination : key_tables.key_table)
 		for (const auto &code : combination)
 			for (const key_entry &slot : code)
 				if (slot.name && slot.value != 0)
-					declare_uinput_key(slot.value);
+					outputs.form->declare_key(slot.value);
 	for (int32_t value : key_tables.joystick_keys)
-		declare_uinput_key(static_cast<uint32_t>(value));
+		outputs.form->declare_key(static_cast<uint32_t>(value));
+	return 0;
 }
+
+int open_output_form(const start_up_sources *given)
+{
+	return outputs.form->open(active_settings.mouse_enabled, given ? &given->devices : nullptr);
+}
+
+struct start_up_step {
+	int (*run)(const start_up_sources *given);
+	bool machine_only; // never run inside another program
+	bool stop_after;   // on the machine, a pending stop ends start-up here
+};
+
+constexpr std::array<start_up_step, 10> start_up_steps = {{
+	{choose_output_form, false, false},
+	{load_start_key_map, false, false},
+	{install_signals, true, false},
+	{switch_console_layout, true, true},
+	{set_up_pointer_screen, false, true},
+	{open_line, true, true},
+	{open_adapter_commands, false, false},
+	{enable_mouse, false, false},
+	{declare_key_codes, false, false},
+	{open_output_form, false, true},
+}};
 
 void detach()
 {
@@ -88,11 +190,17 @@ void detach()
 
 } // namespace
 
-const output_form *chosen_output_form()
+int run_start_up_steps(const start_up_sources *given)
 {
-	if (active_settings.use_uinput)
-		return &uinput_form;
-	return active_settings.use_keypipe ? &key_pipe_form : &key_text_form;
+	for (const start_up_step &step : start_up_steps) {
+		if (given && step.machine_only)
+			continue;
+		if (step.run(given) == -1)
+			return -1;
+		if (!given && step.stop_after)
+			act_on_pending_stop();
+	}
+	return 0;
 }
 
 void run_daemon(int argc, char **argv)
@@ -109,30 +217,8 @@ void run_daemon(int argc, char **argv)
 	case option_outcome::bad_usage: print_usage(1);
 	}
 
-	load_chosen_key_map();
-	install_signal_handlers();
-	switch_console_layout();
-	// Input devices leave the screen to the system: no calibration, no
-	// framebuffer, no cursor.
-	if (!active_settings.use_uinput)
-		setup_screen();
-	act_on_pending_stop();
-
-	if (open_serial_line(active_settings.serial_device, active_settings.serial_speed,
-			     line_open::at_start_up) != 0)
+	if (run_start_up_steps(nullptr) == -1)
 		fail_start_up();
-	act_on_pending_stop();
-	if (open_adapter_stream(active_settings.serial_device) != 0)
-		fail_start_up();
-	if (active_settings.mouse_enabled)
-		send_mouse_enable();
-	outputs.form = chosen_output_form();
-	if (active_settings.use_uinput)
-		declare_key_codes();
-	if (outputs.form->open(active_settings.mouse_enabled) == -1)
-		fail_start_up();
-	act_on_pending_stop();
-
 	if (active_settings.run_in_background)
 		detach();
 	frame_loop();

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "core/settings.h"
 #include "keyboard/key_map.h"
 #include "output/output_form.h"
 #include "serial/frame_payload.h"
@@ -100,9 +99,9 @@ void handle_keyboard_frame(const serial_frame &frame)
 	unsigned combination = fold_modifiers(key_tables.modifier_state);
 
 	const key_entry &slot = key_tables.key_table[combination][stroke.code][stroke.prefix_index];
-	// On an input device the system drives the lights (it writes them to
-	// the device, and the frame loop carries them to the keyboard).
-	if (slot.name && down && !active_settings.use_uinput) {
+	// Where the form leaves the lights to the system (an input device, which
+	// the system writes them to), the frame loop carries them instead.
+	if (slot.name && down && outputs.form->lights_follow_keys) {
 		if (strcmp(slot.name, "NumLock") == 0)
 			toggle_light(led_num_lock);
 		if (strcmp(slot.name, "Caps") == 0)

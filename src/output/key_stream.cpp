@@ -2,24 +2,10 @@
 #include "output/key_stream.h"
 
 #include <array>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "output/touch_text.h"
 
-
 FILE *key_out = nullptr;
-
-FILE *open_device_stream(const char *path)
-{
-	int fd = open(path, O_WRONLY | O_NOCTTY);
-	if (fd == -1)
-		return nullptr;
-	FILE *stream = fdopen(fd, "w");
-	if (!stream)
-		(void)close(fd);
-	return stream;
-}
 
 namespace {
 
@@ -50,7 +36,6 @@ void reset_key_stream()
 	key_out = nullptr;
 	held_keys = {};
 }
-
 
 void send_stream_key(const key_event &event, void (*write_one)(int code, int down))
 {
@@ -106,6 +91,13 @@ int open_key_streams(bool with_pointer, const char *path)
 		return -1;
 	key_out = open_device_stream(path);
 	return key_out ? 0 : -1;
+}
+
+void attach_key_streams(bool with_pointer, FILE *keys, FILE *touches)
+{
+	if (with_pointer)
+		attach_touch_text(touches);
+	key_out = keys;
 }
 
 void close_key_streams()

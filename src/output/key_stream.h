@@ -16,10 +16,6 @@ extern FILE *key_out; // null until start-up opens it
 // No stream: the state before start-up. The stream is not closed here.
 void reset_key_stream();
 
-// Opens path for writing as a stdio stream, never creating it: a missing
-// device must fail start-up, not become a regular file in /dev.
-[[nodiscard]] FILE *open_device_stream(const char *path);
-
 // One key event in a stream form: the wrapped key's events, or one event,
 // each through write_one. Nothing once a stop is pending or without a
 // stream (a consumer that stopped reading would block the write with
@@ -33,6 +29,9 @@ void release_stream_keys(release_scope scope, void (*write_one)(int code, int do
 // Start-up of a stream form: the touch device first (with -M), then the key
 // device at path. 0, or -1 when one cannot be opened.
 [[nodiscard]] int open_key_streams(bool with_pointer, const char *path);
+// Start-up of a stream form on a caller's streams: touches (with -M) and
+// keys, taken as they are (null: none).
+void attach_key_streams(bool with_pointer, FILE *keys, FILE *touches);
 // Exit: the key device first, as it was opened last, then the touch device.
 void close_key_streams();
 

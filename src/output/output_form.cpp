@@ -2,6 +2,7 @@
 #include "output/output_form.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include "core/stop_request.h"
 
@@ -26,4 +27,15 @@ void unblock_stream(FILE *stream)
 	int flags = fcntl(fd, F_GETFL);
 	if (flags != -1)
 		(void)fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+FILE *open_device_stream(const char *path)
+{
+	int fd = open(path, O_WRONLY | O_NOCTTY);
+	if (fd == -1)
+		return nullptr;
+	FILE *stream = fdopen(fd, "w");
+	if (!stream)
+		(void)close(fd);
+	return stream;
 }

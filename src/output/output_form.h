@@ -3,11 +3,14 @@
 // On the handheld, key events are text lines on /dev/kbd (or raw byte pairs
 // on /dev/keypipe with -V) and the mouse is a touch line on /dev/ts; on a
 // current kernel (-u) both become standard input devices made through
-// uinput. Translation never knows which: it hands every event to the form
+// uinput. Translation never names a form: it hands every event to the form
 // start-up chose, with everything a form may need, and each form decides
 // how that reaches its devices (a wrapped key, say, is two or three text
-// events but one key on an input device). One file per form; adding a form
-// is its file, its option and the start-up line that picks it.
+// events but one key on an input device). Where the forms differ in what
+// the daemon itself must do (who keeps the pointer, who drives the lights),
+// translation asks the form's record. Every member is set for every form.
+// One file per form; adding a form is its file, its option and the
+// start-up line that picks it.
 #pragma once
 
 #include <cstdint>
@@ -46,19 +49,44 @@ inline constexpr uint32_t wrapped_key_marker = 0x1E;
 // ends).
 enum class release_scope : uint8_t { keyboard, all };
 
+// Stand-ins a caller hands in for a form's devices in place of their paths
+// (the trace tool's, the transcript runner's, the fuzz targets' and the
+// benchmark's memory): null, or -1, for a device that stays unattached.
+struct given_output_devices {
+	FILE *kbd = nullptr;      // key events, without -V
+	FILE *keypipe = nullptr;  // key events, with -V
+	FILE *ts = nullptr;       // touch lines, taken only with -M
+	int uinput_keyboard = -1; // with -u: the keyboard device's records
+	int uinput_mouse = -1;    // with -u and -M: the mouse's
+};
+
 struct output_form {
+	// True: the daemon keeps the pointer's place on the panel; the mouse
+	// moves it, it goes out through send_touch and the cursor shows it
+	// (start-up reads the calibration and maps the screen for it). False:
+	// the mouse goes out through send_motion as it came, and the system
+	// draws its own pointer.
+	bool keeps_pointer;
+	// True: the NumLock and Caps keys toggle the keyboard's lights here.
+	// False: the system drives them, and take_lights brings its changes.
+	bool lights_follow_keys;
+	// Start-up, before open: a key map or joystick value the form may be
+	// asked to send (an input device declares each key code before it is
+	// made).
+	void (*declare_key)(uint32_t value);
 	// Start-up: opens the form's devices, the pointer's first and only when
-	// with_pointer (-M). 0, or -1 for a start-up that must end with status
-	// 1 (a form prints its own message, if it has one).
-	int (*open)(bool with_pointer);
+	// with_pointer (-M); or, with given, takes the caller's stand-ins for
+	// them. 0, or -1 for a start-up that must end with status 1 (a form
+	// prints its own message, if it has one).
+	int (*open)(bool with_pointer, const given_output_devices *given);
 	void (*send_key)(const key_event &event);
-	// Exactly one of these two takes the mouse: the absolute pointer as a
-	// touch in panel coordinates, or the mouse's own relative motion.
+	// The mouse, as keeps_pointer says: the absolute pointer as a touch in
+	// panel coordinates, or the mouse's own relative motion.
 	void (*send_touch)(int pressure, int x, int y);
 	void (*send_motion)(int dx, int dy, unsigned buttons); // PS/2 sense: up is positive
 	// Light changes the system asked the keyboard device for since the last
 	// call, applied to led_bits (0x01 Scroll, 0x02 Num, 0x04 Caps); true
-	// when they changed. Null where the daemon drives the lights itself.
+	// when they changed.
 	bool (*take_lights)(unsigned &led_bits);
 	// Every key this form reported down and not up, released.
 	void (*release_keys)(release_scope scope);
@@ -92,6 +120,9 @@ void reset_output();
 [[nodiscard]] bool output_may_write();
 // Makes the stream's descriptor non-blocking and lets writes start again.
 void unblock_stream(FILE *stream);
+// Opens path for writing as a stdio stream, never creating it: a missing
+// device must fail start-up, not become a regular file in /dev.
+[[nodiscard]] FILE *open_device_stream(const char *path);
 
 inline void send_key_event(const key_event &event)
 {

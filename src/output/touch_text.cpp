@@ -2,7 +2,6 @@
 #include "output/touch_text.h"
 
 #include "core/settings.h"
-#include "output/key_stream.h"
 #include "output/output_form.h"
 
 FILE *touch_out = nullptr;
@@ -16,6 +15,11 @@ int open_touch_text()
 {
 	touch_out = open_device_stream(touch_device);
 	return touch_out ? 0 : -1;
+}
+
+void attach_touch_text(FILE *stream)
+{
+	touch_out = stream;
 }
 
 void send_touch_line(int pressure, int x, int y)

@@ -14,6 +14,8 @@ void reset_touch_text();
 
 // Start-up: opens the touch device. 0, or -1 when it cannot be opened.
 [[nodiscard]] int open_touch_text();
+// Start-up on a caller's stream in the device's place (null: none).
+void attach_touch_text(FILE *stream);
 
 // Writes one touch line. Nothing is written without a stream or once a stop
 // is pending (a stalled reader would block the write with nothing left to

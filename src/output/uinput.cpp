@@ -241,10 +241,25 @@ void destroy(int &fd)
 	fd = -1;
 }
 
-// Both descriptors are opened before either device is made, so that a
-// start-up that fails has created nothing.
-int open_uinput(bool with_pointer)
+// A key code above 255 the keyboard must declare, one bit each.
+void declare_uinput_key(uint32_t value)
 {
+	unsigned code = uinput_key_code(value);
+	uinput_devices.declared_keys[code / 8] |= static_cast<uint8_t>(1u << (code % 8));
+}
+
+// Both descriptors are opened before either device is made, so that a
+// start-up that fails has created nothing. Descriptors a caller gives
+// stand for the two devices as if made here: whatever reads them in the
+// kernel's place (a test, a trace) gets the records the devices would, and
+// what it writes back comes in as lights.
+int open_uinput(bool with_pointer, const given_output_devices *given)
+{
+	if (given) {
+		uinput_devices.keyboard_fd = given->uinput_keyboard;
+		uinput_devices.mouse_fd = with_pointer ? given->uinput_mouse : -1;
+		return 0;
+	}
 	if (with_pointer && (uinput_devices.mouse_fd = open_uinput_path()) == -1)
 		return -1;
 	if ((uinput_devices.keyboard_fd = open_uinput_path()) == -1)
@@ -279,6 +294,9 @@ void release_uinput_keys(release_scope scope)
 // uinput never blocks a write.
 void unblock_uinput() {}
 
+// The mouse is relative motion here, never a touch.
+void send_no_touch(int, int, int) {}
+
 // Every key and button still down is released before the devices go, so
 // that nothing reading them is left with a key held.
 void close_uinput()
@@ -292,8 +310,17 @@ void close_uinput()
 } // namespace
 
 const output_form uinput_form = {
-	open_uinput, send_uinput_key, nullptr, send_uinput_motion, take_uinput_lights,
-	release_uinput_keys, unblock_uinput, close_uinput,
+	.keeps_pointer = false,
+	.lights_follow_keys = false,
+	.declare_key = declare_uinput_key,
+	.open = open_uinput,
+	.send_key = send_uinput_key,
+	.send_touch = send_no_touch,
+	.send_motion = send_uinput_motion,
+	.take_lights = take_uinput_lights,
+	.release_keys = release_uinput_keys,
+	.unblock = unblock_uinput,
+	.close = close_uinput,
 };
 
 uint32_t kernel_scan_number(uint8_t scan_code, uint8_t prefix_index)
@@ -311,18 +338,6 @@ unsigned uinput_key_code(uint32_t value)
 	if (!is_wrapped_key(value) && value <= KEY_MAX)
 		return value;
 	return static_cast<unsigned>(key_code_byte(value));
-}
-
-void declare_uinput_key(uint32_t value)
-{
-	unsigned code = uinput_key_code(value);
-	uinput_devices.declared_keys[code / 8] |= static_cast<uint8_t>(1u << (code % 8));
-}
-
-void attach_uinput_descriptors(int keyboard, int mouse)
-{
-	uinput_devices.keyboard_fd = keyboard;
-	uinput_devices.mouse_fd = mouse;
 }
 
 void reset_uinput()

@@ -42,15 +42,5 @@ inline constexpr uint32_t pause_scan_number = 0xE11477;
 // key, else its low byte. 0 sends nothing.
 [[nodiscard]] unsigned uinput_key_code(uint32_t value);
 
-// Start-up, before the form is opened: a key map or joystick value whose
-// key code the keyboard must declare beyond 1..255.
-void declare_uinput_key(uint32_t value);
-
-// Takes descriptors that stand for the two devices as if made here (-1 for
-// none): whatever reads them in the kernel's place (a test, a trace) gets
-// the records the devices would, and what it writes back comes in as
-// lights.
-void attach_uinput_descriptors(int keyboard, int mouse);
-
 // Everything back to its state before start-up. Nothing is closed.
 void reset_uinput();

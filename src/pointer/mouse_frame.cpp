@@ -52,7 +52,7 @@ void handle_mouse_frame(const serial_frame &frame)
 	const auto [dx, dy, buttons] = mouse_motion_of(frame);
 	// An input device takes the mouse as it is; the system draws its own
 	// pointer.
-	if (outputs.form->send_motion) {
+	if (!outputs.form->keeps_pointer) {
 		outputs.form->send_motion(dx, dy, buttons);
 		return;
 	}
@@ -75,7 +75,7 @@ void handle_mouse_frame(const serial_frame &frame)
 
 void lift_pointer()
 {
-	if (outputs.form->send_motion) {
+	if (!outputs.form->keeps_pointer) {
 		outputs.form->send_motion(0, 0, 0);
 		return;
 	}

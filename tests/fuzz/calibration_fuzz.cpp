@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	in_process_start start;
 	start.argc = 2;
 	start.argv = argv;
-	start.calibration = memory_path.c_str();
-	start.devices.ts = touch_stream;
+	start.given.calibration = memory_path.c_str();
+	start.given.devices.ts = touch_stream;
 	if (start_in_process(start) != in_process_outcome::started)
 		abort();
 

@@ -186,10 +186,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	start.argc = 2;
 	start.argv = argv;
 	if (block)
-		start.screen = {block, static_cast<int32_t>(geometry.page_offset), geometry.length,
-				geometry.line_length};
-	if (!(flags & flag_no_outputs))
-		start.devices = {key_stream, key_stream, touch_stream, adapter_stream};
+		start.given.screen = {block, static_cast<int32_t>(geometry.page_offset),
+				      geometry.length, geometry.line_length};
+	if (!(flags & flag_no_outputs)) {
+		start.given.devices = {key_stream, key_stream, touch_stream};
+		start.given.adapter = adapter_stream;
+	}
 	if (start_in_process(start) != in_process_outcome::started)
 		abort(); // the letters above are all the daemon's
 	if (flags & flag_calibration)

@@ -50,7 +50,8 @@ fi
 
 # Refusals, one a row: command | status | message. A near-miss capture is
 # refused alike by both tools; -w never overwrites the input; ps2sim -l
-# leaves a path that is not its link alone.
+# leaves a path that is not its link alone; a key map that is a directory
+# is refused as the daemon refuses it.
 printf 'ps2link capture 1\r\n0.000000 4B 01 1C 00 00 1D\r\n' > "$dir/crlf"
 ln -s capture "$dir/alias"
 crlf="crlf:1: the header ends in a carriage return"
@@ -60,6 +61,7 @@ refusals=(
 	"$trace -w $dir/alias $dir/capture|1|is the input $dir/capture: recording would overwrite it"
 	"$build/tools/ps2sim -l $dir/capture /dev/null|1|the path exists and is no link of ours"
 	"$trace -m $repo/etc/ser_code_vantor.ini -u -V $dir/capture|2|refuses these options together: -u -V"
+	"$trace -m $dir $dir/capture|1|Key map file is not found"
 )
 for row in "${refusals[@]}"; do
 	IFS='|' read -r command want message <<< "$row"

@@ -108,16 +108,16 @@ bool set_up(const transcript &t, std::vector<std::string> &arguments,
 	in_process_start start;
 	start.argc = static_cast<int>(arguments.size());
 	start.argv = argv.data();
-	start.devices.kbd = stream_of(transcript_device::kbd);
-	start.devices.keypipe = stream_of(transcript_device::keypipe);
-	start.devices.ts = stream_of(transcript_device::ts);
-	start.devices.adapter = stream_of(transcript_device::adapter);
+	start.given.devices.kbd = stream_of(transcript_device::kbd);
+	start.given.devices.keypipe = stream_of(transcript_device::keypipe);
+	start.given.devices.ts = stream_of(transcript_device::ts);
+	start.given.adapter = stream_of(transcript_device::adapter);
 	std::string map = temp_file(t.key_map);
 	std::string calibration = t.pointercal ? temp_file(*t.pointercal) : "";
-	start.key_map = map.c_str();
+	start.given.key_map = map.c_str();
 	if (!calibration.empty())
-		start.calibration = calibration.c_str();
-	in_process_outcome outcome = in_process_outcome::key_map_missing;
+		start.given.calibration = calibration.c_str();
+	in_process_outcome outcome = in_process_outcome::start_failed;
 	if (t.pointercal && calibration.empty())
 		error = "cannot write the calibration file";
 	else if (!map.empty())
@@ -127,7 +127,7 @@ bool set_up(const transcript &t, std::vector<std::string> &arguments,
 			unlink(path.c_str());
 	if (outcome == in_process_outcome::options_refused)
 		error = "the options are refused";
-	else if (outcome == in_process_outcome::key_map_missing && error.empty())
+	else if (outcome == in_process_outcome::start_failed && error.empty())
 		error = "cannot write or load the key map";
 	return outcome == in_process_outcome::started;
 }

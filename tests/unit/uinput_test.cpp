@@ -10,12 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/settings.h"
 #include "daemon/frame_loop.h"
+#include "daemon/in_process.h"
 #include "key_test_support.h"
 #include "output/input_event_record.h"
 #include "output/output_form.h"
-#include "output/uinput.h"
 #include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 
@@ -46,16 +45,21 @@ TEST(uinput_form, events_of_frames)
 	load_key_map_text("lshift 12\n12 Shift - 2a\n12 Shift S 2a\n1c a - 1e\n1c A S 1f\n"
 			  "E075 Up - 67\n83 F7 - 41\nE080 Pause - 77\n16 1 - 1e02\n77 NumLock - 45\n"
 			  "J 0 fire 130\n");
-	active_settings.use_uinput = true;
-	active_settings.mouse_enabled = true;
-	outputs.form = &uinput_form;
 	int keyboard[2], mouse[2];
 	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, keyboard), 0);
 	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, mouse), 0);
-	attach_uinput_descriptors(keyboard[0], mouse[0]);
 	char *commands = nullptr;
 	size_t command_bytes = 0;
-	serial_line.adapter_out = open_memstream(&commands, &command_bytes);
+	char program[] = "ps2linkd";
+	char group[] = "-uM";
+	char *argv[] = {program, group, nullptr};
+	in_process_start start;
+	start.argc = 2;
+	start.argv = argv;
+	start.given.devices.uinput_keyboard = keyboard[0];
+	start.given.devices.uinput_mouse = mouse[0];
+	start.given.adapter = open_memstream(&commands, &command_bytes);
+	ASSERT_EQ(start_in_process(start), in_process_outcome::started);
 
 	auto key = [](std::initializer_list<uint8_t> codes) {
 		return make_keyboard_frame(std::span<const uint8_t>(codes.begin(), codes.size()));
@@ -113,7 +117,8 @@ TEST(uinput_form, events_of_frames)
 	carry_system_lights();
 	carry_system_lights();
 	(void)fflush(serial_line.adapter_out);
-	EXPECT_EQ(std::string(commands, command_bytes), "k\xED\x04k\xED\x01");
+	// (After the mouse-enable command of start-up.)
+	EXPECT_EQ(std::string(commands, command_bytes), "ek\xED\x04k\xED\x01");
 
 	// Exit: keys still down are released before the devices go.
 	outputs.form->close();

@@ -185,17 +185,18 @@ void start_daemon_in_memory()
 	in_process_start start;
 	start.argc = static_cast<int>(argv.size()) - 1;
 	start.argv = argv.data();
-	start.key_map = options.key_map_path;
-	start.observer = note_map_line;
+	start.given.key_map = options.key_map_path;
+	start.given.observer = note_map_line;
 	if (options.calibration_path)
-		start.calibration = start.calibration_name = options.calibration_path;
+		start.given.calibration = start.given.calibration_name = options.calibration_path;
 	else if (access(calibration_file, R_OK) == 0)
-		start.calibration = calibration_file;
+		start.given.calibration = calibration_file;
 	for (std::array<int, 2> *pair : {&uinput_keyboard, &uinput_mouse})
 		if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair->data()) != 0)
 			fail(errno_text("socket pair"));
-	start.devices = {key_memory.stream, key_memory.stream, touch_memory.stream,
-			 adapter_memory.stream, uinput_keyboard[1], uinput_mouse[1]};
+	start.given.devices = {key_memory.stream, key_memory.stream, touch_memory.stream,
+			       uinput_keyboard[1], uinput_mouse[1]};
+	start.given.adapter = adapter_memory.stream;
 	switch (start_in_process(start)) {
 	case in_process_outcome::started: break;
 	case in_process_outcome::options_refused: {
@@ -204,7 +205,7 @@ void start_daemon_in_memory()
 			letters += " " + option;
 		refuse_usage("ps2trace", "ps2linkd refuses these options together:" + letters);
 	}
-	case in_process_outcome::key_map_missing: fail(errno_text(options.key_map_path));
+	case in_process_outcome::start_failed: exit(1); // the daemon's message is out
 	}
 	// The mouse-enable command went to memory, not to the adapter: the
 	// trace shows what the frames make.
