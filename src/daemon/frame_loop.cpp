@@ -16,6 +16,7 @@
 #include "output/key_stream.h"
 #include "output/output_form.h"
 #include "pointer/mouse_frame.h"
+#include "serial/frame_observer.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -122,9 +123,15 @@ frame_event handle_serial_byte(uint8_t byte)
 		// Whoever reads the daemon's output (a log pipe, a file) sees the
 		// report when it happens, not at exit.
 		report_bad_checksum();
+		report_frame({.kind = frame_report_kind::bad_checksum, .frame = &loop_state.reader.frame});
+		break;
+	case frame_event::dropped:
+		report_frame({.kind = frame_report_kind::mouse_dropped, .frame = &loop_state.reader.frame});
 		break;
 	case frame_event::none:
-	case frame_event::dropped:
+		// Back at position 0 without a frame: the byte started none.
+		if (loop_state.reader.position == 0)
+			report_frame({.kind = frame_report_kind::byte_skipped, .byte = byte});
 		break;
 	}
 	return event;

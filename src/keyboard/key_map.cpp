@@ -138,14 +138,9 @@ int prefix_index_of(const char *token)
 unsigned combination_of_flags(const char *flags)
 {
 	unsigned combination = 0;
-	if (strchr(flags, 'S'))
-		combination |= combination_shift;
-	if (strchr(flags, 'C'))
-		combination |= combination_ctrl;
-	if (strchr(flags, 'F'))
-		combination |= combination_alt;
-	if (strchr(flags, 'M'))
-		combination |= combination_cmd;
+	for (const flag_letter &flag : flag_letters)
+		if (strchr(flags, flag.letter))
+			combination |= flag.combination;
 	return combination;
 }
 

@@ -29,6 +29,20 @@ inline constexpr unsigned combination_ctrl = 0x2;
 inline constexpr unsigned combination_alt = 0x4;
 inline constexpr unsigned combination_cmd = 0x8;
 
+// The flag letters of a key line, in the order of their bits, each with the
+// modifier group it stands for.
+struct flag_letter {
+	char letter;
+	unsigned combination;
+	const char *group;
+};
+inline constexpr std::array<flag_letter, 4> flag_letters = {{
+	{'S', combination_shift, "shift"},
+	{'C', combination_ctrl, "ctrl"},
+	{'F', combination_alt, "alt"},
+	{'M', combination_cmd, "cmd"},
+}};
+
 using key_table_type = std::array<std::array<std::array<key_entry, prefix_index_count>,
 					     scan_code_count>,
 				  modifier_combinations>;
