@@ -121,6 +121,8 @@ struct key_map_line {
 	unsigned code = 0;           // key (0-FF), modifier: the scan code
 	int prefix = -1;             // key: 0 plain, 1 after E0
 	int button = -1;             // joystick: the button
+	uint32_t value = 0;          // joystick: the value stored; modifier: the code's
+	                             // modifier bit; key_repeat: the setting as stored
 	const key_entry *slot = nullptr; // key: the slot it filled
 };
 

@@ -183,8 +183,7 @@ std::string key_line_effect(const key_map_line &line)
 
 std::string joystick_line_effect(const key_map_line &line)
 {
-	unsigned key_code =
-		static_cast<uint32_t>(key_tables.joystick_keys[static_cast<std::size_t>(line.button)]) & 0xFF;
+	unsigned key_code = line.value & 0xFF;
 	return "joystick button " + std::to_string(line.button) + " sends key code " +
 	       std::to_string(key_code) + key_name_suffix(key_code);
 }
@@ -194,14 +193,14 @@ std::string modifier_line_effect(const key_map_line &line)
 	char code[4];
 	snprintf(code, sizeof code, "%02X", line.code);
 	return std::string("scan code ") + code + ", plain or after E0, holds " +
-	       describe_combination(fold_modifiers(key_tables.modifier_of_code[line.code]));
+	       describe_combination(fold_modifiers(line.value));
 }
 
 std::string key_repeat_line_effect(const key_map_line &line)
 {
 	bool first = strcasecmp(line.word.data(), "keyrep_first") == 0;
 	return std::string(first ? "keyrep_first" : "keyrep_next") + " is now " +
-	       std::to_string(first ? key_tables.keyrep_first : key_tables.keyrep_next);
+	       std::to_string(line.value);
 }
 
 // What a used line does, in the words of -v.
@@ -326,7 +325,7 @@ int main(int argc, char **argv)
 	} else {
 		// The daemon's own reading, on a stream of ours: a read error (a
 		// directory opens but cannot be read) ends its load without a word.
-		clear_key_tables();
+		reset_key_map();
 		FILE *map = fopen(path, "r");
 		if (!map) {
 			fprintf(stderr, "%s: cannot open %s: %s\n", program, printable(path).c_str(),
