@@ -15,6 +15,7 @@
 #include "keyboard/keyboard_frame.h"
 #include "output/output_form.h"
 #include "pointer/mouse_frame.h"
+#include "serial/frame_observer.h"
 #include "serial/serial_line.h"
 
 namespace {
@@ -110,7 +111,7 @@ void release_held_input()
 	reset_joystick_state();
 }
 
-frame_event handle_serial_byte(uint8_t byte)
+frame_event translate_serial_byte(uint8_t byte)
 {
 	frame_event event = feed_frame_byte(loop_state.reader, byte, active_settings.mouse_enabled);
 	switch (event) {
@@ -118,14 +119,27 @@ frame_event handle_serial_byte(uint8_t byte)
 		dispatch_frame(loop_state.reader.kind, loop_state.reader.frame);
 		break;
 	case frame_event::bad_checksum:
-		// Whoever reads the daemon's output (a log pipe, a file) sees the
-		// report when it happens, not at exit.
-		report_bad_checksum();
+		report_frame({.kind = frame_report_kind::bad_checksum, .frame = &loop_state.reader.frame});
+		break;
+	case frame_event::dropped:
+		report_frame({.kind = frame_report_kind::mouse_dropped, .frame = &loop_state.reader.frame});
 		break;
 	case frame_event::none:
-	case frame_event::dropped:
+		// Back at position 0 without a frame: the byte started none.
+		if (loop_state.reader.position == 0)
+			report_frame({.kind = frame_report_kind::byte_skipped, .byte = byte});
 		break;
 	}
+	return event;
+}
+
+frame_event handle_serial_byte(uint8_t byte)
+{
+	frame_event event = translate_serial_byte(byte);
+	// Whoever reads the daemon's output (a log pipe, a file) sees the
+	// report when it happens, not at exit.
+	if (event == frame_event::bad_checksum)
+		report_bad_checksum();
 	return event;
 }
 

@@ -19,6 +19,9 @@ void dispatch_frame(frame_kind kind, const serial_frame &frame);
 // dispatched, or reported when its checksum is wrong. Says what the byte
 // did to the reader.
 frame_event handle_serial_byte(uint8_t byte);
+// The same without the checksum message, for a tool that shows the byte's
+// fate itself (the frame observer hears of every drop).
+frame_event translate_serial_byte(uint8_t byte);
 
 // Lights that the system set on an input device, out to the keyboard.
 void carry_system_lights();

@@ -3,6 +3,7 @@
 
 #include "keyboard/key_map.h"
 #include "output/output_form.h"
+#include "serial/frame_observer.h"
 #include "serial/frame_payload.h"
 
 joystick_state joystick_translation;
@@ -19,9 +20,12 @@ void handle_joystick_frame(const serial_frame &frame)
 	for (std::size_t button = 0; button < joystick_button_count; ++button) {
 		if (!(changed >> button & 1))
 			continue;
-		send_key_event({static_cast<uint32_t>(key_tables.joystick_keys[button]),
-				static_cast<int>(button_bits >> button & 1), false, key_source::joystick,
-				0, 0, static_cast<uint8_t>(button)});
+		const key_event event{static_cast<uint32_t>(key_tables.joystick_keys[button]),
+				      static_cast<int>(button_bits >> button & 1), false, key_source::joystick,
+				      0, 0, static_cast<uint8_t>(button)};
+		send_key_event(event);
+		report_frame({.kind = frame_report_kind::joystick_button, .frame = &frame,
+			      .event = &event, .button = static_cast<unsigned>(button)});
 	}
 	joystick_translation.joystick_previous = button_bits;
 }

@@ -64,6 +64,7 @@ key_map_verdict apply_modifier_line(unsigned bit, const hex_number &code, key_ma
 		return key_map_verdict::modifier_code_range;
 	key_tables.modifier_of_code[code.value] = static_cast<uint8_t>(bit);
 	report.code = code.value;
+	report.value = bit;
 	return key_map_verdict::modifier;
 }
 
@@ -87,6 +88,7 @@ key_map_verdict apply_joystick_line(const char *line, key_map_line &report)
 		return key_map_verdict::joystick_range;
 	key_tables.joystick_keys[static_cast<std::size_t>(button.value)] = static_cast<int32_t>(value.value);
 	report.button = button.value;
+	report.value = value.value;
 	return key_map_verdict::joystick;
 }
 
@@ -138,14 +140,9 @@ int prefix_index_of(const char *token)
 unsigned combination_of_flags(const char *flags)
 {
 	unsigned combination = 0;
-	if (strchr(flags, 'S'))
-		combination |= combination_shift;
-	if (strchr(flags, 'C'))
-		combination |= combination_ctrl;
-	if (strchr(flags, 'F'))
-		combination |= combination_alt;
-	if (strchr(flags, 'M'))
-		combination |= combination_cmd;
+	for (const flag_letter &flag : flag_letters)
+		if (strchr(flags, flag.letter))
+			combination |= flag.combination;
 	return combination;
 }
 
@@ -241,6 +238,7 @@ key_map_verdict read_key_map_line(const char *line, key_map_line &report)
 		if (!number.found)
 			return key_map_verdict::key_repeat_no_value;
 		*repeat_setting = number.value & key_repeat_mask;
+		report.value = *repeat_setting;
 		return key_map_verdict::key_repeat;
 	}
 

@@ -29,6 +29,20 @@ inline constexpr unsigned combination_ctrl = 0x2;
 inline constexpr unsigned combination_alt = 0x4;
 inline constexpr unsigned combination_cmd = 0x8;
 
+// The flag letters of a key line, in the order of their bits, each with the
+// modifier group it stands for.
+struct flag_letter {
+	char letter;
+	unsigned combination;
+	const char *group;
+};
+inline constexpr std::array<flag_letter, 4> flag_letters = {{
+	{'S', combination_shift, "shift"},
+	{'C', combination_ctrl, "ctrl"},
+	{'F', combination_alt, "alt"},
+	{'M', combination_cmd, "cmd"},
+}};
+
 using key_table_type = std::array<std::array<std::array<key_entry, prefix_index_count>,
 					     scan_code_count>,
 				  modifier_combinations>;
@@ -106,6 +120,8 @@ struct key_map_line {
 	unsigned code = 0;           // key (0-FF), modifier: the scan code
 	int prefix = -1;             // key: 0 plain, 1 after E0
 	int button = -1;             // joystick: the button
+	uint32_t value = 0;          // joystick: the value stored; modifier: the code's
+	                             // modifier bit; key_repeat: the setting as stored
 	const key_entry *slot = nullptr; // key: the slot it filled
 };
 

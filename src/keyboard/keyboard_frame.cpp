@@ -5,6 +5,7 @@
 
 #include "keyboard/key_map.h"
 #include "output/output_form.h"
+#include "serial/frame_observer.h"
 #include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 
@@ -73,11 +74,15 @@ void handle_keyboard_frame(const serial_frame &frame)
 {
 	if (keyboard_translation.skip_frames != 0) {
 		--keyboard_translation.skip_frames;
+		report_frame({.kind = frame_report_kind::pause_tail, .frame = &frame,
+			      .pause_frame = pause_tail_frames + 1 - keyboard_translation.skip_frames});
 		return;
 	}
 	keyboard_stroke stroke = read_keyboard_stroke(frame);
-	if (!stroke.usable)
+	if (!stroke.usable) {
+		report_frame({.kind = frame_report_kind::unusable_count, .frame = &frame});
 		return;
+	}
 	if (stroke.pause)
 		keyboard_translation.skip_frames = pause_tail_frames;
 	const int down = stroke.down;
@@ -102,17 +107,21 @@ void handle_keyboard_frame(const serial_frame &frame)
 	// Where the form leaves the lights to the system (an input device, which
 	// the system writes them to), the frame loop carries them instead.
 	if (slot.name && down && outputs.form->lights_follow_keys) {
-		if (strcmp(slot.name, "NumLock") == 0)
+		if (strcmp(slot.name, num_lock_key_name) == 0)
 			toggle_light(led_num_lock);
-		if (strcmp(slot.name, "Caps") == 0)
+		if (strcmp(slot.name, caps_lock_key_name) == 0)
 			toggle_light(led_caps_lock);
 	}
 	// A press without a slot, or with value 0, sends nothing. A release goes
 	// to the output all the same: the handheld's forms send nothing for value
 	// 0, an input device releases whatever the press sent.
 	uint32_t value = slot.name ? slot.value : 0;
-	if (value == 0 && down)
-		return;
-	send_key_event({value, down, (combination & combination_shift) != 0, key_source::keyboard,
-			static_cast<uint8_t>(stroke.code), static_cast<uint8_t>(stroke.prefix_index), 0});
+	const key_event event{value, down, (combination & combination_shift) != 0, key_source::keyboard,
+			      static_cast<uint8_t>(stroke.code), static_cast<uint8_t>(stroke.prefix_index), 0};
+	const bool sends = value != 0 || !down;
+	if (sends)
+		send_key_event(event);
+	report_frame({.kind = frame_report_kind::key, .frame = &frame, .code = stroke.code,
+		      .prefix_index = stroke.prefix_index, .down = down, .pause = stroke.pause,
+		      .combination = combination, .slot = &slot, .event = sends ? &event : nullptr});
 }

@@ -7,6 +7,7 @@
 // the current modifier combination and drives the NumLock and Caps lights.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,6 +35,20 @@ void forget_keyboard_state();
 
 inline constexpr unsigned led_num_lock = 0x02;
 inline constexpr unsigned led_caps_lock = 0x04;
+
+// The key map names whose press switches a lock light (without -u), and
+// the lights as people call them.
+inline constexpr char num_lock_key_name[] = "NumLock";
+inline constexpr char caps_lock_key_name[] = "Caps";
+struct lock_key {
+	const char *name;       // the key map's name of the key
+	unsigned light;         // its light's bit
+	const char *light_name; // the light
+};
+inline constexpr std::array<lock_key, 2> lock_keys = {{
+	{num_lock_key_name, led_num_lock, num_lock_key_name},
+	{caps_lock_key_name, led_caps_lock, "Caps Lock"},
+}};
 
 // The combination (shift 1, ctrl 2, alt 4, cmd 8) of a modifier state whose
 // low nibble holds the left-hand keys and high nibble the right-hand keys.

@@ -6,6 +6,7 @@
 #include "pointer/calibration.h"
 #include "pointer/cursor.h"
 #include "pointer/panel.h"
+#include "serial/frame_observer.h"
 #include "serial/frame_payload.h"
 
 pointer_state pointer;
@@ -31,6 +32,8 @@ void send_touch_at_pointer(int button)
 	else
 		outputs.form->send_touch(button ? pressure_down : 0, touch.x, touch.y);
 	pointer.touch_down = button != 0;
+	report_frame({.kind = frame_report_kind::touch, .row = pointer.mouse_x,
+		      .column = pointer.mouse_y});
 }
 
 void move_cursor()
@@ -54,6 +57,7 @@ void handle_mouse_frame(const serial_frame &frame)
 	// pointer.
 	if (!outputs.form->keeps_pointer) {
 		outputs.form->send_motion(dx, dy, buttons);
+		report_frame({.kind = frame_report_kind::motion, .dx = dx, .dy = dy, .buttons = buttons});
 		return;
 	}
 	pointer.mouse_x += dx;

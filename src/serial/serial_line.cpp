@@ -13,6 +13,7 @@
 #include "core/monotonic_clock.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
+#include "serial/frame_observer.h"
 #include "serial/frame_payload.h"
 
 serial_line_state serial_line;
@@ -217,4 +218,5 @@ void send_led_command(unsigned led_bits)
 {
 	const light_command command = make_light_command(led_bits);
 	send_adapter_command(command.data(), command.size());
+	report_frame({.kind = frame_report_kind::lights, .led_bits = led_bits});
 }

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "keyboard/key_map.h"
+#include "keyboard/keyboard_frame.h"
 #include "pointer/calibration.h"
 #include "pointer/panel.h"
 #include "proc_watch.h"
@@ -481,7 +482,7 @@ bool type_key(int code, int down)
 	if (down != 1)
 		return false;
 	std::string &line = typed_lines.back();
-	if (name == "Caps") { // the name that switches the light, too
+	if (name == caps_lock_key_name) { // the name that switches the light, too
 		caps_lock = !caps_lock;
 		return false;
 	}

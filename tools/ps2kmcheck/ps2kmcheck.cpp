@@ -11,6 +11,7 @@
 // which key code.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -62,8 +63,6 @@ std::string key_name_suffix(unsigned code)
 	return name ? std::string(" (") + name + ")" : std::string();
 }
 
-const std::array<const char *, 4> group_names = {"shift", "ctrl", "alt", "cmd"};
-
 // "SC (shift+ctrl)", or "- (no modifier)".
 std::string describe_combination(unsigned combination)
 {
@@ -71,10 +70,10 @@ std::string describe_combination(unsigned combination)
 		return "- (no modifier)";
 	std::string letters;
 	std::string groups;
-	for (std::size_t bit = 0; bit < group_names.size(); ++bit)
-		if (combination & (1U << bit)) {
-			letters += "SCFM"[bit];
-			groups += (groups.empty() ? "" : "+") + std::string(group_names[bit]);
+	for (const flag_letter &flag : flag_letters)
+		if (combination & flag.combination) {
+			letters += flag.letter;
+			groups += (groups.empty() ? "" : "+") + std::string(flag.group);
 		}
 	return letters + " (" + groups + ")";
 }
@@ -148,7 +147,9 @@ std::string ignored_flag_characters(const char *flags)
 		return "";
 	std::string ignored;
 	for (const char *c = flags; *c; ++c)
-		if (!strchr("SCFM", *c) && ignored.find(*c) == std::string::npos)
+		if (std::none_of(flag_letters.begin(), flag_letters.end(),
+				 [c](const flag_letter &flag) { return flag.letter == *c; }) &&
+		    ignored.find(*c) == std::string::npos)
 			ignored += *c;
 	return ignored;
 }
@@ -173,17 +174,16 @@ std::string key_line_effect(const key_map_line &line)
 		       " wrapped in key code 30";
 	else
 		does = "sends key code " + std::to_string(key_code) + key_name_suffix(key_code);
-	if (slot.name && (strcmp(slot.name, "NumLock") == 0 || strcmp(slot.name, "Caps") == 0))
-		does += std::string(", and its press switches the ") +
-			(slot.name[0] == 'N' ? "NumLock" : "Caps Lock") + " light";
+	for (const lock_key &lock : lock_keys)
+		if (slot.name && strcmp(slot.name, lock.name) == 0)
+			does += std::string(", and its press switches the ") + lock.light_name + " light";
 	return "scan code " + scan_code_text(line) + " under " +
 	       describe_combination(line.combination) + " " + does;
 }
 
 std::string joystick_line_effect(const key_map_line &line)
 {
-	unsigned key_code =
-		static_cast<uint32_t>(key_tables.joystick_keys[static_cast<std::size_t>(line.button)]) & 0xFF;
+	unsigned key_code = line.value & 0xFF;
 	return "joystick button " + std::to_string(line.button) + " sends key code " +
 	       std::to_string(key_code) + key_name_suffix(key_code);
 }
@@ -193,14 +193,14 @@ std::string modifier_line_effect(const key_map_line &line)
 	char code[4];
 	snprintf(code, sizeof code, "%02X", line.code);
 	return std::string("scan code ") + code + ", plain or after E0, holds " +
-	       describe_combination(fold_modifiers(key_tables.modifier_of_code[line.code]));
+	       describe_combination(fold_modifiers(line.value));
 }
 
 std::string key_repeat_line_effect(const key_map_line &line)
 {
 	bool first = strcasecmp(line.word.data(), "keyrep_first") == 0;
 	return std::string(first ? "keyrep_first" : "keyrep_next") + " is now " +
-	       std::to_string(first ? key_tables.keyrep_first : key_tables.keyrep_next);
+	       std::to_string(line.value);
 }
 
 // What a used line does, in the words of -v.
@@ -325,7 +325,7 @@ int main(int argc, char **argv)
 	} else {
 		// The daemon's own reading, on a stream of ours: a read error (a
 		// directory opens but cannot be read) ends its load without a word.
-		clear_key_tables();
+		reset_key_map();
 		FILE *map = fopen(path, "r");
 		if (!map) {
 			fprintf(stderr, "%s: cannot open %s: %s\n", program, printable(path).c_str(),

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,7 @@
 #include "pointer/mouse_frame.h"
 #include "output/touch_text.h"
 #include "proc_watch.h"
+#include "serial/frame_observer.h"
 #include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 #include "set2_encoding.h"
@@ -117,6 +119,47 @@ std::string errno_text(const char *object)
 	return std::string(object) + ": " + strerror(errno);
 }
 
+// ------------------------------------------------------- text, fixed size
+
+// A line of text in a buffer of its own; what does not fit is left off.
+constexpr std::size_t text_limit = 16384;
+struct text_line {
+	std::array<char, text_limit> text{};
+	std::size_t length = 0;
+};
+
+void append(text_line &line, std::string_view piece)
+{
+	const std::size_t room = line.text.size() - line.length;
+	const std::size_t count = std::min(room, piece.size());
+	std::copy_n(piece.data(), count, line.text.data() + line.length);
+	line.length += count;
+}
+
+[[gnu::format(printf, 2, 3)]] void append_format(text_line &line, const char *format, ...)
+{
+	std::array<char, 256> piece{};
+	va_list arguments;
+	va_start(arguments, format);
+	int length = vsnprintf(piece.data(), piece.size(), format, arguments);
+	va_end(arguments);
+	if (length > 0)
+		append(line, std::string_view(piece.data(),
+					      std::min(static_cast<std::size_t>(length), piece.size() - 1)));
+}
+
+std::string_view view_of(const text_line &line)
+{
+	return {line.text.data(), line.length};
+}
+
+// "4B 01 1C": bytes as the trace shows them.
+void append_hex(text_line &line, std::span<const uint8_t> bytes)
+{
+	for (std::size_t i = 0; i < bytes.size(); ++i)
+		append_format(line, i == 0 ? "%02X" : " %02X", bytes[i]);
+}
+
 // ------------------------------------------------- the daemon, in memory
 
 // The daemon's output streams, pointed at memory, and how much of each has
@@ -134,26 +177,85 @@ memory_stream key_memory, touch_memory, adapter_memory;
 // [0] ours to read, [1] the daemon's to write.
 std::array<int, 2> uinput_keyboard{-1, -1}, uinput_mouse{-1, -1};
 
-// The key map, line by line, and the line that last filled each slot and
-// each joystick button (0: none).
-std::vector<std::string> map_lines{""};
-std::vector<int> slot_lines(modifier_combinations * scan_code_count * prefix_index_count, 0);
-std::array<int, joystick_button_count> button_lines{};
+// The key map lines that filled a key slot or a joystick button, their
+// blanks and tabs run together (" 12 LeftShift S 0x2A"), and which of them
+// last filled each slot and each button. A line that fills nothing keeps
+// its text only until the next line starts.
+struct map_line_text {
+	unsigned number = 0;
+	uint32_t start = 0;
+	uint32_t length = 0;
+	bool blank = true; // the text so far ends in a blank
+	bool kept = false; // it filled a slot or a button
+};
+constexpr std::size_t map_line_limit = 16384;
+constexpr std::size_t map_text_limit = 1U << 20;
+constexpr std::size_t slot_count = modifier_combinations * scan_code_count * prefix_index_count;
+struct map_line_store {
+	std::array<map_line_text, map_line_limit> lines{};
+	std::size_t line_count = 0; // the last one is the line being read
+	std::array<char, map_text_limit> text{};
+	std::size_t text_used = 0;
+	// Index into lines, plus one; 0: no line.
+	std::array<uint16_t, slot_count> slot_lines{};
+	std::array<uint16_t, joystick_button_count> button_lines{};
+};
+map_line_store map_lines;
+
+std::size_t slot_index(unsigned combination, unsigned code, std::size_t prefix_index)
+{
+	return (combination * scan_code_count + code) * prefix_index_count + prefix_index;
+}
 
 void note_map_line(const key_map_line &line, void *)
 {
-	std::string piece = line.text;
+	map_line_store &store = map_lines;
+	if (!line.continued) {
+		// A line that filled nothing gives its place to the next.
+		if (store.line_count != 0 && !store.lines[store.line_count - 1].kept) {
+			store.text_used = store.lines[store.line_count - 1].start;
+			--store.line_count;
+		}
+		if (store.line_count == store.lines.size())
+			return; // more lines than can be kept: shown without their text
+		store.lines[store.line_count++] = {line.number, static_cast<uint32_t>(store.text_used)};
+	}
+	if (store.line_count == 0 || store.lines[store.line_count - 1].number != line.number)
+		return;
+	map_line_text &entry = store.lines[store.line_count - 1];
+	std::string_view piece = line.text;
 	while (!piece.empty() && (piece.back() == '\n' || piece.back() == '\r'))
-		piece.pop_back();
-	if (line.continued)
-		map_lines.back() += piece; // the next piece of a long line
-	else
-		map_lines.push_back(piece);
-	if (line.verdict == key_map_verdict::key)
-		slot_lines[static_cast<std::size_t>(line.slot - &key_tables.key_table[0][0][0])] =
-			static_cast<int>(line.number);
-	if (line.verdict == key_map_verdict::joystick)
-		button_lines[static_cast<std::size_t>(line.button)] = static_cast<int>(line.number);
+		piece.remove_suffix(1);
+	for (char c : piece) {
+		bool is_blank = c == ' ' || c == '\t';
+		if (!is_blank && store.text_used + 2 <= store.text.size()) {
+			if (entry.blank)
+				store.text[store.text_used++] = ' ';
+			store.text[store.text_used++] = c;
+		}
+		entry.blank = is_blank;
+	}
+	entry.length = static_cast<uint32_t>(store.text_used - entry.start);
+	const auto index = static_cast<uint16_t>(store.line_count);
+	if (line.verdict == key_map_verdict::key) {
+		store.slot_lines[slot_index(line.combination, line.code,
+					    static_cast<std::size_t>(line.prefix))] = index;
+		entry.kept = true;
+	}
+	if (line.verdict == key_map_verdict::joystick) {
+		store.button_lines[static_cast<std::size_t>(line.button)] = index;
+		entry.kept = true;
+	}
+}
+
+// "line 379: 12 LeftShift S 0x2A".
+void append_map_line(text_line &shown, uint16_t index)
+{
+	if (index == 0)
+		return;
+	const map_line_text &entry = map_lines.lines[index - 1U];
+	append_format(shown, "line %u:", entry.number);
+	append(shown, std::string_view(map_lines.text.data() + entry.start, entry.length));
 }
 
 void open_memory(memory_stream &memory)
@@ -163,11 +265,12 @@ void open_memory(memory_stream &memory)
 		fail(errno_text("memory stream"));
 }
 
-// What the stream received since it was last looked at.
-std::string new_output(memory_stream &memory)
+// What the stream received since it was last looked at; good until the
+// daemon writes to it again.
+std::string_view new_output(memory_stream &memory)
 {
 	(void)fflush(memory.stream);
-	std::string text(memory.data + memory.shown, memory.size - memory.shown);
+	std::string_view text(memory.data + memory.shown, memory.size - memory.shown);
 	memory.shown = memory.size;
 	return text;
 }
@@ -214,278 +317,315 @@ void start_daemon_in_memory()
 }
 
 // A text line as people read it in a program: " 30 1 \n".
-std::string quoted(const std::string &text)
+void append_quoted(text_line &shown, std::string_view text)
 {
-	std::string out = "\"";
-	for (char c : text) {
-		if (c == '\n')
-			out += "\\n";
-		else
-			out += c;
-	}
-	return out + "\"";
+	append(shown, "\"");
+	for (char c : text)
+		append(shown, c == '\n' ? std::string_view("\\n") : std::string_view(&c, 1));
+	append(shown, "\"");
 }
 
 // The input device records the daemon wrote since the last look, one
-// report (up to its SYN_REPORT) an entry: "keyboard MSC_SCAN 1c, EV_KEY 30 1".
-std::vector<std::string> input_reports(int fd, const char *device)
+// report (up to its SYN_REPORT) an item: "keyboard MSC_SCAN 1c, EV_KEY 30 1".
+void append_input_reports(text_line &shown, int fd, const char *device)
 {
 	static constexpr std::array<const char *, 5> type_names = {"EV_SYN", "EV_KEY", "EV_REL",
 								  "EV_ABS", "EV_MSC"};
-	std::vector<std::string> reports;
-	std::string report;
+	bool first_in_report = true;
 	input_event_record record{};
 	while (read(fd, &record, sizeof record) == sizeof record) {
 		if (record.type == 0) {
-			reports.push_back(std::string(device) + report);
-			report.clear();
+			if (first_in_report)
+				append_format(shown, "  %s", device);
+			first_in_report = true;
 			continue;
 		}
-		char entry[48];
-		if (record.type == 4) // MSC_SCAN: the scan code, as evtest shows it
-			snprintf(entry, sizeof entry, " MSC_SCAN %x", static_cast<unsigned>(record.value));
+		if (first_in_report)
+			append_format(shown, "  %s", device);
 		else
-			snprintf(entry, sizeof entry, " %s %u %d",
-				 record.type < type_names.size() ? type_names[record.type] : "EV_?",
-				 record.code, record.value);
-		report += (report.empty() ? "" : ",") + std::string(entry);
+			append(shown, ",");
+		first_in_report = false;
+		if (record.type == 4) // MSC_SCAN: the scan code, as evtest shows it
+			append_format(shown, " MSC_SCAN %x", static_cast<unsigned>(record.value));
+		else
+			append_format(shown, " %s %u %d",
+				      record.type < type_names.size() ? type_names[record.type] : "EV_?",
+				      record.code, record.value);
 	}
-	return reports;
 }
 
-// The key events of one frame, one entry each, as the device got them.
-std::vector<std::string> key_events()
+// The key events the device got since the last look, an item each.
+void append_key_events(text_line &shown)
 {
-	if (active_settings.use_uinput)
-		return input_reports(uinput_keyboard[0], "keyboard");
-	std::string bytes = new_output(key_memory);
-	std::vector<std::string> events;
+	if (active_settings.use_uinput) {
+		append_input_reports(shown, uinput_keyboard[0], "keyboard");
+		return;
+	}
+	std::string_view bytes = new_output(key_memory);
 	if (active_settings.use_keypipe) {
 		for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-			const auto *pair = reinterpret_cast<const uint8_t *>(bytes.data() + i);
-			events.push_back("keypipe " + hex_bytes(std::span<const uint8_t>(pair, 2)));
+			append(shown, "  keypipe ");
+			append_hex(shown, std::span<const uint8_t>(
+						  reinterpret_cast<const uint8_t *>(bytes.data() + i), 2));
 		}
-		return events;
+		return;
 	}
-	std::size_t start = 0;
 	std::size_t end;
-	while ((end = bytes.find('\n', start)) != std::string::npos) {
-		events.push_back("kbd " + quoted(bytes.substr(start, end + 1 - start)));
-		start = end + 1;
+	while ((end = bytes.find('\n')) != std::string_view::npos) {
+		append(shown, "  kbd ");
+		append_quoted(shown, bytes.substr(0, end + 1));
+		bytes.remove_prefix(end + 1);
 	}
-	return events;
-}
-
-void add_other_output(std::vector<std::string> &shown)
-{
-	std::string touch = new_output(touch_memory);
-	if (!touch.empty())
-		shown.push_back("ts " + quoted(touch));
-	if (active_settings.use_uinput)
-		for (std::string &report : input_reports(uinput_mouse[0], "mouse"))
-			shown.push_back(report);
-	std::string adapter = new_output(adapter_memory);
-	if (!adapter.empty())
-		shown.push_back("adapter " +
-				hex_bytes(std::span<const uint8_t>(
-					reinterpret_cast<const uint8_t *>(adapter.data()), adapter.size())));
-}
-
-// "line 379: 12 LeftShift S 0x2A", the line's blanks and tabs run together.
-std::string map_line_text(int line)
-{
-	std::string text = "line " + std::to_string(line) + ":";
-	bool blank = true;
-	for (char c : map_lines[static_cast<std::size_t>(line)]) {
-		bool is_blank = c == ' ' || c == '\t';
-		if (!is_blank)
-			text += blank ? std::string(" ") + c : std::string(1, c);
-		blank = is_blank;
-	}
-	return text;
 }
 
 // ------------------------------------------------------ what frames mean
 
-// The simulator's name of a key, or the character it types unshifted.
-std::string key_name(const keyboard_stroke &stroke)
+// What the daemon reported about the frame being read, and what the trace
+// shows for it beside its meaning.
+struct frame_trace {
+	std::array<uint8_t, frame_size> bytes{}; // the frame so far
+	std::size_t length = 0;
+	std::array<uint8_t, 6> skipped{}; // bytes dropped while seeking a frame start
+	std::size_t skipped_length = 0;
+	bool keyboard_reported = false;
+	frame_report keyboard{}; // pause_tail, unusable_count or key; its pointers cleared
+	std::array<uint8_t, 3 * light_command_size> adapter{}; // light commands sent
+	std::size_t adapter_length = 0;
+	text_line shown; // "  " before each item
+};
+frame_trace trace;
+
+// What the frame did to the touch device, the mouse device and the adapter.
+void append_other_output(text_line &shown)
 {
-	if (stroke.pause)
-		return "pause";
-	set2_key key{static_cast<uint8_t>(stroke.code), stroke.prefix_index == 1, false};
-	std::string_view name = name_of(key);
-	if (!name.empty())
-		return std::string(name);
-	for (int c = ' '; c < 127; ++c) {
-		char_stroke typed = stroke_of(static_cast<char>(c));
-		if (typed.typeable && !typed.shifted && !key.extended && typed.key.code == key.code)
-			return std::string("'") + static_cast<char>(c) + "'";
+	std::string_view touch = new_output(touch_memory);
+	if (!touch.empty()) {
+		append(shown, "  ts ");
+		append_quoted(shown, touch);
 	}
-	return "?";
+	if (active_settings.use_uinput)
+		append_input_reports(shown, uinput_mouse[0], "mouse");
+	if (trace.adapter_length != 0) {
+		append(shown, "  adapter ");
+		append_hex(shown, std::span<const uint8_t>(trace.adapter.data(), trace.adapter_length));
+		trace.adapter_length = 0;
+	}
 }
 
 // "6A" or "E06A" under "S", "SC" or "-": how the key map writes the slot.
-std::string slot_text(const keyboard_stroke &stroke, unsigned combination)
+void append_slot_text(text_line &shown, const frame_report &key)
 {
-	char code[8];
-	snprintf(code, sizeof code, stroke.prefix_index ? "E0%02X" : "%02X", stroke.code);
-	std::string flags;
-	const char letters[] = "SCFM";
-	for (unsigned bit = 0; bit < 4; ++bit)
-		if (combination & (1U << bit))
-			flags += letters[bit];
-	return std::string(code) + " under " + (flags.empty() ? "-" : flags);
+	append_format(shown, key.prefix_index ? "E0%02X under " : "%02X under ", key.code);
+	if (key.combination == 0)
+		append(shown, "-");
+	for (const flag_letter &flag : flag_letters)
+		if (key.combination & flag.combination)
+			append(shown, std::string_view(&flag.letter, 1));
 }
 
-std::string keyboard_meaning(const serial_frame &frame, int32_t skipped_before,
-			     std::vector<std::string> &shown)
+// The daemon's report, as it comes: what it sent goes beside the frame.
+void hear_report(const frame_report &report, void *)
 {
-	keyboard_stroke stroke = read_keyboard_stroke(frame);
-	if (!stroke.usable)
-		return "key    count " + std::to_string(keyboard_count_of(frame)) + ": ignored";
-	std::string scan = hex_bytes(keyboard_codes_of(frame));
-	char text[80];
-	if (skipped_before != 0) {
-		// The three frames after the first of Pause: the rest of its sequence.
-		snprintf(text, sizeof text, "key %u  %-9s rest of pause (%d/4)",
-			 keyboard_count_of(frame), scan.c_str(), 5 - skipped_before);
+	switch (report.kind) {
+	case frame_report_kind::byte_skipped:
+		// Not part of a frame after all.
+		--trace.length;
+		if (trace.skipped_length == trace.skipped.size())
+			return; // shown when full, in take_byte
+		trace.skipped[trace.skipped_length++] = report.byte;
+		return;
+	case frame_report_kind::bad_checksum:
+		return;
+	case frame_report_kind::mouse_dropped:
 		if (emulating)
-			shown.push_back("ignored, as the rest of pause");
-		return text;
-	}
-	snprintf(text, sizeof text, "key %u  %-9s %-7s %s", keyboard_count_of(frame), scan.c_str(),
-		 stroke.down ? "press" : "release", key_name(stroke).c_str());
-	if (emulating) {
-		unsigned combination = fold_modifiers(key_tables.modifier_state);
-		const key_entry &slot = key_tables.key_table[combination][stroke.code][stroke.prefix_index];
-		std::vector<std::string> events = key_events();
-		shown.insert(shown.end(), events.begin(), events.end());
-		add_other_output(shown);
-		if (slot.name)
-			shown.push_back(map_line_text(slot_lines[static_cast<std::size_t>(
-				&slot - &key_tables.key_table[0][0][0])]));
+			append(trace.shown, "  dropped: the daemon runs without -M");
+		return;
+	case frame_report_kind::pause_tail:
+	case frame_report_kind::unusable_count:
+	case frame_report_kind::key:
+		trace.keyboard_reported = true;
+		trace.keyboard = report;
+		trace.keyboard.frame = nullptr;
+		trace.keyboard.slot = nullptr;
+		trace.keyboard.event = nullptr;
+		if (!emulating)
+			return;
+		if (report.kind == frame_report_kind::pause_tail)
+			append(trace.shown, "  ignored, as the rest of pause");
+		if (report.kind != frame_report_kind::key)
+			return;
+		append_key_events(trace.shown);
+		append_other_output(trace.shown);
+		append(trace.shown, "  ");
+		if (report.slot->name)
+			append_map_line(trace.shown, map_lines.slot_lines[slot_index(
+						      report.combination, report.code, report.prefix_index)]);
+		else {
+			append(trace.shown, "no line for ");
+			append_slot_text(trace.shown, report);
+		}
+		return;
+	case frame_report_kind::joystick_button:
+		if (!emulating)
+			return;
+		if (std::size_t before = trace.shown.length; append_key_events(trace.shown),
+		    trace.shown.length == before)
+			append(trace.shown, "  "); // the event's place, empty
+		append_format(trace.shown, "  button %u: ", report.button);
+		if (uint16_t line = map_lines.button_lines[report.button]; line != 0)
+			append_map_line(trace.shown, line);
 		else
-			shown.push_back("no line for " + slot_text(stroke, combination));
-	}
-	return text;
-}
-
-std::string mouse_meaning(const serial_frame &frame, bool dropped, std::vector<std::string> &shown)
-{
-	const auto [dx, dy, pressed] = mouse_motion_of(frame);
-	std::string buttons;
-	const char *names[] = {"left", "right", "middle"};
-	for (unsigned bit = 0; bit < 3; ++bit)
-		if (pressed & (1U << bit))
-			buttons += std::string(buttons.empty() ? "" : "+") + names[bit];
-	char text[80];
-	snprintf(text, sizeof text, "mouse  x %+4d y %+4d  %s", dx, dy,
-		 buttons.empty() ? "no button" : buttons.c_str());
-	if (dropped)
-		shown.push_back("dropped: the daemon runs without -M");
-	else if (emulating) {
-		add_other_output(shown);
+			append(trace.shown, "no J line");
+		return;
+	case frame_report_kind::touch:
+		if (!emulating)
+			return;
+		append_other_output(trace.shown);
+		append_format(trace.shown, "  pointer at row %d, column %d", report.row, report.column);
+		return;
+	case frame_report_kind::motion:
 		// An input device's mouse is relative: the system keeps the pointer.
-		if (!active_settings.use_uinput)
-			shown.push_back("pointer at row " + std::to_string(pointer.mouse_x) + ", column " +
-					std::to_string(pointer.mouse_y));
+		if (emulating)
+			append_other_output(trace.shown);
+		return;
+	case frame_report_kind::lights: {
+		const light_command command = make_light_command(report.led_bits);
+		if (trace.adapter_length + command.size() <= trace.adapter.size()) {
+			std::copy(command.begin(), command.end(), trace.adapter.begin() + trace.adapter_length);
+			trace.adapter_length += command.size();
+		}
+		return;
 	}
-	return text;
+	}
 }
 
-std::string joystick_meaning(const serial_frame &frame, uint32_t previous,
-			     std::vector<std::string> &shown)
+// The simulator's name of a key, or the character it types unshifted.
+void append_key_name(text_line &meaning, const frame_report &key)
 {
-	uint32_t buttons = joystick_buttons_of(frame);
-	std::string down;
-	for (unsigned i = 0; i < joystick_button_count; ++i)
-		if (buttons & (1U << i))
-			down += (down.empty() ? "" : " ") + std::to_string(i);
-	std::string text = "joy    " + (down.empty() ? std::string("no button down") : "down: " + down);
-	if (emulating) {
-		// One event per changed button, in ascending order.
-		std::vector<std::string> events = key_events();
-		std::size_t next = 0;
-		unsigned changed = buttons ^ previous;
-		for (unsigned i = 0; i < joystick_button_count; ++i) {
-			if (!(changed & (1U << i)))
-				continue;
-			std::string event = next < events.size() ? events[next++] : "";
-			int line = button_lines[i];
-			shown.push_back(event + "  button " + std::to_string(i) + ": " +
-					(line ? map_line_text(line) : "no J line"));
+	if (key.pause) {
+		append(meaning, "pause");
+		return;
+	}
+	set2_key set2{static_cast<uint8_t>(key.code), key.prefix_index == 1, false};
+	std::string_view name = name_of(set2);
+	if (!name.empty()) {
+		append(meaning, name);
+		return;
+	}
+	for (int c = ' '; c < 127; ++c) {
+		char_stroke typed = stroke_of(static_cast<char>(c));
+		if (typed.typeable && !typed.shifted && !set2.extended && typed.key.code == set2.code) {
+			append_format(meaning, "'%c'", c);
+			return;
 		}
 	}
-	return text;
+	append(meaning, "?");
+}
+
+void append_keyboard_meaning(text_line &meaning, const serial_frame &frame)
+{
+	const frame_report &key = trace.keyboard;
+	if (!trace.keyboard_reported || key.kind == frame_report_kind::unusable_count) {
+		append_format(meaning, "key    count %u: ignored", keyboard_count_of(frame));
+		return;
+	}
+	text_line scan;
+	append_hex(scan, keyboard_codes_of(frame));
+	scan.text[std::min(scan.length, scan.text.size() - 1)] = '\0';
+	if (key.kind == frame_report_kind::pause_tail) {
+		// The three frames after the first of Pause: the rest of its sequence.
+		append_format(meaning, "key %u  %-9s rest of pause (%d/4)", keyboard_count_of(frame),
+			      scan.text.data(), key.pause_frame);
+		return;
+	}
+	append_format(meaning, "key %u  %-9s %-7s ", keyboard_count_of(frame), scan.text.data(),
+		      key.down ? "press" : "release");
+	append_key_name(meaning, key);
+}
+
+void append_mouse_meaning(text_line &meaning, const serial_frame &frame)
+{
+	const auto [dx, dy, pressed] = mouse_motion_of(frame);
+	append_format(meaning, "mouse  x %+4d y %+4d  ", dx, dy);
+	static constexpr std::array<const char *, 3> names = {"left", "right", "middle"};
+	for (unsigned bit = 0; bit < names.size(); ++bit)
+		if (pressed & (1U << bit))
+			append_format(meaning, "%s%s", (pressed & ((1U << bit) - 1)) ? "+" : "", names[bit]);
+	if (pressed == 0)
+		append(meaning, "no button");
+}
+
+void append_joystick_meaning(text_line &meaning, const serial_frame &frame)
+{
+	uint32_t buttons = joystick_buttons_of(frame);
+	append(meaning, buttons == 0 ? "joy    no button down" : "joy    down:");
+	for (unsigned i = 0; i < joystick_button_count; ++i)
+		if (buttons & (1U << i))
+			append_format(meaning, " %u", i);
 }
 
 // ------------------------------------------------------------- framing
 
-frame_reader reader;
-std::vector<uint8_t> skipped; // bytes dropped while seeking a frame start
-
-void show(const std::string &bytes, const std::string &meaning, const std::vector<std::string> &shown)
+// "4B 01 1C 00 00 1D  key 1  1C  press 'a'   |  kbd ..."
+void show(std::span<const uint8_t> bytes, std::size_t bytes_width, std::string_view meaning,
+	  std::string_view shown)
 {
 	if (options.quiet)
 		return;
-	std::string line = bytes + "  " + meaning;
+	text_line line;
+	append_hex(line, bytes);
+	while (line.length < bytes_width)
+		append(line, " ");
+	append(line, "  ");
+	append(line, meaning);
 	if (!shown.empty()) {
-		line.resize(std::max<std::size_t>(line.size(), 19 + meaning_width), ' ');
-		line += " |";
-		for (const std::string &item : shown)
-			line += "  " + item;
+		while (line.length < 19 + meaning_width)
+			append(line, " ");
+		append(line, " |");
+		append(line, shown);
 	}
-	printf("%s\n", line.c_str());
+	printf("%.*s\n", static_cast<int>(line.length), line.text.data());
 }
 
 void show_skipped()
 {
-	constexpr std::size_t per_line = 6;
-	for (std::size_t start = 0; start < skipped.size(); start += per_line) {
-		std::size_t count = std::min(per_line, skipped.size() - start);
-		std::string bytes = hex_bytes(std::span<const uint8_t>(skipped.data() + start, count));
-		bytes.resize(17, ' ');
-		show(bytes, "dropped while seeking a frame start", {});
-	}
-	skipped.clear();
+	if (trace.skipped_length != 0)
+		show(std::span<const uint8_t>(trace.skipped.data(), trace.skipped_length), 17,
+		     "dropped while seeking a frame start", {});
+	trace.skipped_length = 0;
 }
 
+void show_frame(frame_event event)
+{
+	show_skipped();
+	const serial_frame &frame = trace.bytes;
+	text_line meaning;
+	if (event == frame_event::bad_checksum)
+		append_format(meaning, "bad checksum %02X, the payload sums to %02X: dropped", frame[5],
+			      frame_checksum(frame));
+	else if (frame[0] == keyboard_header)
+		append_keyboard_meaning(meaning, frame);
+	else if (frame[0] == mouse_header)
+		append_mouse_meaning(meaning, frame);
+	else
+		append_joystick_meaning(meaning, frame);
+	show(frame, 0, view_of(meaning), event == frame_event::bad_checksum ? "" : view_of(trace.shown));
+}
+
+// One byte to the daemon's frame loop, as if off the line; a frame it
+// completes is shown with what the daemon reported about it.
 void take_byte(uint8_t byte)
 {
-	bool waiting = reader.position == 0;
-	bool mouse_accepted = emulating ? active_settings.mouse_enabled : true;
-	int32_t skip_before = keyboard_translation.skip_frames;
-	uint32_t joystick_before = joystick_translation.joystick_previous;
-	frame_event event = feed_frame_byte(reader, byte, mouse_accepted);
-	if (waiting && reader.position == 0) {
-		skipped.push_back(byte);
-		return;
-	}
-	if (waiting)
-		show_skipped();
+	trace.bytes[trace.length++] = byte;
+	if (trace.skipped_length == trace.skipped.size())
+		show_skipped(); // six a line
+	frame_event event = translate_serial_byte(byte);
 	if (event == frame_event::none)
 		return;
-
-	const serial_frame &frame = reader.frame;
-	std::string bytes = hex_bytes(frame);
-	std::vector<std::string> shown;
-	if (event == frame_event::bad_checksum) {
-		char text[80];
-		snprintf(text, sizeof text, "bad checksum %02X, the payload sums to %02X: dropped",
-			 frame[5], frame_checksum(frame));
-		show(bytes, text, shown);
-		return;
-	}
-	if (event == frame_event::good)
-		dispatch_frame(reader.kind, frame);
-	std::string meaning;
-	if (event == frame_event::dropped || reader.kind == frame_kind::mouse)
-		meaning = mouse_meaning(frame, event == frame_event::dropped, shown);
-	else if (reader.kind == frame_kind::keyboard)
-		meaning = keyboard_meaning(frame, skip_before, shown);
-	else
-		meaning = joystick_meaning(frame, joystick_before, shown);
-	show(bytes, meaning, shown);
+	show_frame(event);
+	trace.length = 0;
+	trace.keyboard_reported = false;
+	trace.shown.length = 0;
 }
 
 // ---------------------------------------------------------------- input
@@ -714,6 +854,7 @@ int main(int argc, char **argv)
 
 	if (options.key_map_path)
 		start_daemon_in_memory();
+	set_frame_observer(hear_report, nullptr);
 	if (options.record_path) {
 		refuse_recording_over_input();
 		record = strcmp(options.record_path, "-") == 0 ? stdout : fopen(options.record_path, "w");
@@ -746,9 +887,9 @@ int main(int argc, char **argv)
 		read_stream(0, "standard input");
 	}
 	show_skipped();
-	if (reader.position != 0 && !options.quiet)
-		printf("%s  incomplete frame at the end\n",
-		       hex_bytes(std::span<const uint8_t>(reader.frame.data(), reader.position)).c_str());
+	if (trace.length != 0)
+		show(std::span<const uint8_t>(trace.bytes.data(), trace.length), 0,
+		     "incomplete frame at the end", {});
 	if (record && record != stdout && fclose(record) != 0)
 		fail(errno_text(options.record_path));
 	return 0;
