@@ -85,19 +85,28 @@ void unblock_streams()
 	unblock_stream(touch_out);
 }
 
-int open_key_streams(bool with_pointer, const char *path)
+int open_key_streams(bool with_pointer, const given_output_devices *given, const char *path,
+		     FILE *given_output_devices::*given_keys)
 {
+	if (given) {
+		if (with_pointer)
+			attach_touch_text(given->ts);
+		key_out = given->*given_keys;
+		return 0;
+	}
 	if (with_pointer && open_touch_text() == -1)
 		return -1;
 	key_out = open_device_stream(path);
 	return key_out ? 0 : -1;
 }
 
-void attach_key_streams(bool with_pointer, FILE *keys, FILE *touches)
+void declare_no_stream_key(uint32_t) {}
+
+void send_no_stream_motion(int, int, unsigned) {}
+
+bool take_no_stream_lights(unsigned &)
 {
-	if (with_pointer)
-		attach_touch_text(touches);
-	key_out = keys;
+	return false;
 }
 
 void close_key_streams()

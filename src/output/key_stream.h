@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "output/output_form.h"
+#include "output/touch_text.h"
 
 extern FILE *key_out; // null until start-up opens it
 
@@ -27,14 +28,57 @@ void send_stream_key(const key_event &event, void (*write_one)(int code, int dow
 void release_stream_keys(release_scope scope, void (*write_one)(int code, int down));
 
 // Start-up of a stream form: the touch device first (with -M), then the key
-// device at path. 0, or -1 when one cannot be opened.
-[[nodiscard]] int open_key_streams(bool with_pointer, const char *path);
-// Start-up of a stream form on a caller's streams: touches (with -M) and
-// keys, taken as they are (null: none).
-void attach_key_streams(bool with_pointer, FILE *keys, FILE *touches);
+// device at path. 0, or -1 when one cannot be opened. With given, the
+// caller's streams are taken as they are instead (null: none): its touch
+// stream and the key stream that given_keys names.
+[[nodiscard]] int open_key_streams(bool with_pointer, const given_output_devices *given,
+				   const char *path, FILE *given_output_devices::*given_keys);
 // Exit: the key device first, as it was opened last, then the touch device.
 void close_key_streams();
 
 // Exit: both streams (keys and touches) made non-blocking, writes allowed.
 void unblock_streams();
+
+// What the handheld's devices leave out: they declare no key code (every
+// code goes), take the mouse only as a touch at the pointer's place, and
+// nobody but the daemon sets the keyboard's lights.
+void declare_no_stream_key(uint32_t value);
+void send_no_stream_motion(int dx, int dy, unsigned buttons);
+bool take_no_stream_lights(unsigned &led_bits);
+
+using write_stream_key = void (*)(int code, int down);
+
+template <write_stream_key write_one>
+void send_key_with(const key_event &event)
+{
+	send_stream_key(event, write_one);
+}
+
+template <write_stream_key write_one>
+void release_keys_with(release_scope scope)
+{
+	release_stream_keys(scope, write_one);
+}
+
+// A stream form's record: everything the two stream forms share, around
+// what tells them apart: which device they open, and the bytes of one
+// event.
+template <write_stream_key write_one>
+[[nodiscard]] constexpr output_form make_stream_form(
+	int (*open)(bool with_pointer, const given_output_devices *given))
+{
+	return {
+		.keeps_pointer = true,
+		.lights_follow_keys = true,
+		.declare_key = declare_no_stream_key,
+		.open = open,
+		.send_key = send_key_with<write_one>,
+		.send_touch = send_touch_line,
+		.send_motion = send_no_stream_motion,
+		.take_lights = take_no_stream_lights,
+		.release_keys = release_keys_with<write_one>,
+		.unblock = unblock_streams,
+		.close = close_key_streams,
+	};
+}
 
