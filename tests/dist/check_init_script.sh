@@ -11,8 +11,10 @@
 # drives the staged daemon in console mode on a pseudo-terminal that ps2sim
 # plays: status, start, a key that arrives, restart onto a second line, and
 # a stop after which no daemon is left and the layout restore has already
-# run, and a start that stops waiting for a FIFO nobody reads yet. Once under the system's sh and once under busybox sh when there is
-# one.
+# run, a start that stops waiting for a FIFO nobody reads yet, a daemon
+# with a long file name, and starts that fail under every kind of
+# DEVICE_WAIT. Once under the system's sh and once under busybox sh when
+# there is one.
 set -euo pipefail
 
 if [ "${1:-}" = --inside ]; then
@@ -24,9 +26,10 @@ if [ "${1:-}" = --inside ]; then
 		echo "FAIL (${shell[*]}): $*" >&2
 		exit 1
 	}
+	# The daemon by any name (a hard link of it below).
 	daemon_pids() {
 		for dir in /proc/[0-9]*; do
-			[ "$(readlink "$dir/exe" 2> /dev/null)" != "$daemon" ] || echo "${dir#/proc/}"
+			[ ! "$dir/exe" -ef "$daemon" ] || echo "${dir#/proc/}"
 		done
 	}
 	# Whatever happens, no daemon outlives the test.
@@ -115,8 +118,35 @@ if [ "${1:-}" = --inside ]; then
 	wait_until grep -q ' 0 $' "$tmp/kbd" || fail "no key event through the FIFO"
 	check 0 '^ps2linkd stopped$' stop
 
+	# A daemon whose file name is longer than the 15 characters the kernel
+	# keeps of it as the process name (its start takes over a second).
+	rm /dev/kbd && : > /dev/kbd
+	sed -i '/^DEVICE_WAIT=/d' /etc/default/ps2linkd
+	ln -f "$daemon" "$daemon-by-a-long-name"
+	echo "DAEMON=$daemon-by-a-long-name" >> /etc/default/ps2linkd
+	start_adapter line4
+	check 0 '^ps2linkd started \(pid [0-9]+\)$' start
+	check 0 "^ps2linkd is running \\(pid $(daemon_pids)\\)$" status
+	wait $sim || fail "ps2sim with a long name: $(cat "$tmp/line4.log")"
+	check 0 '^ps2linkd stopped$' stop
+	[ -z "$(daemon_pids)" ] || fail "a daemon with a long name is left: $(daemon_pids)"
+
+	# A start that fails is reported as failed, with the daemon's message,
+	# and leaves neither a daemon nor its log behind. A DEVICE_WAIT that is
+	# no whole number of seconds from 1 to 3600 is named, and 10 taken.
 	rm /etc/ser_code_vantor_console.ini
-	check 1 $'^Key map file is not found\nps2linkd: failed to start \\(exit status 1\\)$' start
+	mkdir "$tmp/logs"
+	for wait in 1 1.5 abc '' -3 0 99999999999999999999 3601; do
+		echo "DEVICE_WAIT=$wait" >> /etc/default/ps2linkd
+		named="ps2linkd: DEVICE_WAIT in /etc/default/ps2linkd is \"$wait\", not a whole"
+		named+=$' number of seconds from 1 to 3600: waiting 10\n'
+		[ "$wait" != 1 ] || named=
+		TMPDIR=$tmp/logs check 1 'failed to start' start
+		[ "$out" = "${named}Key map file is not found"$'\nps2linkd: failed to start (exit status 1)' ] ||
+			fail "DEVICE_WAIT=$wait: $out"
+		[ -z "$(daemon_pids)" ] && [ -z "$(ls "$tmp/logs")" ] ||
+			fail "DEVICE_WAIT=$wait left a daemon ($(daemon_pids)) or a log ($(ls "$tmp/logs"))"
+	done
 	check 2 '^Usage: ' reload
 	exit 0
 fi
