@@ -3,8 +3,9 @@
 # the real daemon.
 #
 # The build is installed into a staging tree (cmake --install, prefix /usr,
-# DESTDIR), which must hold every file of the handheld's bundle, and a
-# second install keeps an edited options file. In a
+# DESTDIR), which must hold every file of the handheld's bundle and the
+# host's install note; a second install keeps an edited options file and
+# init script, and make uninstall all but the configuration edited. In a
 # private world (ps2world: /dev, /etc and /opt are overlays) the staged
 # /etc and /opt are laid in place, /dev/kbd is a plain file, and a loadkmap
 # stand-in on PATH logs the layouts it is given. /etc/init.d/ps2linkd then
@@ -122,8 +123,8 @@ if [ "${1:-}" = --inside ]; then
 	# keeps of it as the process name (its start takes over a second).
 	rm /dev/kbd && : > /dev/kbd
 	sed -i '/^DEVICE_WAIT=/d' /etc/default/ps2linkd
-	ln -f "$daemon" "$daemon-by-a-long-name"
-	echo "DAEMON=$daemon-by-a-long-name" >> /etc/default/ps2linkd
+	ln "$daemon" "$tmp/ps2linkd-by-a-long-name"
+	echo "DAEMON=$tmp/ps2linkd-by-a-long-name" >> /etc/default/ps2linkd
 	start_adapter line4
 	check 0 '^ps2linkd started \(pid [0-9]+\)$' start
 	check 0 "^ps2linkd is running \\(pid $(daemon_pids)\\)$" status
@@ -158,7 +159,15 @@ cmake=$2
 why=$("$build/tools/ps2world" --probe 2>&1) || { echo "SKIP: $why"; exit 77; }
 
 dir=$(mktemp -d /tmp/ps2link-init.XXXXXX)
-trap 'rm -rf "$dir"' EXIT
+# The build's record of its last install is the developer's (make
+# uninstall reads it): it is put back afterwards.
+records=(install_manifest.txt install_config_sources.txt)
+for record in "${records[@]}"; do
+	[ ! -f "$build/$record" ] || cp "$build/$record" "$dir/$record"
+done
+trap 'for record in "${records[@]}"; do
+	rm -f "$build/$record"; [ ! -f "$dir/$record" ] || cp "$dir/$record" "$build/$record"
+done; rm -rf "$dir"' EXIT
 DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
 for file in usr/sbin/ps2linkd opt/Brindle/etc/ser_code_vantor.ini \
 	etc/ser_code_vantor_console.ini etc/init.d/ps2linkd etc/default/ps2linkd \
@@ -166,12 +175,26 @@ for file in usr/sbin/ps2linkd opt/Brindle/etc/ser_code_vantor.ini \
 	usr/share/man/man5/ps2link-keymap.5 usr/share/doc/ps2link/INSTALL; do
 	[ -f "$dir/stage/$file" ] || { echo "FAIL: the install has no /$file" >&2; exit 1; }
 done
-# A second install keeps an edited options file and lays the new one beside.
-echo '# edited' >> "$dir/stage/etc/default/ps2linkd"
+grep -q '^ps2link .*, installed by make install$' "$dir/stage/usr/share/doc/ps2link/INSTALL" &&
+	! grep -q 'static' "$dir/stage/usr/share/doc/ps2link/INSTALL" ||
+	{ echo "FAIL: the installed INSTALL is not the host's" >&2; exit 1; }
+# A second install keeps an edited options file and init script and lays
+# the new one beside; it replaces the unit, ours.
+kept=(etc/default/ps2linkd etc/init.d/ps2linkd)
+unit=usr/lib/systemd/system/ps2linkd.service
+for file in "${kept[@]}" $unit; do
+	echo '# edited' >> "$dir/stage/$file"
+done
 DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
-[ "$(tail -n 1 "$dir/stage/etc/default/ps2linkd")" = '# edited' ] &&
-	cmp -s "$dir/stage/etc/default/ps2linkd.new" "$(dirname "$0")/../../dist/ps2linkd.default" ||
-	{ echo "FAIL: a second install replaced the edited /etc/default/ps2linkd" >&2; exit 1; }
+for file in "${kept[@]}"; do
+	[ "$(tail -n 1 "$dir/stage/$file")" = '# edited' ] &&
+		[ "$(tail -n 1 "$dir/stage/$file.new")" != '# edited' ] ||
+		{ echo "FAIL: a second install replaced the edited /$file" >&2; exit 1; }
+done
+[ -x "$dir/stage/etc/init.d/ps2linkd.new" ] &&
+	cmp -s "$dir/stage/etc/default/ps2linkd.new" "$(dirname "$0")/../../dist/ps2linkd.default" &&
+	[ "$(tail -n 1 "$dir/stage/$unit")" != '# edited' ] && [ ! -e "$dir/stage/$unit.new" ] ||
+	{ echo "FAIL: the new files of a second install: $(ls -l "$dir/stage/etc/"*)" >&2; exit 1; }
 grep -qx 'DAEMON=/usr/sbin/ps2linkd' "$dir/stage/etc/init.d/ps2linkd" ||
 	{ echo "FAIL: the init script does not run /usr/sbin/ps2linkd" >&2; exit 1; }
 
@@ -186,3 +209,14 @@ for shell in "${shells[@]}"; do
 	"$build/tools/ps2world" "$run.world" -- "$0" --inside "$build" "$dir/stage" "$run" "$shell"
 	echo "ok: /etc/init.d/ps2linkd under $shell"
 done
+
+# make uninstall takes back what the last install put there, but the
+# configuration edited since: the two files the second install kept, and
+# the key map edited after it.
+echo '# edited' >> "$dir/stage/opt/Brindle/etc/ser_code_vantor.ini"
+DESTDIR=$dir/stage "$cmake" --build "$build" --target uninstall > "$dir/uninstall.log"
+left=$(cd "$dir/stage" && find . -type f | LC_ALL=C sort)
+[ "$left" = $'./etc/default/ps2linkd\n./etc/init.d/ps2linkd\n./opt/Brindle/etc/ser_code_vantor.ini' ] &&
+	grep -q "Kept: $dir/stage/opt/Brindle/etc/ser_code_vantor.ini" "$dir/uninstall.log" ||
+	{ echo "FAIL: make uninstall left: $left" >&2; cat "$dir/uninstall.log" >&2; exit 1; }
+echo "ok: make install and make uninstall"
