@@ -101,7 +101,6 @@ refusals=(
 for row in "${refusals[@]}"; do
 	IFS='|' read -r legend arguments status first lines <<< "$row"
 	got=0
-	# shellcheck disable=SC2086 # the arguments are words
 	"$keys" $arguments < /dev/null > /dev/null 2> "$dir/stderr" || got=$?
 	if [ $got -ne "$status" ] || [ "$(head -n 1 "$dir/stderr")" != "$first" ] ||
 		[ "$(wc -l < "$dir/stderr")" -ne "$lines" ]; then
