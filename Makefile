@@ -97,5 +97,11 @@ PREFIX = /usr
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install build/default --prefix "$(PREFIX)"
 
+# make uninstall [DESTDIR=DIR]: removes what the last make install put in
+# place (give its DESTDIR), but a configuration file edited since.
+.PHONY: uninstall
+uninstall:
+	DESTDIR="$(DESTDIR)" cmake --build build/default --target uninstall
+
 clean:
 	rm -rf build

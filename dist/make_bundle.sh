@@ -3,8 +3,8 @@
 # under the prefix /usr into OUT_DIR/ps2link-VERSION-armv5te.tar.gz, a tree
 # to unpack at the root of the handheld (make dist), with ps2trace.
 #
-# ps2trace goes along because the adapter sits on the handheld's port, so a
-# trace runs there. It needs the C++ runtime, which Debian builds for glibc
+# ps2trace goes along, with its page and the capture format's, because the
+# adapter sits on the handheld's port, so a trace runs there. It needs the C++ runtime, which Debian builds for glibc
 # only, so it is not the daemon's musl build but a static glibc one (cmake
 # preset arm-trace, built here), which asks Linux 3.2 of the kernel where
 # the daemon asks 2.6.16.
@@ -31,6 +31,8 @@ rm -rf "$stage"
 DESTDIR=$stage cmake --install "$build" --prefix /usr > /dev/null
 (cd "$repo" && cmake --preset arm-trace > /dev/null && cmake --build --preset arm-trace)
 DESTDIR=$stage cmake --install "$repo/build/arm-trace" --component ps2trace --prefix /usr > /dev/null
+# ps2trace(1) refers to the capture format's page: it goes along.
+install -D -m 644 "$repo/docs/ps2link-capture.5" "$stage/usr/share/man/man5/ps2link-capture.5"
 
 # A host build installed by mistake would unpack without a complaint.
 for program in "$stage/usr/sbin/ps2linkd" "$stage/usr/bin/ps2trace"; do

@@ -3,16 +3,19 @@
 # the real daemon.
 #
 # The build is installed into a staging tree (cmake --install, prefix /usr,
-# DESTDIR), which must hold every file of the handheld's bundle, and a
-# second install keeps an edited options file. In a
+# DESTDIR), which must hold every file of the handheld's bundle and the
+# host's install note; a second install keeps an edited options file and
+# init script, and make uninstall all but the configuration edited. In a
 # private world (ps2world: /dev, /etc and /opt are overlays) the staged
 # /etc and /opt are laid in place, /dev/kbd is a plain file, and a loadkmap
 # stand-in on PATH logs the layouts it is given. /etc/init.d/ps2linkd then
 # drives the staged daemon in console mode on a pseudo-terminal that ps2sim
 # plays: status, start, a key that arrives, restart onto a second line, and
 # a stop after which no daemon is left and the layout restore has already
-# run, and a start that stops waiting for a FIFO nobody reads yet. Once under the system's sh and once under busybox sh when there is
-# one.
+# run, a start that stops waiting for a FIFO nobody reads yet, a daemon
+# with a long file name, and starts that fail under every kind of
+# DEVICE_WAIT. Once under the system's sh and once under busybox sh when
+# there is one.
 set -euo pipefail
 
 if [ "${1:-}" = --inside ]; then
@@ -24,9 +27,10 @@ if [ "${1:-}" = --inside ]; then
 		echo "FAIL (${shell[*]}): $*" >&2
 		exit 1
 	}
+	# The daemon by any name (a hard link of it below).
 	daemon_pids() {
 		for dir in /proc/[0-9]*; do
-			[ "$(readlink "$dir/exe" 2> /dev/null)" != "$daemon" ] || echo "${dir#/proc/}"
+			[ ! "$dir/exe" -ef "$daemon" ] || echo "${dir#/proc/}"
 		done
 	}
 	# Whatever happens, no daemon outlives the test.
@@ -115,8 +119,33 @@ if [ "${1:-}" = --inside ]; then
 	wait_until grep -q ' 0 $' "$tmp/kbd" || fail "no key event through the FIFO"
 	check 0 '^ps2linkd stopped$' stop
 
+	# A daemon whose file name is longer than the 15 characters the kernel
+	# keeps of it as the process name (its start takes over a second).
+	rm /dev/kbd && : > /dev/kbd
+	sed -i '/^DEVICE_WAIT=/d' /etc/default/ps2linkd
+	ln "$daemon" "$tmp/ps2linkd-by-a-long-name"
+	echo "DAEMON=$tmp/ps2linkd-by-a-long-name" >> /etc/default/ps2linkd
+	start_adapter line4
+	check 0 '^ps2linkd started \(pid [0-9]+\)$' start
+	check 0 "^ps2linkd is running \\(pid $(daemon_pids)\\)$" status
+	wait $sim || fail "ps2sim with a long name: $(cat "$tmp/line4.log")"
+	check 0 '^ps2linkd stopped$' stop
+
+	# A start that fails is reported as failed, with the daemon's message,
+	# and leaves neither a daemon nor its log behind. A DEVICE_WAIT that is
+	# no whole number of seconds from 1 to 3600 is named, and 10 taken.
 	rm /etc/ser_code_vantor_console.ini
-	check 1 $'^Key map file is not found\nps2linkd: failed to start \\(exit status 1\\)$' start
+	mkdir "$tmp/logs"
+	for wait in 1 1.5 abc '' -3 0 99999999999999999999 3601; do
+		echo "DEVICE_WAIT=$wait" >> /etc/default/ps2linkd
+		named="ps2linkd: DEVICE_WAIT in /etc/default/ps2linkd is \"$wait\", not a whole"
+		named+=$' number of seconds from 1 to 3600: waiting 10\n'
+		[ "$wait" != 1 ] || named=
+		TMPDIR=$tmp/logs check 1 'failed to start' start
+		[ "$out" = "${named}Key map file is not found"$'\nps2linkd: failed to start (exit status 1)' ] &&
+			[ -z "$(daemon_pids)$(ls "$tmp/logs")" ] ||
+			fail "DEVICE_WAIT=$wait: $out; left: $(daemon_pids) $(ls "$tmp/logs")"
+	done
 	check 2 '^Usage: ' reload
 	exit 0
 fi
@@ -128,7 +157,10 @@ cmake=$2
 why=$("$build/tools/ps2world" --probe 2>&1) || { echo "SKIP: $why"; exit 77; }
 
 dir=$(mktemp -d /tmp/ps2link-init.XXXXXX)
-trap 'rm -rf "$dir"' EXIT
+# The build's records of its last install are the developer's (make
+# uninstall reads them): they are put back afterwards.
+cp "$build"/install_*.txt "$dir/" 2> /dev/null || true
+trap 'rm -f "$build"/install_*.txt; cp "$dir"/install_*.txt "$build/" 2> /dev/null || true; rm -rf "$dir"' EXIT
 DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
 for file in usr/sbin/ps2linkd opt/Brindle/etc/ser_code_vantor.ini \
 	etc/ser_code_vantor_console.ini etc/init.d/ps2linkd etc/default/ps2linkd \
@@ -136,12 +168,18 @@ for file in usr/sbin/ps2linkd opt/Brindle/etc/ser_code_vantor.ini \
 	usr/share/man/man5/ps2link-keymap.5 usr/share/doc/ps2link/INSTALL; do
 	[ -f "$dir/stage/$file" ] || { echo "FAIL: the install has no /$file" >&2; exit 1; }
 done
-# A second install keeps an edited options file and lays the new one beside.
-echo '# edited' >> "$dir/stage/etc/default/ps2linkd"
+grep -q '^ps2link .*, installed by make install$' "$dir/stage/usr/share/doc/ps2link/INSTALL" &&
+	! grep -q 'static' "$dir/stage/usr/share/doc/ps2link/INSTALL" ||
+	{ echo "FAIL: the installed INSTALL is not the host's" >&2; exit 1; }
+# A second install keeps an edited options file and init script and lays
+# the new one beside; it replaces the unit, ours.
+edited=("$dir"/stage/etc/{default,init.d}/ps2linkd "$dir/stage/usr/lib/systemd/system/ps2linkd.service")
+for file in "${edited[@]}"; do echo '# edited' >> "$file"; done
 DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
-[ "$(tail -n 1 "$dir/stage/etc/default/ps2linkd")" = '# edited' ] &&
-	cmp -s "$dir/stage/etc/default/ps2linkd.new" "$(dirname "$0")/../../dist/ps2linkd.default" ||
-	{ echo "FAIL: a second install replaced the edited /etc/default/ps2linkd" >&2; exit 1; }
+[ "$(tail -qn 1 "${edited[@]}")" = $'# edited\n# edited\nWantedBy=multi-user.target' ] &&
+	cmp -s "$dir/stage/etc/default/ps2linkd.new" "$(dirname "$0")/../../dist/ps2linkd.default" &&
+	[ -x "$dir/stage/etc/init.d/ps2linkd.new" ] && [ ! -e "${edited[2]}.new" ] ||
+	{ echo "FAIL: a second install over edited files: $(ls "$dir"/stage/etc/*)" >&2; exit 1; }
 grep -qx 'DAEMON=/usr/sbin/ps2linkd' "$dir/stage/etc/init.d/ps2linkd" ||
 	{ echo "FAIL: the init script does not run /usr/sbin/ps2linkd" >&2; exit 1; }
 
@@ -156,3 +194,14 @@ for shell in "${shells[@]}"; do
 	"$build/tools/ps2world" "$run.world" -- "$0" --inside "$build" "$dir/stage" "$run" "$shell"
 	echo "ok: /etc/init.d/ps2linkd under $shell"
 done
+
+# make uninstall takes back what the last install put there, but the
+# configuration edited since: the two files the second install kept, and
+# the key map edited after it.
+echo '# edited' >> "$dir/stage/opt/Brindle/etc/ser_code_vantor.ini"
+DESTDIR=$dir/stage "$cmake" --build "$build" --target uninstall > "$dir/uninstall.log"
+left=$(cd "$dir/stage" && find . -type f | LC_ALL=C sort)
+[ "$left" = $'./etc/default/ps2linkd\n./etc/init.d/ps2linkd\n./opt/Brindle/etc/ser_code_vantor.ini' ] &&
+	grep -q "Kept: $dir/stage/opt/Brindle/etc/ser_code_vantor.ini" "$dir/uninstall.log" ||
+	{ echo "FAIL: make uninstall left: $left" >&2; cat "$dir/uninstall.log" >&2; exit 1; }
+echo "ok: make install and make uninstall"

@@ -75,6 +75,8 @@ echo "$version (qemu-arm -cpu pxa270)"
 packed=$(./dist/make_bundle.sh build/arm build | tail -n 1)
 bundle=${packed%: * bytes}
 [ -f "$bundle" ] || fail "packing the install bundle: '$packed'"
+tar -tzf "$bundle" | grep -qx './usr/share/man/man5/ps2link-capture.5' ||
+	fail "the install bundle lacks ps2link-capture(5), which its ps2trace(1) refers to"
 echo "install bundle $packed"
 
 # 2. The handheld's CPU model under the user-mode emulator: the unit tests

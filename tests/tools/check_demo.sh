@@ -75,7 +75,8 @@ check_pixels check_demo.sh "$out/screen.rgb565" "${checks[@]}" || failed=1
 
 # A user's own key map and script, by paths relative to where the demo
 # starts: the daemon and the readers must both take the map (1C sends b),
-# and a missing file is named before anything runs.
+# a missing file is named before anything runs, and a script ps2sim
+# refuses ends the demo with ps2sim's message alone.
 mkdir "$out/own"
 printf 'lshift 12\n12 LeftShift - 2a\n12 LeftShift S 2a\n1C b - 30\n1C b S 30\n' > "$out/own/map"
 echo "type aA" > "$out/own/script"
@@ -89,6 +90,13 @@ fi
 if "$repo/tools/demo/demo.sh" -m "$out/none" "$build" 2> "$out/own/missing" ||
 	! grep -q "no readable key map $out/none" "$out/own/missing"; then
 	echo "check_demo.sh: a missing key map was not named: $(cat "$out/own/missing")" >&2
+	failed=1
+fi
+echo "tap nokey" > "$out/own/bad"
+if "$repo/tools/demo/demo.sh" -s "$out/own/bad" "$build" > /dev/null 2> "$out/own/refused" ||
+	[ "$(wc -l < "$out/own/refused")" -ne 1 ] ||
+	! grep -q "^ps2sim: $out/own/bad:1: " "$out/own/refused"; then
+	echo "check_demo.sh: a script ps2sim refuses gave: $(cat "$out/own/refused")" >&2
 	failed=1
 fi
 exit $failed

@@ -7,7 +7,8 @@
 # the calibration applied the wrong way round, would show people something
 # the daemon never did. The daemon's loader reads the map; what is checked
 # here is which of its slots name a code. A small key map with the awkward
-# slots, a calibration, input lines and the exact output expected.
+# slots, a calibration, input lines and the exact output expected; then
+# the arguments it refuses.
 set -euo pipefail
 . "$(dirname "$0")/pixel_checks.sh"
 
@@ -87,4 +88,24 @@ checks=(
 	"typed: the text cursor after it (x 108, y 430)|49|108|=|10c9"
 )
 check_pixels check_ps2keys.sh "$dir/fb" "${checks[@]}" || failed=1
+
+# What ps2keys refuses, in one message (with its "Try" line for a usage
+# error). legend | arguments | status | the message's first line | lines
+refusals=(
+	"a calibration that is not there: the reader's warning alone|-c $dir/none|1|Warning: cannot open $dir/none.|1"
+	"a directory to read|$dir|1|ps2keys: cannot read $dir: Is a directory|1"
+	"a directory as the key map|-m $dir|1|ps2keys: the key map $dir is a directory|1"
+	"-b without a framebuffer|-b|2|ps2keys: -b needs -f FRAMEBUFFER|2"
+	"-l without a framebuffer, as -b|-l 960|2|ps2keys: -l needs -f FRAMEBUFFER|2"
+)
+for row in "${refusals[@]}"; do
+	IFS='|' read -r legend arguments status first lines <<< "$row"
+	got=0
+	"$keys" $arguments < /dev/null > /dev/null 2> "$dir/stderr" || got=$?
+	if [ $got -ne "$status" ] || [ "$(head -n 1 "$dir/stderr")" != "$first" ] ||
+		[ "$(wc -l < "$dir/stderr")" -ne "$lines" ]; then
+		echo "FAIL: $legend: ps2keys $arguments ended with $got: $(cat "$dir/stderr")"
+		failed=1
+	fi
+done
 exit $failed

@@ -57,6 +57,7 @@ ln -s capture "$dir/alias"
 crlf="crlf:1: the header ends in a carriage return"
 refusals=(
 	"$trace $dir/crlf|1|ps2trace: $dir/$crlf"
+	"$trace -s abc $dir/capture|2|-s abc: a speed is a number of bits per second"
 	"$build/tools/ps2sim -p /dev/null --replay $dir/crlf|2|ps2sim: $dir/$crlf"
 	"$trace -w $dir/alias $dir/capture|1|is the input $dir/capture: recording would overwrite it"
 	"$build/tools/ps2sim -l $dir/capture /dev/null|1|the path exists and is no link of ours"

@@ -181,6 +181,13 @@ for _ in $(seq 500); do
 	sleep 0.01
 done
 if [ ! -L "$tmp/adapter" ]; then
+	# A ps2sim that has ended said why (a script it refuses, most often):
+	# its status is the demo's.
+	if ! kill -0 $sim_pid 2>/dev/null; then
+		sim_status=0
+		wait $sim_pid || sim_status=$?
+		exit $((sim_status == 0 ? 1 : sim_status))
+	fi
 	echo "demo.sh: ps2sim did not open a pseudo-terminal" >&2
 	exit 1
 fi

@@ -93,6 +93,14 @@ void note_button_name(const key_map_line &line, void *)
 
 void load_key_names(const char *path)
 {
+	// The daemon takes a regular file alone: a directory would open and
+	// name no key at all.
+	struct stat status {};
+	if (stat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+		fprintf(stderr, "ps2keys: the key map %s is %s\n", path,
+			S_ISDIR(status.st_mode) ? "a directory" : "not a regular file");
+		exit(1);
+	}
 	if (load_key_map(path, note_button_name) != 0) {
 		fprintf(stderr, "ps2keys: cannot open the key map %s: %s\n", path, strerror(errno));
 		exit(1);
@@ -127,12 +135,15 @@ std::string name_of_code(int code)
 // The daemon's reading of the calibration, applied forwards as the
 // handheld's touch driver does: screen column = (a1 x + a2 y + a3) / a7
 // and row = (a4 x + a5 y + a6) / a7 for a panel point (x, y). Without a
-// calibration the touch is the screen position.
+// calibration the touch is the screen position. The daemon's reader says
+// why a file holds none, naming it; a divisor of 0 is ours to name.
 void load_calibration(const char *path)
 {
 	read_calibration(path, path);
-	if (!calibration.valid || calibration.values[6] == 0) {
-		fprintf(stderr, "ps2keys: %s does not hold a calibration\n", path);
+	if (!calibration.valid)
+		exit(1);
+	if (calibration.values[6] == 0) {
+		fprintf(stderr, "ps2keys: %s does not hold a calibration: its divisor is 0\n", path);
 		exit(1);
 	}
 }
@@ -653,6 +664,7 @@ int main(int argc, char **argv)
 	const char *screen_path = nullptr;
 	const char *label_text = nullptr;
 	bool picture = false;
+	bool row_length_given = false;
 	static const option long_options[] = {
 		{"help", no_argument, nullptr, 'h'},
 		{nullptr, 0, nullptr, 0},
@@ -673,6 +685,7 @@ int main(int argc, char **argv)
 				refuse_usage(program, std::string("-l ") + optarg + ": a row takes " +
 							      std::to_string(2 * screen_columns) +
 							      " to 1000000 bytes");
+			row_length_given = true;
 			break;
 		}
 		case 'b': picture = true; break;
@@ -685,8 +698,9 @@ int main(int argc, char **argv)
 	if (optind + 1 < argc)
 		refuse_usage(program, std::string("one FILE at a time: ") + argv[optind + 1] +
 					      " is one more");
-	if (picture && !screen_path)
-		refuse_usage(program, "-b needs -f FRAMEBUFFER");
+	// -b and -l are about the framebuffer: without one they mean nothing.
+	if ((picture || row_length_given) && !screen_path)
+		refuse_usage(program, std::string(picture ? "-b" : "-l") + " needs -f FRAMEBUFFER");
 	if (typing && (!screen_path || !map_path))
 		refuse_usage(program, "-t needs -f FRAMEBUFFER and -m KEYMAP");
 	const char *input_path = optind < argc ? argv[optind] : nullptr;
@@ -714,6 +728,12 @@ int main(int argc, char **argv)
 	char line[256];
 	while (fgets(line, sizeof line, input))
 		decode_line(line);
+	// A directory opens as a file does and fails at the first read.
+	if (ferror(input)) {
+		fprintf(stderr, "ps2keys: cannot read %s: %s\n", input_path ? input_path : "standard input",
+			strerror(errno));
+		return 1;
+	}
 	if (typing)
 		show_typed_text();
 	printf("%s(closed by the writer)\n", label.c_str());
