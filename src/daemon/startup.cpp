@@ -63,6 +63,8 @@ int load_start_key_map(const start_up_sources *given)
 	const char *path = given ? given->key_map : chosen_key_map();
 	key_map_observer observer = given ? given->observer : nullptr;
 	void *context = given ? given->observer_context : nullptr;
+	if (path || (given && given->key_map_stream))
+		reset_key_map();
 	if (path && load_key_map_file(path, observer, context) == -1) {
 		fputs(key_map_missing_message, stdout);
 		return -1;

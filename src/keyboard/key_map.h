@@ -59,9 +59,13 @@ struct key_map_tables {
 	std::array<uint8_t, scan_code_count> modifier_of_code{}; // modifier bit of a plain code
 	unsigned modifier_state = 0; // bits of the modifier keys now held
 	std::array<int32_t, joystick_button_count> joystick_keys{}; // what each button sends
-	// Stored as the map gives them; nothing in the daemon reads them.
-	unsigned keyrep_first = default_keyrep_first;
-	unsigned keyrep_next = default_keyrep_next;
+	// Stored as the map gives them; nothing in the daemon reads them. 3 and
+	// 1 until a line sets them: reset_key_map writes those, and start-up
+	// runs it before it loads a map. They are 0 before that only so that
+	// the record, the 64 KB key table with it, is zero-filled memory and
+	// not part of the daemon's file.
+	unsigned keyrep_first = 0;
+	unsigned keyrep_next = 0;
 };
 extern key_map_tables key_tables;
 
