@@ -45,7 +45,7 @@ TEST(uinput_form, events_of_frames)
 	reset_daemon_state();
 	load_key_map_text("lshift 12\n12 Shift - 2a\n12 Shift S 2a\n1c a - 1e\n1c A S 1f\n"
 			  "E075 Up - 67\n83 F7 - 41\nE080 Pause - 77\n16 1 - 1e02\n77 NumLock - 45\n"
-			  "J 0 fire 130\n");
+			  "J 0 fire 130\nF1 Hanja - 7b\nF2 Hangeul - 7a\n");
 	active_settings.use_uinput = true;
 	active_settings.mouse_enabled = true;
 	outputs.form = &uinput_form;
@@ -82,6 +82,9 @@ TEST(uinput_form, events_of_frames)
 		 {key({0xE1, 0x14, 0x77}), key({0xE1, 0xF0, 0x14}),
 		  key({0xF0, 0x77}), key({})},
 		 "4 4 e11477, 1 77 1\n4 4 e11477, 1 77 0\n", ""},
+		{"Hanja and Hangeul have no break code: released right after the press",
+		 {key({0xF1}), key({0xF2})},
+		 "4 4 171, 1 7b 1\n4 4 171, 1 7b 0\n4 4 172, 1 7a 1\n4 4 172, 1 7a 0\n", ""},
 		{"NumLock is a key like any other: the system drives the light",
 		 {key({0x77})}, "4 4 77, 1 45 1\n", ""},
 		{"a joystick button: a key code above 255, no scan code",
