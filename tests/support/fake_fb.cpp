@@ -34,8 +34,8 @@
 //                        instead, which takes every uinput request but
 //                        UI_DEV_SETUP, refused as by a kernel before 4.5.
 //
-// The checked wrappers of the C library would stand in for the functions
-// defined here.
+// Built without the C library's checked wrappers, which would define open
+// and read inline in this file.
 #undef _FORTIFY_SOURCE
 #include <cerrno>
 #include <cstdarg>
