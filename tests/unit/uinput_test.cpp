@@ -131,7 +131,7 @@ TEST(uinput_form, events_of_frames)
 	reset_daemon_state();
 }
 
-#if PS2_FAILING_DEVICES
+#ifdef PS2_FAILING_DEVICES
 // Making the devices, with the uinput device failing as the test's library
 // makes it (tests/support/fake_fb.cpp): a kernel before 4.5 refuses
 // UI_DEV_SETUP and takes the whole device record written instead, mouse
