@@ -211,7 +211,6 @@ void mouse_frame_per_frame(benchmark::State &state)
 			   memory_screen());
 	calibration = {};
 	calibration.scaled = {1, 0, 0, 0, 1, 0, 1};
-	calibration.valid = 1;
 	pointer.mouse_x = screen_rows / 2;
 	pointer.mouse_y = screen_columns / 2;
 	play_frames(state, strokes, handle_mouse_frame);

@@ -15,7 +15,10 @@ inline constexpr std::size_t calibration_count = 7;
 inline constexpr int calibration_scale = 1000;
 
 struct calibration_record {
-	int valid = 0;                                    // 1 when all seven were read
+	// 1 when all seven were read. The daemon never reads it: a record left
+	// incomplete has scaled values the transform copes with. ps2keys reads
+	// it, to say whether a calibration was found.
+	int valid = 0;
 	std::array<int32_t, calibration_count> values{}; // a1..a7 as in the file
 	std::array<double, calibration_count> scaled{};  // a_k / 1000, truncated
 };

@@ -243,126 +243,14 @@ TEST(screen_setup, failing_screen_information_request)
 	}
 }
 
-// ---- Touch lines ----
+// ---- Touch lines and the cursor ----
 //
-// What a mouse frame makes of the pointer and the touch line is in the unit
-// tables (tests/unit/pointer_test.cpp) and the transcripts touch.t and
-// touch_rotated.t; here, what only the process on its devices shows.
-
-// In console mode the lines go out as usual and the screen is left alone,
-// also by the exit clean-up.
-TEST(touch_lines, console_mode_leaves_the_screen_alone)
-{
-	E2E_REQUIRE_NAMESPACES();
-	daemon_run run(pointer_config({"-c", "-M"}));
-	ASSERT_TRUE(run.start());
-	std::vector<uint8_t> before = run.framebuffer_bytes();
-	pointer_track at;
-	go_to(run, at, 100, 50, left_button);
-	go_to(run, at, 0, 16);
-	ASSERT_TRUE(touch_lines_are(run, "500 50 100 0\n0 16 0 0\n"));
-	EXPECT_TRUE(screen_is(run, before));
-	auto result = run.stop();
-	EXPECT_EQ(result.status, 1);
-	EXPECT_TRUE(screen_is(run, before));
-}
-
-// ---- The cursor on the screen ----
-
-// Anchors column 16, row 0 (mouse_y 16, mouse_x 0) put the block on columns
-// 0..15 and rows 0..15: stored row k in column 15 - k, stored column j in
-// row j, the tip at column 15, row 0. Under a patterned block every
-// see-through pixel keeps its own value.
-TEST(screen_cursor, picture_at_column_16_row_0)
-{
-	E2E_REQUIRE_NAMESPACES();
-	daemon_run run(pointer_config({"-M"}));
-	ASSERT_TRUE(run.start());
-	auto pattern = [](int column, int row) {
-		return static_cast<uint16_t>(0x4000 + column * 16 + row);
-	};
-	for (int column = 0; column < cursor_size; ++column)
-		for (int row = 0; row < cursor_size; ++row)
-			run.set_pixel(column, row, pattern(column, row));
-	std::vector<uint8_t> before = run.framebuffer_bytes();
-
-	send_move(run, 0, 16);
-	ASSERT_TRUE(touch_lines_are(run, "0 16 0 0\n"));
-	// The block read back in the picture's own letters: stored row k from
-	// column 15 - k, stored column j from row j; "." where the pattern
-	// survived, "?" for anything else.
-	std::vector<std::string> seen;
-	for (int k = 0; k < cursor_size; ++k) {
-		std::string stored_row;
-		for (int j = 0; j < cursor_size; ++j) {
-			uint16_t got = run.pixel(15 - k, j);
-			char letter = '?';
-			if (got == black)
-				letter = 'B';
-			else if (got == white)
-				letter = 'W';
-			else if (got == pattern(15 - k, j))
-				letter = '.';
-			stored_row += letter;
-		}
-		seen.push_back(stored_row);
-	}
-	EXPECT_EQ(seen, std::vector<std::string>(arrow_picture.begin(), arrow_picture.end()));
-	EXPECT_TRUE(screen_is(run, with_cursor(before, *run.config.screen, 16, 0)))
-		<< "nothing outside the block";
-	run.stop();
-	EXPECT_TRUE(screen_is(run, before)) << "the pattern back after the exit's erase";
-}
-
-// The block is clipped to the screen: at column anchor 0 nothing shows, at 8
-// only columns 0..7 (the tip in column 7), at 479 columns 463..478 and never
-// column 479, at row anchor 639 only row 639 with the arrow's left edge, even
-// where the screen memory goes on past the last row. Each move puts the
-// previous block back to the background.
-TEST(screen_cursor, clipped_at_the_screen_edges)
-{
-	E2E_REQUIRE_NAMESPACES();
-	struct stop_case {
-		const char *legend;
-		int x; // mouse_x, the row anchor
-		int y; // mouse_y, the column anchor
-	};
-	const stop_case stops[] = {
-		{"column anchor 0: off the screen", 0, 0},
-		{"column anchor 8: columns 0..7", 0, 8},
-		{"column anchor 479: columns 463..478", 0, 479},
-		{"row anchor 639: row 639 only", 639, 479},
-		{"column anchor 8, row anchor 639", 639, 8},
-		{"column anchor 16, row anchor 624: the block on the last rows", 624, 16},
-	};
-	daemon_config config = pointer_config({"-M"});
-	config.screen = screen_memory(0, 960 * (screen_rows + cursor_size), 960); // rows past 639
-	daemon_run run(config);
-	ASSERT_TRUE(run.start());
-	const fake_screen &screen = *run.config.screen;
-	std::vector<uint8_t> blank = run.framebuffer_bytes();
-	pointer_track at;
-	step(run, at, 0, 0);
-	for (const stop_case &s : stops) {
-		SCOPED_TRACE(s.legend);
-		go_to(run, at, s.x, s.y);
-		ASSERT_TRUE(touch_lines_are(run, at.lines));
-		EXPECT_TRUE(screen_is(run, with_cursor(blank, screen, s.y, s.x)));
-	}
-	// A few pixels named outright, as the arrow's picture puts them.
-	go_to(run, at, 0, 8);
-	ASSERT_TRUE(touch_lines_are(run, at.lines));
-	EXPECT_EQ(run.pixel(7, 0), black) << "the tip";
-	EXPECT_EQ(run.pixel(6, 1), white);
-	EXPECT_EQ(run.pixel(8, 0), background);
-	go_to(run, at, 639, 479);
-	ASSERT_TRUE(touch_lines_are(run, at.lines));
-	for (int column = 470; column <= 478; ++column)
-		EXPECT_EQ(run.pixel(column, 639), black) << "column " << column;
-	EXPECT_EQ(run.pixel(469, 639), background);
-	EXPECT_EQ(run.pixel(479, 639), background);
-	EXPECT_EQ(run.pixel(478, 640), background) << "memory past the last row";
-}
+// What a mouse frame makes of the pointer and the touch line, console mode
+// leaving the screen alone, and the cursor's picture, its clipping at the
+// screen's edges and its erase are the unit tests' (tests/unit/pointer_test.cpp,
+// tests/unit/cursor_test.cpp) and the transcripts touch.t and
+// touch_rotated.t; here, what needs the daemon's mapping of the device,
+// shared with the software that draws into it.
 
 // Other software draws into the same memory. A pixel repainted while the
 // cursor covers it keeps its new content when the cursor goes, whether the

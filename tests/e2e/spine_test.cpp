@@ -513,6 +513,67 @@ TEST(spine_serial_line, lost_line_lets_go_and_comes_back)
 	EXPECT_EQ(run.stop().status, 1);
 }
 
+// Each way of noticing a lost line on its own, the line failing as the test
+// library makes it (tests/support/fake_fb.cpp) once the first key frame is
+// read: a read that fails with EIO while requests still work, and a terminal
+// that hung up (reads answer at once with nothing, requests fail with EIO).
+// Either is let go and opened again. A line whose reads only answer nothing
+// is kept: its reads are paced to at most ten a second, counted by the
+// kernel over a measured interval.
+TEST(spine_serial_line, lost_line_noticed_each_way_and_failed_reads_paced)
+{
+	E2E_REQUIRE_NAMESPACES();
+	struct row {
+		const char *legend;
+		const char *fault; // FAKE_LINE_FAULT
+		bool lost;
+	};
+	const row rows[] = {
+		{"reads fail with EIO, requests still work", "eio", true},
+		{"a hung-up terminal: reads answer at once, requests fail with EIO", "hangup", true},
+		{"reads answer at once, requests work: paced, the line kept", "empty", false},
+	};
+	run_list runs;
+	for (const row &r : rows) {
+		runs.push_back(std::make_unique<daemon_run>(daemon_config{}));
+		daemon_run &run = *runs.back();
+		run.config.failing_calls = {"FAKE_LINE=" + run.pty_slave,
+					    std::string("FAKE_LINE_FAULT=") + r.fault,
+					    "FAKE_LINE_AFTER=" + std::to_string(key_press.size())};
+	}
+	ASSERT_TRUE(start_together(runs));
+	const std::string down = key_down, down_and_up = down + " 30 0 \n";
+	for (std::size_t i = 0; i < runs.size(); ++i) {
+		const row &r = rows[i];
+		SCOPED_TRACE(r.legend);
+		daemon_run &run = *runs[i];
+		run.send(key_press);
+		std::string printed;
+		if (r.lost) {
+			EXPECT_EQ(run.wait_device_text("kbd", down_and_up.size()), down_and_up);
+			char lost[100], back[100];
+			(void)snprintf(lost, sizeof lost, line_lost_format, run.pty_slave.c_str());
+			(void)snprintf(back, sizeof back, line_back_format, run.pty_slave.c_str());
+			printed = std::string(lost) + back;
+			EXPECT_TRUE(wait_until(10000, [&] { return run.stdout_text() == printed; }))
+				<< run.stdout_text();
+			ASSERT_TRUE(run.send_and_wait(key_press)) << "the line opened again";
+			EXPECT_EQ(run.device_text("kbd"), down_and_up + down);
+		} else {
+			EXPECT_EQ(run.wait_device_text("kbd", down.size()), down);
+			const long long calls_before = read_calls_by(run.daemon_pid);
+			const long long start_ms = now_ms();
+			pause_ms(1000); // the interval measured, not a wait for an event
+			const long long calls = read_calls_by(run.daemon_pid) - calls_before;
+			const long long elapsed_ms = now_ms() - start_ms;
+			EXPECT_LE(calls, elapsed_ms / 100 + 2) << "in " << elapsed_ms << " ms";
+			EXPECT_GE(calls_before, 0);
+		}
+		EXPECT_EQ(run.stop().status, 1);
+		EXPECT_EQ(run.stdout_text(), printed + e2e::signal_text(15));
+	}
+}
+
 // ---------------------------------------------------------------------------
 // Output devices and detaching
 

@@ -107,7 +107,6 @@ void set_calibration(input_cursor &input)
 		calibration.values[k] = static_cast<int32_t>(take_number(input, 4));
 		calibration.scaled[k] = scale_calibration(calibration.values[k]);
 	}
-	calibration.valid = 1;
 }
 
 bool all_bytes(const unsigned char *bytes, std::size_t count, unsigned char value)

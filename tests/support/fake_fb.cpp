@@ -1,4 +1,5 @@
-// A framebuffer for machines without one, loaded with LD_PRELOAD.
+// A framebuffer for machines without one, and system calls that fail on
+// request: loaded with LD_PRELOAD into the daemon, linked into the unit tests.
 //
 // The daemon maps "/dev/fb0" after asking it for its fixed and variable
 // screen information. In the tests and the demo, /dev/fb0 is a regular file
@@ -11,6 +12,31 @@
 //   FAKE_FB_SMEM_LEN     bytes of screen memory, default 614400 (480 x 640 x 2)
 //   FAKE_FB_LINE_LENGTH  bytes per row, default 960
 //   FAKE_FB_FAIL         "fix" or "var": that request fails with EINVAL
+//
+// What the daemon does when a device fails is shown by making its open,
+// read and ioctl calls fail here, each way switched on by a variable that
+// only this library reads. Unset, every call goes through untouched.
+//
+//   FAKE_LINE            the serial line's path as the daemon opens it. The
+//                        first descriptor opened on it fails as
+//                        FAKE_LINE_FAULT says once FAKE_LINE_AFTER bytes
+//                        (default 0) were read from it; the path opened
+//                        again after that is a healthy line.
+//   FAKE_LINE_FAULT      "eio": reads fail with EIO (a USB serial adapter
+//                        pulled out); "hangup": reads answer at once with
+//                        nothing and requests fail with EIO (a terminal that
+//                        hung up); "empty": reads answer at once with
+//                        nothing, requests still work. The reads that
+//                        answer nothing are real reads of no bytes, so the
+//                        kernel counts them (syscr of /proc/PID/io).
+//   FAKE_UINPUT          "denied": opening the uinput device fails with
+//                        EACCES; "old:FILE": it opens FILE for appending
+//                        instead, which takes every uinput request but
+//                        UI_DEV_SETUP, refused as by a kernel before 4.5.
+//
+// Built without the C library's checked wrappers, which would define open
+// and read inline in this file.
+#undef _FORTIFY_SOURCE
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -18,7 +44,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <array>
+#include <fcntl.h>
 #include <linux/fb.h>
+#include <linux/uinput.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,7 +83,114 @@ bool should_fail(const char *which)
 	return fail && strcmp(fail, which) == 0;
 }
 
+template <typename F> F next_function(const char *name)
+{
+	return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+using open_function = int (*)(const char *, int, ...);
+using read_function = ssize_t (*)(int, void *, size_t);
+
+// The serial line's first descriptor and the bytes read from it so far.
+struct line_fault_state {
+	int fd = -1;
+	unsigned long bytes_read = 0;
+	bool shown = false; // a faulty answer has been given
+};
+line_fault_state line_fault;
+
+// Descriptors that stand in for the uinput device ("old:FILE").
+std::array<bool, 1024> fake_uinput_fds{};
+
+bool line_fault_is(const char *which)
+{
+	const char *fault = getenv("FAKE_LINE_FAULT");
+	return fault && strcmp(fault, which) == 0;
+}
+
+// Whether the line's descriptor now answers as a failed line.
+bool line_failing(int fd)
+{
+	return fd != -1 && fd == line_fault.fd &&
+	       line_fault.bytes_read >= env_number("FAKE_LINE_AFTER", 0);
+}
+
+bool is_uinput_path(const char *path)
+{
+	return strcmp(path, "/dev/uinput") == 0 || strcmp(path, "/dev/input/uinput") == 0;
+}
+
+int open_hooked(open_function next_open, const char *path, int flags, mode_t mode)
+{
+	const char *uinput = getenv("FAKE_UINPUT");
+	if (uinput && is_uinput_path(path)) {
+		if (strcmp(uinput, "denied") == 0) {
+			errno = EACCES;
+			return -1;
+		}
+		if (strncmp(uinput, "old:", 4) == 0) {
+			int fd = next_open(uinput + 4, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+			if (fd >= 0 && static_cast<std::size_t>(fd) < fake_uinput_fds.size())
+				fake_uinput_fds[static_cast<std::size_t>(fd)] = true;
+			return fd;
+		}
+	}
+	int fd = next_open(path, flags, mode);
+	if (fd >= 0 && static_cast<std::size_t>(fd) < fake_uinput_fds.size())
+		fake_uinput_fds[static_cast<std::size_t>(fd)] = false;
+	const char *line = getenv("FAKE_LINE");
+	if (fd >= 0 && line && strcmp(path, line) == 0) {
+		if (line_fault.fd == -1 && !line_fault.shown)
+			line_fault.fd = fd;
+		else if (line_fault.shown)
+			line_fault.fd = -1; // the adapter plugged in again
+	}
+	return fd;
+}
+
+mode_t mode_argument(int flags, va_list arguments)
+{
+	return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+}
+
 } // namespace
+
+extern "C" int open(const char *path, int flags, ...)
+{
+	va_list arguments;
+	va_start(arguments, flags);
+	mode_t mode = mode_argument(flags, arguments);
+	va_end(arguments);
+	static open_function next_open = next_function<open_function>("open");
+	return open_hooked(next_open, path, flags, mode);
+}
+
+extern "C" int open64(const char *path, int flags, ...)
+{
+	va_list arguments;
+	va_start(arguments, flags);
+	mode_t mode = mode_argument(flags, arguments);
+	va_end(arguments);
+	static open_function next_open = next_function<open_function>("open64");
+	return open_hooked(next_open, path, flags, mode);
+}
+
+extern "C" ssize_t read(int fd, void *buffer, size_t count)
+{
+	static read_function next_read = next_function<read_function>("read");
+	if (!line_failing(fd)) {
+		ssize_t got = next_read(fd, buffer, count);
+		if (got > 0 && fd == line_fault.fd)
+			line_fault.bytes_read += static_cast<unsigned long>(got);
+		return got;
+	}
+	line_fault.shown = true;
+	if (line_fault_is("eio")) {
+		errno = EIO;
+		return -1;
+	}
+	return next_read(fd, buffer, 0); // "hangup", "empty": nothing, at once
+}
 
 extern "C" int ioctl(int fd, unsigned long request, ...)
 {
@@ -92,6 +228,19 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
 		var.green = {5, 6, 0};
 		var.blue = {0, 5, 0};
 		memcpy(argument, &var, sizeof var);
+		return 0;
+	}
+
+	if (line_failing(fd) && line_fault_is("hangup")) {
+		errno = EIO;
+		return -1;
+	}
+	if (static_cast<std::size_t>(fd) < fake_uinput_fds.size() &&
+	    fake_uinput_fds[static_cast<std::size_t>(fd)] && _IOC_TYPE(request) == UINPUT_IOCTL_BASE) {
+		if (request == UI_DEV_SETUP) {
+			errno = EINVAL;
+			return -1;
+		}
 		return 0;
 	}
 

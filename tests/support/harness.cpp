@@ -256,9 +256,11 @@ bool daemon_run::start()
 			      "verify_asan_link_order=0");
 	if (const char *ubsan = getenv("UBSAN_OPTIONS"))
 		environment.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+	if (config.screen || !config.failing_calls.empty())
+		environment.push_back(std::string("LD_PRELOAD=") + PS2_FAKE_FB_PATH);
+	environment.insert(environment.end(), config.failing_calls.begin(), config.failing_calls.end());
 	if (config.screen) {
 		const fake_screen &s = *config.screen;
-		environment.push_back(std::string("LD_PRELOAD=") + PS2_FAKE_FB_PATH);
 		environment.push_back("FAKE_FB_SMEM_START=" + std::to_string(s.smem_start));
 		environment.push_back("FAKE_FB_SMEM_LEN=" + std::to_string(s.smem_len));
 		environment.push_back("FAKE_FB_LINE_LENGTH=" + std::to_string(s.line_length));

@@ -51,6 +51,9 @@ struct daemon_config {
 	// On: the loadkmap stand-in also logs whether the serial line is locked
 	// while it runs ("held" or "free", one line per run; line_lock_log()).
 	bool loadkmap_checks_line = false;
+	// Variables of the test library's failing system calls (FAKE_LINE=...,
+	// fake_fb.cpp); any makes the harness preload it.
+	std::vector<std::string> failing_calls;
 };
 
 struct exit_result {

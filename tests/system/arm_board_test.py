@@ -118,18 +118,20 @@ def tap(scan, code):
     return key_event(scan, code, 1) + key_event(scan, code, 0)
 
 
-UINPUT_FOUND = ("the reader finds both devices, on the RS-232 bus", None,
-                ["kbd bus 0013", "mouse bus 0013"], [], b"")
+# The keyboard declares the key map's code above 255 (BTN_MODE, 316), the
+# mouse its three buttons.
+UINPUT_FOUND = ("the reader finds both devices, on the RS-232 bus, with their codes above 255",
+                None, ["kbd bus 0013", "kbd keys above 255 316",
+                       "mouse bus 0013", "mouse keys above 255 272 273 274"], [], b"")
+# Shift held over a key, Pause and E0 75 on the input device are the unit
+# test uinput_form.events_of_frames'; here, what needs a real kernel: the
+# devices made, the record size, repeats, the lights and the destroy.
 UINPUT_STEPS = [
     UINPUT_FOUND,
     ("h and i typed", "hi", tap(0x33, 35) + tap(0x43, 23), [], b""),
-    ("shift+a", "shift-a",
-     key_event(0x12, 42, 1) + tap(0x1C, 30) + key_event(0x12, 42, 0), [], b""),
+    # The kernel passes value 2 on, and would drop a second 1 for a key down.
     ("a held across three make codes: values 1, 2, 2, 0", "a-held",
      sum((key_event(0x1C, 30, v) for v in (1, 2, 2, 0)), []), [], b""),
-    ("Pause in the adapter's four frames: a press and its release at once, scan code E11477",
-     "pause", key_event(0xE11477, 119, 1) + key_event(0xE11477, 119, 0), [], b""),
-    ("up arrow: E0 75 is scan code F5", "up", tap(0xF5, 103), [], b""),
     ("mouse: a move with Y upward, left button, a frame that changes nothing, release",
      "uinput-mouse",
      ["mouse 2 0 5", "mouse 2 1 -3", MOUSE_SYN,

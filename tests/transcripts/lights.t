@@ -4,7 +4,8 @@
 # whatever its scan code. The release changes nothing; a value of 0 sends no
 # key event but still switches the light; a key without a line for the held
 # combination switches nothing. A keyboard that powers up again sends AA, its
-# self-test result: it holds no key and has its lights off.
+# self-test result: it holds no key and has its lights off; a joystick button
+# held meanwhile is no key of the keyboard's and stays down.
 [key map]
 lshift 12
 77 NumLock - 45
@@ -13,6 +14,7 @@ lshift 12
 0D CAPS - 0F
 1C NumLock - 1E
 E058 Caps - 3A
+J 0 fire 41
 
 [input]
 say NumLock press: light on, key sent; release: key only
@@ -36,9 +38,12 @@ tap 58
 key 12 up
 say NumLock once more: nothing came in between
 key 77 down
+joy 0x0001
 say a keyboard plugged in again says AA: what it held is let go, the lights go again
 frame K 01 AA 00 00
 tap 1C
+say the joystick's button was still down: its release comes now
+joy 0x0000
 
 [kbd]
  69 1 $
@@ -53,10 +58,12 @@ tap 1C
  30 0 $
  58 1 $
  69 1 $
+ 65 1 $
  58 0 $
  69 0 $
  30 1 $
  30 0 $
+ 65 0 $
 
 [adapter]
 6B ED 02

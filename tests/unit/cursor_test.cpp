@@ -91,6 +91,10 @@ const anchor_case anchor_cases[] = {
 	 639, 639},
 	{"anchor row 630: stored columns 0..9", 240, 630, 33, 65, 226, 239, 630, 639},
 	{"bottom right corner", 479, 639, 9, 0, 470, 478, 639, 639},
+	{"anchor column 8, row 639: stored rows 7..0 of stored column 0", 8, 639, 8, 0, 0, 7, 639,
+	 639},
+	{"anchor column 16, row 624: the whole arrow on the last rows", 16, 624, 42, 79, 0, 15, 624,
+	 638},
 	{"in the middle", 300, 200, 42, 79, 284, 299, 200, 214},
 	// Past the reach of the mouse, but the operations take any anchor.
 	{"anchor column 490: only columns up to 479", 490, 100, 11, 19, 474, 479, 106, 114},

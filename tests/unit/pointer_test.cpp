@@ -198,7 +198,8 @@ const transform_case transform_cases[] = {
 	{"both quotients beyond int", {1, 0, 0, 0, 1, 0, big}, false, 100, 50, 50, 100},
 	{"touch_y alone beyond int", {1, 0, 0, 0, 1, -3e9, 1}, false, 100, 50, 50, 100},
 	{"not finite", {1, 0, 0, 0, 1, 0, INFINITY}, false, 100, 50, 50, 100},
-	{"not a number", {1, 0, 0, 0, 1, 0, INFINITY}, false, 100, 0, 0, 100},
+	{"not a number: 0 times infinity in both", {1, 0, 0, 0, 1, 0, INFINITY}, false, 0, 0, 0,
+	 0},
 	{"largest int", {1, 0, -2147483647.0, 0, 1, 0, 0}, false, 0, 0, INT_MAX, 0},
 	{"just past the largest int", {1, 0, -2147483648.0, 0, 1, 0, 0}, false, 8, 9, 9, 8},
 	{"smallest int, fraction dropped", {1, 0, 2147483648.5, 0, 1, 0, 0}, false, 0, 0, INT_MIN,
@@ -269,7 +270,6 @@ protected:
 void use_identity_calibration()
 {
 	calibration.scaled = {1, 0, 0, 0, 1, 0, 1};
-	calibration.valid = 1;
 }
 
 struct motion_case {

@@ -4,8 +4,11 @@
 // the lights written by a reader) is the emulated board's to prove.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/input.h>
+#include <linux/uinput.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include "key_test_support.h"
 #include "output/input_event_record.h"
 #include "output/output_form.h"
+#include "output/uinput.h"
 #include "serial/frame_payload.h"
 #include "serial/serial_line.h"
 
@@ -44,7 +48,7 @@ TEST(uinput_form, events_of_frames)
 	reset_daemon_state();
 	load_key_map_text("lshift 12\n12 Shift - 2a\n12 Shift S 2a\n1c a - 1e\n1c A S 1f\n"
 			  "E075 Up - 67\n83 F7 - 41\nE080 Pause - 77\n16 1 - 1e02\n77 NumLock - 45\n"
-			  "J 0 fire 130\n");
+			  "J 0 fire 130\nF1 Hanja - 7b\nF2 Hangeul - 7a\n");
 	int keyboard[2], mouse[2];
 	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, keyboard), 0);
 	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, mouse), 0);
@@ -86,6 +90,9 @@ TEST(uinput_form, events_of_frames)
 		 {key({0xE1, 0x14, 0x77}), key({0xE1, 0xF0, 0x14}),
 		  key({0xF0, 0x77}), key({})},
 		 "4 4 e11477, 1 77 1\n4 4 e11477, 1 77 0\n", ""},
+		{"Hanja and Hangeul have no break code: released right after the press",
+		 {key({0xF1}), key({0xF2})},
+		 "4 4 171, 1 7b 1\n4 4 171, 1 7b 0\n4 4 172, 1 7a 1\n4 4 172, 1 7a 0\n", ""},
 		{"NumLock is a key like any other: the system drives the light",
 		 {key({0x77})}, "4 4 77, 1 45 1\n", ""},
 		{"a joystick button: a key code above 255, no scan code",
@@ -130,5 +137,61 @@ TEST(uinput_form, events_of_frames)
 		close(fd);
 	reset_daemon_state();
 }
+
+#ifdef PS2_FAILING_DEVICES
+// Making the devices, with the uinput device failing as the test's library
+// makes it (tests/support/fake_fb.cpp): a kernel before 4.5 refuses
+// UI_DEV_SETUP and takes the whole device record written instead, mouse
+// first; a device the user may not open gets the hint that says so.
+TEST(uinput_form, making_the_devices)
+{
+	const std::string record_file = testing::TempDir() + "uinput_records";
+	char denied[160];
+	(void)snprintf(denied, sizeof denied, uinput_open_failed_format, "/dev/uinput",
+		       strerror(EACCES), uinput_permission_hint);
+	struct row {
+		const char *legend;
+		std::string fake_uinput;
+		int opened;
+		std::string printed;
+		std::vector<std::pair<std::string, uint16_t>> records; // name, product
+	};
+	const row rows[] = {
+		{"UI_DEV_SETUP refused: the device record is written", "old:" + record_file, 0, "",
+		 {{uinput_mouse_name, 0x0002}, {uinput_keyboard_name, 0x0001}}},
+		{"permission denied: the hint names it", "denied", -1, denied, {}},
+	};
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.legend);
+		reset_daemon_state();
+		(void)remove(record_file.c_str());
+		ASSERT_EQ(setenv("FAKE_UINPUT", r.fake_uinput.c_str(), 1), 0);
+		testing::internal::CaptureStdout();
+		int opened = uinput_form.open(true, nullptr);
+		(void)fflush(stdout);
+		EXPECT_EQ(testing::internal::GetCapturedStdout(), r.printed);
+		EXPECT_EQ(opened, r.opened);
+		if (opened == 0)
+			uinput_form.close();
+		(void)unsetenv("FAKE_UINPUT");
+
+		std::vector<uinput_user_dev> written(3);
+		int fd = open(record_file.c_str(), O_RDONLY | O_CLOEXEC);
+		ssize_t length = fd < 0 ? 0 : read(fd, written.data(), written.size() * sizeof written[0]);
+		if (fd >= 0)
+			close(fd);
+		ASSERT_EQ(length, static_cast<ssize_t>(r.records.size() * sizeof written[0]));
+		for (std::size_t i = 0; i < r.records.size(); ++i) {
+			EXPECT_STREQ(written[i].name, r.records[i].first.c_str());
+			EXPECT_EQ(written[i].id.bustype, BUS_RS232);
+			EXPECT_EQ(written[i].id.vendor, 0x5032);
+			EXPECT_EQ(written[i].id.product, r.records[i].second);
+			EXPECT_EQ(written[i].id.version, 0x0110);
+		}
+	}
+	(void)remove(record_file.c_str());
+	reset_daemon_state();
+}
+#endif
 
 } // namespace

@@ -4,8 +4,9 @@
 // no C++ runtime) and installed beside the bundle, not in it.
 //
 // Without arguments it finds "ps2link keyboard" and "ps2link mouse" among the
-// event devices (waiting up to 5 s for them), says "TAG bus BUSTYPE" for
-// each, then prints "TAG TYPE CODE VALUE" for every event either device
+// event devices (waiting up to 5 s for them), says "TAG bus BUSTYPE" and
+// "TAG keys above 255 CODE ..." (the key codes above 255 the device
+// declares, as the kernel reports them) for each, then prints "TAG TYPE CODE VALUE" for every event either device
 // delivers, and "TAG gone" when the kernel has taken a device away (its read
 // fails with ENODEV); it ends when neither is left. With arguments
 // "CODE VALUE ...", it writes those EV_LED events and a SYN_REPORT to the
@@ -14,10 +15,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/input-event-codes.h>
+#include <linux/input.h>
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -90,6 +92,23 @@ int write_lights(int count, char **arguments)
 	return 0;
 }
 
+// "TAG keys above 255 CODE ...": the key codes above 255 that the device
+// declares, which the kernel reports as a bit field (EVIOCGBIT).
+void print_high_keys(const char *tag, int fd)
+{
+	unsigned char bits[KEY_MAX / 8 + 1] = {};
+	if (ioctl(fd, EVIOCGBIT(EV_KEY, sizeof bits), bits) < 0) {
+		dprintf(1, "%s keys %s\n", tag, strerror(errno));
+		return;
+	}
+	char line[256];
+	int length = snprintf(line, sizeof line, "%s keys above 255", tag);
+	for (int code = 256; code <= KEY_MAX && length < static_cast<int>(sizeof line) - 8; code++)
+		if (bits[code / 8] >> (code % 8) & 1)
+			length += snprintf(line + length, sizeof line - static_cast<size_t>(length), " %d", code);
+	dprintf(1, "%s\n", line);
+}
+
 int read_events()
 {
 	pollfd polled[2];
@@ -102,8 +121,10 @@ int read_events()
 		polled[i] = {devices[i].number < 0 ? -1 : open_device(devices[i], O_RDONLY), POLLIN, 0};
 		if (polled[i].fd < 0)
 			dprintf(1, "%s missing\n", devices[i].tag);
-		else
+		else {
 			dprintf(1, "%s bus %s", devices[i].tag, bus);  // bus ends in a newline
+			print_high_keys(devices[i].tag, polled[i].fd);
+		}
 		left += polled[i].fd >= 0;
 	}
 	while (left > 0) {
