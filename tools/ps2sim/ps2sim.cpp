@@ -571,9 +571,17 @@ void say(std::string_view text)
 
 // The script or the capture, read and checked whole before the line is
 // opened: an error never leaves a key held down in the daemon, nor waits
-// for a reader first.
+// for a reader first. A capture in a regular file is then read a second
+// time as it is played, so that a long one is never held in memory; one
+// that can be read only once (standard input, a FIFO) is held.
 std::vector<std::string> script_lines;
 std::vector<capture_chunk> chunks;
+int capture_fd = -1;
+std::string capture_name;
+bool capture_streamed = false;
+bool capture_started = false;
+long long first_micros = 0; // the first piece's time
+long long replay_start_ms = 0;
 
 [[noreturn]] void refuse_script(int line_number, const std::string &why)
 {
@@ -615,10 +623,30 @@ void load_script()
 		(void)fclose(script); // read only
 }
 
+// The check's taker: only the first piece's time is kept.
+void note_first_piece(std::vector<capture_chunk> &taken)
+{
+	if (!capture_started && !taken.empty()) {
+		first_micros = taken.front().micros;
+		capture_started = true;
+	}
+	if (capture_streamed)
+		taken.clear();
+}
+
 void load_capture()
 {
+	const bool from_stdin = strcmp(options.capture_path, "-") == 0;
+	capture_name = from_stdin ? "standard input" : options.capture_path;
+	capture_fd = from_stdin ? 0 : open(options.capture_path, O_RDONLY | O_CLOEXEC);
+	if (capture_fd == -1) {
+		fprintf(stderr, "ps2sim: %s: %s\n", capture_name.c_str(), strerror(errno));
+		exit(2);
+	}
+	struct stat st {};
+	capture_streamed = fstat(capture_fd, &st) == 0 && S_ISREG(st.st_mode);
 	std::string error;
-	if (!read_capture(options.capture_path, chunks, error)) {
+	if (!read_capture_from(capture_fd, capture_name, chunks, note_first_piece, error)) {
 		fprintf(stderr, "ps2sim: %s\n", error.c_str());
 		exit(2);
 	}
@@ -637,16 +665,32 @@ void run_script()
 // A capture, piece by piece: each sent when as much time has passed since
 // the first as in the recording (unless -n), and the daemon waited for as
 // after a script's frame.
-void replay_capture()
+void deliver_pieces(std::vector<capture_chunk> &taken)
 {
-	const long long start_ms = monotonic_ms();
-	for (const capture_chunk &chunk : chunks) {
-		long long offset_us = chunk.micros - chunks.front().micros;
-		pause_ms(static_cast<long>(start_ms + offset_us / 1000 - monotonic_ms()));
+	for (const capture_chunk &chunk : taken) {
+		long long offset_us = chunk.micros - first_micros;
+		pause_ms(static_cast<long>(replay_start_ms + offset_us / 1000 - monotonic_ms()));
 		char meaning[48];
 		snprintf(meaning, sizeof meaning, "at %lld.%06lld s", offset_us / 1'000'000,
 			 offset_us % 1'000'000);
 		deliver(chunk.bytes, meaning);
+	}
+	taken.clear();
+}
+
+void replay_capture()
+{
+	replay_start_ms = monotonic_ms();
+	if (!capture_streamed) {
+		deliver_pieces(chunks);
+		return;
+	}
+	std::string error;
+	if (lseek(capture_fd, 0, SEEK_SET) == -1)
+		fail("cannot rewind the capture", capture_name.c_str());
+	if (!read_capture_from(capture_fd, capture_name, chunks, deliver_pieces, error)) {
+		fprintf(stderr, "ps2sim: %s (the capture changed while it was played)\n", error.c_str());
+		exit(2);
 	}
 }
 
