@@ -365,7 +365,8 @@ long long daemon_read_base = 0; // its byte count when it first sat reading
 long long bytes_sent = 0;
 
 // The longest the daemon or a reader may keep us waiting; every wait polls
-// its condition, never assumes it after a fixed time.
+// its condition, never assumes it after a fixed time, and polls less often
+// while nothing moves (wait_with_backoff).
 int timeout_ms()
 {
 	return static_cast<int>(options.timeout_s * 1000);
@@ -452,17 +453,24 @@ void wait_for_daemon()
 {
 	printf("ps2sim: waiting for a process to read %s ...\n", daemon_device.c_str());
 	fflush(stdout);
-	bool found = wait_until(timeout_ms(), [] {
-		for (const watched_reader &reader : readers_of(daemon_device.c_str(), daemon_file, 0)) {
+	// Nobody may come for seconds: the tries slow down while the line's
+	// openers stay the same, and speed up again when one comes or goes
+	// (the daemon opens the line a second before it reads it).
+	std::size_t openers_seen = 0;
+	bool found = wait_with_backoff(timeout_ms(), [&openers_seen] {
+		std::vector<watched_reader> readers = readers_of(daemon_device.c_str(), daemon_file, 0);
+		for (const watched_reader &reader : readers) {
 			if (!reads_one_of(reader, false))
 				continue;
 			daemon_read_base = bytes_read_by(reader.pid);
 			if (daemon_read_base < 0)
 				continue;
 			daemon_reader = reader;
-			return true;
+			return wait_check::holds;
 		}
-		return false;
+		const bool moved = readers.size() != openers_seen;
+		openers_seen = readers.size();
+		return moved ? wait_check::changed : wait_check::unchanged;
 	});
 	if (found) {
 		printf("ps2sim: %s (pid %d) reads the line\n", command_of(daemon_reader.pid).c_str(),
@@ -494,14 +502,19 @@ void find_output_readers()
 // it made of the frame (key events, touch lines, commands) is out by then.
 void wait_for_daemon_to_take_all()
 {
-	bool taken_all = wait_until(timeout_ms(), [] {
+	long long taken_seen = -1;
+	bool taken_all = wait_with_backoff(timeout_ms(), [&taken_seen] {
 		long long taken = bytes_read_by(daemon_reader.pid);
 		if (taken < 0) {
 			fprintf(stderr, "ps2sim: the daemon (pid %d) has gone away\n",
 				static_cast<int>(daemon_reader.pid));
 			exit(1);
 		}
-		return taken - daemon_read_base >= bytes_sent && reads_one_of(daemon_reader, false);
+		if (taken - daemon_read_base >= bytes_sent && reads_one_of(daemon_reader, false))
+			return wait_check::holds;
+		const bool moved = taken != taken_seen;
+		taken_seen = taken;
+		return moved ? wait_check::changed : wait_check::unchanged;
 	});
 	if (taken_all)
 		return;
@@ -514,9 +527,14 @@ void wait_for_daemon_to_take_all()
 void wait_for_readers()
 {
 	for (const watched_reader &reader : output_readers) {
-		if (!wait_until(timeout_ms(), [&reader] {
-			    return has_taken_all(reader) ||
-				   current_call(reader.pid).state == call_state::gone;
+		long unread_seen = -1;
+		if (!wait_with_backoff(timeout_ms(), [&reader, &unread_seen] {
+			    if (has_taken_all(reader) || current_call(reader.pid).state == call_state::gone)
+				    return wait_check::holds;
+			    const long unread = unread_bytes(reader.pid, reader.fds.front());
+			    const bool moved = unread != unread_seen;
+			    unread_seen = unread;
+			    return moved ? wait_check::changed : wait_check::unchanged;
 		    })) {
 			fprintf(stderr, "ps2sim: the reader of %s (pid %d) is stuck\n", reader.path,
 				static_cast<int>(reader.pid));
