@@ -49,16 +49,18 @@ if ! diff <(sed "s/ *|.*//; s/ *\$//" "$expected") <(sed "s/ *\$//" "$dir/live")
 fi
 
 # Refusals, one a row: command | status | message. A near-miss capture is
-# refused alike by both tools; -w never overwrites the input; ps2sim -l
-# leaves a path that is not its link alone; a key map that is a directory
-# is refused as the daemon refuses it.
+# refused alike by both tools, a NUL in it shown escaped; -w never
+# overwrites the input; ps2sim -l leaves a path that is not its link alone;
+# a key map that is a directory is refused as the daemon refuses it.
 printf 'ps2link capture 1\r\n0.000000 4B 01 1C 00 00 1D\r\n' > "$dir/crlf"
+printf 'ps2link capture 1\n0.0\0001 4B\n' > "$dir/nul"
 ln -s capture "$dir/alias"
 crlf="crlf:1: the header ends in a carriage return"
 refusals=(
 	"$trace $dir/crlf|1|ps2trace: $dir/$crlf"
 	"$trace -s abc $dir/capture|2|-s abc: a speed is a number of bits per second"
 	"$build/tools/ps2sim -p /dev/null --replay $dir/crlf|2|ps2sim: $dir/$crlf"
+	"$build/tools/ps2sim -p /dev/null --replay $dir/nul|2|nul:2: the time \"0.0\\x001\" must be seconds"
 	"$trace -w $dir/alias $dir/capture|1|is the input $dir/capture: recording would overwrite it"
 	"$build/tools/ps2sim -l $dir/capture /dev/null|1|the path exists and is no link of ours"
 	"$trace -m $repo/etc/ser_code_vantor.ini -u -V $dir/capture|2|refuses these options together: -u -V"

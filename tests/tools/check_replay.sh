@@ -55,7 +55,45 @@ for run in script replay; do
 		"$dir/$run" "$key_map"
 done
 
+# The ps2sim(1) example, the page's last block as it stands: once ps2sim has
+# played the script, Ctrl-C's SIGINT goes to the whole process group;
+# ps2keys must have shown the keys, and nothing may be left running. A
+# person starts the world once the link is there: so does this run. Then
+# ps2world takes the directory the example used again, and names one that
+# does not exist.
+example=$(sed -n '/^\.SH EXAMPLES/,/^\.SH SEE/p' "$repo/docs/ps2sim.1" |
+	awk '/^\.nf/ {block = ""; next} /^\.fi/ {last = block; next} {block = block $0 "\n"}
+	     END {printf "%s", last}' |
+	sed "s/\\\\-/-/g; s/\\\\(aq/'/g; s|/tmp/|$dir/|g; s| keys.script| $dir/keys.script|" |
+	awk -v link="$dir/adapter" '{print} /&$/ && !waited {
+	     print "for _ in $(seq 500); do [ -L " link " ] && break; sleep 0.01; done"; waited = 1}')
+echo 'type hi' > "$dir/keys.script"
 failed=0
+(cd "$repo" && PATH=$build/tools:$build/src:$PATH exec setsid bash -c "$example") > "$dir/example" 2>&1 &
+group=$!
+for _ in $(seq 1000); do grep -q "release 'i'" "$dir/example" && break; sleep 0.01; done
+kill -INT -- -$group 2>/dev/null || true
+for _ in $(seq 500); do kill -0 -- -$group 2>/dev/null || break; sleep 0.01; done
+if kill -0 -- -$group 2>/dev/null || ! grep -q 'press    i' "$dir/example" ||
+   ! grep -q '(closed by the writer)' "$dir/example"; then
+	echo "check_replay.sh: the ps2sim(1) example left $(pgrep -g $group | wc -l) processes" \
+	     "and printed:" >&2
+	cat "$dir/example" >&2
+	kill -KILL -- -$group 2>/dev/null || true
+	failed=1
+fi
+wait $group || true
+for root in world nosuch; do
+	want=0 && [ $root = world ] || want=1
+	status=0
+	"$build/tools/ps2world" "$dir/$root" -- true 2> "$dir/said" || status=$?
+	if [ $status -ne $want ] || { [ $root = nosuch ] && ! grep -q "nosuch does not exist" "$dir/said"; }
+	then
+		echo "check_replay.sh: ps2world on $root: status $status and: $(cat "$dir/said")" >&2
+		failed=1
+	fi
+done
+
 for device in kbd ts fb0 adapter; do
 	if [ ! -s "$dir/script/$device" ]; then
 		echo "check_replay.sh: the script gave nothing on $device" >&2

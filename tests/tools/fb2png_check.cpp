@@ -6,15 +6,18 @@
 // bits looks nearly right, so both are easy to miss by eye. This check
 // writes framebuffer files with marked pixels, runs fb2png on them, reads
 // the PNG back with libpng and compares pixel by pixel; it also runs the
-// refusals (a file too short, bad arguments). Registered as a CTest test.
+// refusals (a file too short, a picture over the dump, bad arguments). Registered as a CTest test.
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -84,7 +87,7 @@ void write_screen(const std::string &path, long line_length, std::size_t cut_sho
 
 int run(const std::string &command)
 {
-	int status = system((command + " >/dev/null 2>&1").c_str());
+	int status = system((command + " >/dev/null").c_str());
 	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -147,37 +150,65 @@ void check_picture(const std::string &fb2png, long line_length)
 		     std::to_string(std::size(pixel_cases)));
 }
 
-// What fb2png must refuse, and with which status.
+// What fb2png must refuse, with which status and words; the framebuffer
+// file must come out of it whole.
 struct refusal_case {
 	const char *legend;
-	const char *arguments; // SCREEN and PNG stand for the paths
+	const char *arguments; // SCREEN, PNG, LINK (to SCREEN), HARD (one more name) stand for paths
 	std::size_t cut_short; // bytes missing from the framebuffer file
 	int status;
+	const char *says;
 };
 
 constexpr refusal_case refusal_cases[] = {
-	{"a framebuffer one byte short", "SCREEN PNG", 1, 1},
-	{"a missing framebuffer", "NOSUCH PNG", 0, 1},
-	{"a row length below 960 bytes", "-l 958 SCREEN PNG", 0, 2},
-	{"no picture named", "SCREEN", 0, 2},
+	{"a framebuffer one byte short", "SCREEN PNG", 1, 1, "less than 614400"},
+	{"a missing framebuffer", "NOSUCH PNG", 0, 1, "cannot open"},
+	{"a row length below 960 bytes", "-l 958 SCREEN PNG", 0, 2, "at least 960"},
+	{"no picture named", "SCREEN", 0, 2, "both needed"},
+	{"the picture is the framebuffer", "SCREEN SCREEN", 0, 1, "the picture would overwrite it"},
+	{"the picture is a link to it", "SCREEN LINK", 0, 1, "the picture would overwrite it"},
+	{"the picture is a hard link to it", "SCREEN HARD", 0, 1, "the picture would overwrite it"},
+	{"a directory", "DIR PNG", 0, 1, "is a directory, not a framebuffer dump"},
 };
 
 void check_refusals(const std::string &fb2png)
 {
+	std::string screen = directory + "/screen";
+	std::string said = directory + "/said";
+	write_screen(screen, 960, 0);
+	if (symlink(screen.c_str(), (directory + "/link").c_str()) != 0 ||
+	    link(screen.c_str(), (directory + "/hard").c_str()) != 0) {
+		perror("linking the framebuffer file");
+		exit(1);
+	}
 	for (const refusal_case &c : refusal_cases) {
-		std::string screen = directory + "/screen";
 		write_screen(screen, 960, c.cut_short);
-		std::string arguments = c.arguments;
-		for (auto [word, path] : {std::pair{"SCREEN", screen}, std::pair{"PNG", directory + "/out.png"},
-					  std::pair{"NOSUCH", directory + "/nosuch"}}) {
-			std::size_t at_word = arguments.find(word);
-			if (at_word != std::string::npos)
-				arguments.replace(at_word, strlen(word), path);
+		std::string arguments;
+		for (std::string_view rest = c.arguments; !rest.empty();) {
+			std::string_view word = rest.substr(0, rest.find(' '));
+			rest.remove_prefix(std::min(rest.size(), word.size() + 1));
+			std::string path(word);
+			for (auto [name, stand_in] : {std::pair{"SCREEN", screen}, std::pair{"PNG", directory + "/out.png"},
+						      std::pair{"NOSUCH", directory + "/nosuch"},
+						      std::pair{"LINK", directory + "/link"},
+						      std::pair{"HARD", directory + "/hard"}, std::pair{"DIR", directory}})
+				if (word == name)
+					path = stand_in;
+			arguments += " " + path;
 		}
-		int status = run(fb2png + " " + arguments);
-		if (status != c.status)
+		int status = run(fb2png + arguments + " 2>" + said);
+		std::string message;
+		FILE *file = fopen(said.c_str(), "r");
+		for (int letter = 0; file && (letter = fgetc(file)) != EOF;)
+			message += static_cast<char>(letter);
+		if (file)
+			(void)fclose(file);
+		struct stat st {};
+		if (status != c.status || message.find(c.says) == std::string::npos)
 			fail(std::string(c.legend) + ": status " + std::to_string(status) + ", not " +
-			     std::to_string(c.status));
+			     std::to_string(c.status) + ", and: " + message);
+		if (stat(screen.c_str(), &st) != 0 || st.st_size != 960 * screen_rows - static_cast<off_t>(c.cut_short))
+			fail(std::string(c.legend) + ": the framebuffer file was changed");
 	}
 }
 

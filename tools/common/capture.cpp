@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "text_file.h"
@@ -15,10 +17,10 @@ namespace {
 constexpr std::size_t bytes_per_line = 16;
 
 // "S.UUUUUU": whole seconds, a point and exactly six digits.
-bool parse_time(const std::string &word, long long &micros)
+bool parse_time(std::string_view word, long long &micros)
 {
 	std::size_t point = word.find('.');
-	if (point == std::string::npos || point == 0 || point > 9 || word.size() != point + 7)
+	if (point == std::string_view::npos || point == 0 || point > 9 || word.size() != point + 7)
 		return false;
 	micros = 0;
 	for (std::size_t i = 0; i < word.size(); ++i) {
@@ -31,9 +33,31 @@ bool parse_time(const std::string &word, long long &micros)
 	return true;
 }
 
+// A piece of a line as a message quotes it: control bytes (a NUL would end
+// the message there) and the backslash written as escapes, and a word that
+// runs on cut after its first few dozen bytes.
+std::string quoted(std::string_view word)
+{
+	constexpr std::size_t longest = 40;
+	std::string text = "\"";
+	for (std::size_t i = 0; i < word.size() && i < longest; ++i) {
+		const auto byte = static_cast<unsigned char>(word[i]);
+		char escape[8];
+		if (byte < 0x20 || byte == 0x7F || byte == '\\') {
+			snprintf(escape, sizeof escape, byte == '\\' ? "\\\\" : "\\x%02X", byte);
+			text += escape;
+		} else {
+			text += static_cast<char>(byte);
+		}
+	}
+	if (word.size() > longest)
+		text += "...";
+	return text + "\"";
+}
+
 } // namespace
 
-capture_line_kind parse_capture_line(const std::string &line, long long previous_micros,
+capture_line_kind parse_capture_line(std::string_view line, long long previous_micros,
 				     capture_chunk &chunk, std::string &error)
 {
 	if (line.empty() || line[0] == '#')
@@ -43,9 +67,9 @@ capture_line_kind parse_capture_line(const std::string &line, long long previous
 		return capture_line_kind::bad;
 	}
 	std::size_t blank = line.find(' ');
-	std::string time = line.substr(0, blank);
+	std::string_view time = line.substr(0, blank);
 	if (!parse_time(time, chunk.micros)) {
-		error = "the time \"" + time + "\" must be seconds with six decimals (0.041877)";
+		error = "the time " + quoted(time) + " must be seconds with six decimals (0.041877)";
 		return capture_line_kind::bad;
 	}
 	if (chunk.micros < previous_micros) {
@@ -53,18 +77,18 @@ capture_line_kind parse_capture_line(const std::string &line, long long previous
 		return capture_line_kind::bad;
 	}
 	chunk.bytes.clear();
-	while (blank != std::string::npos) {
+	while (blank != std::string_view::npos) {
 		std::size_t start = blank + 1;
 		blank = line.find(' ', start);
-		std::string word = line.substr(start, blank == std::string::npos ? blank : blank - start);
+		std::string_view word = line.substr(start, blank == std::string_view::npos ? blank : blank - start);
 		uint8_t byte = 0;
 		if (word.empty()) {
 			error = "two blanks in a row, or one at the end: bytes are one blank apart";
 			return capture_line_kind::bad;
 		}
 		if (word.size() != 2 || !read_hex_pair(word[0], word[1], byte)) {
-			error = "byte " + std::to_string(chunk.bytes.size() + 1) + ", \"" + word +
-				"\", is not two hexadecimal digits";
+			error = "byte " + std::to_string(chunk.bytes.size() + 1) + ", " + quoted(word) +
+				", is not two hexadecimal digits";
 			return capture_line_kind::bad;
 		}
 		chunk.bytes.push_back(byte);
@@ -88,9 +112,9 @@ capture_kind refuse(capture_reader &reader, const std::string &why)
 }
 
 // The first line, whole or (at the end of the input) cut short.
-capture_kind take_header(capture_reader &reader, const std::string &line, bool whole)
+capture_kind take_header(capture_reader &reader, std::string_view line, bool whole)
 {
-	const std::string header = capture_header;
+	const std::string_view header = capture_header;
 	if (line == header && whole) {
 		reader.kind = capture_kind::capture;
 		return reader.kind;
@@ -98,14 +122,14 @@ capture_kind take_header(capture_reader &reader, const std::string &line, bool w
 	std::string must = std::string("the first line must be \"") + capture_header + "\"";
 	if (line == header)
 		return refuse(reader, "the header has no newline after it (" + must + " and a newline)");
-	if (line == header + "\r")
+	if (line.size() == header.size() + 1 && line.starts_with(header) && line.back() == '\r')
 		return refuse(reader, "the header ends in a carriage return: a capture's lines end in "
 				      "a newline alone");
 	return refuse(reader, "not a capture of this version: " + must);
 }
 
 // One whole line (whole: its newline was there).
-void take_line(capture_reader &reader, const std::string &line, bool whole,
+void take_line(capture_reader &reader, std::string_view line, bool whole,
 	       std::vector<capture_chunk> &chunks)
 {
 	++reader.line_number;
@@ -155,14 +179,19 @@ capture_kind feed_capture(capture_reader &reader, std::span<const uint8_t> bytes
 	}
 	if (reader.kind == capture_kind::not_capture)
 		return reader.kind;
+	// Each byte is looked at once: the search for the next newline goes on
+	// where the last read's search ended, so a line that arrives over many
+	// reads costs its length, not its length times the reads.
 	std::size_t start = 0;
 	std::size_t newline;
 	while (reader.kind != capture_kind::bad &&
-	       (newline = reader.pending.find('\n', start)) != std::string::npos) {
-		take_line(reader, reader.pending.substr(start, newline - start), true, chunks);
+	       (newline = reader.pending.find('\n', std::max(start, reader.scanned))) != std::string::npos) {
+		take_line(reader, std::string_view(reader.pending).substr(start, newline - start), true,
+			  chunks);
 		start = newline + 1;
 	}
 	reader.pending.erase(0, start);
+	reader.scanned = reader.pending.size();
 	return reader.kind;
 }
 
@@ -179,28 +208,26 @@ capture_kind finish_capture(capture_reader &reader, std::vector<capture_chunk> &
 	return reader.kind;
 }
 
-bool read_capture(const char *path, std::vector<capture_chunk> &chunks, std::string &error)
+bool read_capture_from(int fd, const std::string &name, std::vector<capture_chunk> &chunks,
+		       capture_taker take, std::string &error)
 {
-	bool from_stdin = strcmp(path, "-") == 0;
 	capture_reader reader;
-	reader.name = from_stdin ? "standard input" : path;
-	int fd = from_stdin ? 0 : open(path, O_RDONLY | O_CLOEXEC);
-	if (fd == -1) {
-		error = reader.name + ": " + strerror(errno);
-		return false;
-	}
-	uint8_t buffer[4096];
+	reader.name = name;
+	std::array<uint8_t, 65536> buffer;
 	ssize_t got;
-	while ((got = read(fd, buffer, sizeof buffer)) > 0 &&
-	       feed_capture(reader, std::span<const uint8_t>(buffer, static_cast<std::size_t>(got)),
-			    chunks) != capture_kind::bad) {
+	while ((got = read(fd, buffer.data(), buffer.size())) != 0) {
+		if (got == -1 && errno == EINTR)
+			continue;
+		if (got == -1) {
+			error = name + ": " + strerror(errno);
+			return false;
+		}
+		if (feed_capture(reader, std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(got)),
+				 chunks) == capture_kind::bad)
+			break;
+		if (take)
+			take(chunks);
 	}
-	if (got == -1)
-		error = reader.name + ": " + strerror(errno);
-	if (!from_stdin)
-		(void)close(fd); // read only
-	if (got == -1)
-		return false;
 	if (reader.kind != capture_kind::bad)
 		(void)finish_capture(reader, chunks);
 	if (reader.kind == capture_kind::not_capture) {
@@ -208,6 +235,8 @@ bool read_capture(const char *path, std::vector<capture_chunk> &chunks, std::str
 		(void)refuse(reader, std::string("not a capture: the first line must be \"") +
 					     capture_header + "\"");
 	}
+	if (reader.kind == capture_kind::capture && take)
+		take(chunks);
 	error = reader.error;
 	return reader.kind == capture_kind::capture;
 }

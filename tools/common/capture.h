@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr const char *capture_header = "ps2link capture 1";
@@ -41,7 +42,7 @@ enum class capture_line_kind { chunk, nothing, bad };
 
 // One line after the header, without its newline. A chunk fills chunk; a
 // bad line sets error. Times are checked against previous_micros.
-[[nodiscard]] capture_line_kind parse_capture_line(const std::string &line,
+[[nodiscard]] capture_line_kind parse_capture_line(std::string_view line,
 						   long long previous_micros,
 						   capture_chunk &chunk, std::string &error);
 
@@ -54,6 +55,7 @@ struct capture_reader {
 	std::string name; // the input, for messages
 	capture_kind kind = capture_kind::undecided;
 	std::string pending; // bytes not yet part of a whole line
+	std::size_t scanned = 0; // bytes of pending already searched for a newline
 	int line_number = 0; // of the last whole line taken
 	long long previous_micros = 0;
 	std::string error; // "name:line: why" once bad
@@ -67,10 +69,19 @@ capture_kind feed_capture(capture_reader &reader, std::span<const uint8_t> bytes
 // short or no byte at all.
 capture_kind finish_capture(capture_reader &reader, std::vector<capture_chunk> &chunks);
 
-// A whole capture file ("-": standard input). False with "file:line: why"
-// in error.
-[[nodiscard]] bool read_capture(const char *path, std::vector<capture_chunk> &chunks,
-				std::string &error);
+// What is done with the pieces read so far: send them, keep them, forget
+// them; the list is the caller's to clear.
+using capture_taker = void (*)(std::vector<capture_chunk> &chunks);
+
+// A whole capture from a descriptor, read in blocks of a fixed size; after
+// every block the pieces of its whole lines are appended to chunks and,
+// unless take is null, handed to take, so that a capture of any length
+// needs no more memory than its longest line. False with "name:line: why"
+// (or "name: why") in error; pieces before a bad line may have been
+// taken.
+[[nodiscard]] bool read_capture_from(int fd, const std::string &name,
+				     std::vector<capture_chunk> &chunks, capture_taker take,
+				     std::string &error);
 
 // The header line and a comment saying where the bytes come from.
 void write_capture_header(FILE *out, const std::string &source);

@@ -6,6 +6,7 @@
 // person holding the handheld sees it, which is also how the daemon's
 // mouse cursor stands upright.
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,11 +47,32 @@ void to_rgb888(uint16_t pixel, png_byte *out)
 	out[2] = static_cast<png_byte>((b << 3) | (b >> 2));
 }
 
+// The picture written over the dump would leave neither: refused whatever
+// path names the same file (the same path, a link, a hard link). A picture
+// that does not exist yet cannot be the dump.
+[[nodiscard]] bool is_distinct_picture(const char *screen_path, const char *picture_path)
+{
+	struct stat screen {};
+	struct stat picture {};
+	if (stat(screen_path, &screen) != 0 || stat(picture_path, &picture) != 0 ||
+	    screen.st_dev != picture.st_dev || screen.st_ino != picture.st_ino)
+		return true;
+	fprintf(stderr, "fb2png: %s is the framebuffer dump %s: the picture would overwrite it\n",
+		picture_path, screen_path);
+	return false;
+}
+
 [[nodiscard]] bool read_screen(const char *path, long line_length, std::vector<uint8_t> &memory)
 {
 	FILE *file = fopen(path, "rb");
 	if (!file) {
 		fprintf(stderr, "fb2png: cannot open %s: %s\n", path, strerror(errno));
+		return false;
+	}
+	struct stat st {};
+	if (fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+		fprintf(stderr, "fb2png: %s is a directory, not a framebuffer dump\n", path);
+		(void)fclose(file); // read only
 		return false;
 	}
 	memory.assign(static_cast<std::size_t>(line_length) * screen_rows, 0);
@@ -136,6 +158,8 @@ int main(int argc, char **argv)
 		refuse_usage("fb2png", argc - optind < 2 ? "FRAMEBUFFER and PNG are both needed"
 							 : std::string("one argument too many: ") + argv[optind + 2]);
 	std::vector<uint8_t> memory;
+	if (!is_distinct_picture(argv[optind], argv[optind + 1]))
+		return 1;
 	if (!read_screen(argv[optind], line_length, memory))
 		return 1;
 	if (!write_png(argv[optind + 1], memory, line_length))

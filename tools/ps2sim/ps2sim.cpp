@@ -365,7 +365,8 @@ long long daemon_read_base = 0; // its byte count when it first sat reading
 long long bytes_sent = 0;
 
 // The longest the daemon or a reader may keep us waiting; every wait polls
-// its condition, never assumes it after a fixed time.
+// its condition, never assumes it after a fixed time, and polls less often
+// while nothing moves (wait_with_backoff).
 int timeout_ms()
 {
 	return static_cast<int>(options.timeout_s * 1000);
@@ -452,17 +453,24 @@ void wait_for_daemon()
 {
 	printf("ps2sim: waiting for a process to read %s ...\n", daemon_device.c_str());
 	fflush(stdout);
-	bool found = wait_until(timeout_ms(), [] {
-		for (const watched_reader &reader : readers_of(daemon_device.c_str(), daemon_file, 0)) {
+	// Nobody may come for seconds: the tries slow down while the line's
+	// openers stay the same, and speed up again when one comes or goes
+	// (the daemon opens the line a second before it reads it).
+	std::size_t openers_seen = 0;
+	bool found = wait_with_backoff(timeout_ms(), [&openers_seen] {
+		std::vector<watched_reader> readers = readers_of(daemon_device.c_str(), daemon_file, 0);
+		for (const watched_reader &reader : readers) {
 			if (!reads_one_of(reader, false))
 				continue;
 			daemon_read_base = bytes_read_by(reader.pid);
 			if (daemon_read_base < 0)
 				continue;
 			daemon_reader = reader;
-			return true;
+			return wait_check::holds;
 		}
-		return false;
+		const bool moved = readers.size() != openers_seen;
+		openers_seen = readers.size();
+		return moved ? wait_check::changed : wait_check::unchanged;
 	});
 	if (found) {
 		printf("ps2sim: %s (pid %d) reads the line\n", command_of(daemon_reader.pid).c_str(),
@@ -494,14 +502,19 @@ void find_output_readers()
 // it made of the frame (key events, touch lines, commands) is out by then.
 void wait_for_daemon_to_take_all()
 {
-	bool taken_all = wait_until(timeout_ms(), [] {
+	long long taken_seen = -1;
+	bool taken_all = wait_with_backoff(timeout_ms(), [&taken_seen] {
 		long long taken = bytes_read_by(daemon_reader.pid);
 		if (taken < 0) {
 			fprintf(stderr, "ps2sim: the daemon (pid %d) has gone away\n",
 				static_cast<int>(daemon_reader.pid));
 			exit(1);
 		}
-		return taken - daemon_read_base >= bytes_sent && reads_one_of(daemon_reader, false);
+		if (taken - daemon_read_base >= bytes_sent && reads_one_of(daemon_reader, false))
+			return wait_check::holds;
+		const bool moved = taken != taken_seen;
+		taken_seen = taken;
+		return moved ? wait_check::changed : wait_check::unchanged;
 	});
 	if (taken_all)
 		return;
@@ -514,9 +527,14 @@ void wait_for_daemon_to_take_all()
 void wait_for_readers()
 {
 	for (const watched_reader &reader : output_readers) {
-		if (!wait_until(timeout_ms(), [&reader] {
-			    return has_taken_all(reader) ||
-				   current_call(reader.pid).state == call_state::gone;
+		long unread_seen = -1;
+		if (!wait_with_backoff(timeout_ms(), [&reader, &unread_seen] {
+			    if (has_taken_all(reader) || current_call(reader.pid).state == call_state::gone)
+				    return wait_check::holds;
+			    const long unread = unread_bytes(reader.pid, reader.fds.front());
+			    const bool moved = unread != unread_seen;
+			    unread_seen = unread;
+			    return moved ? wait_check::changed : wait_check::unchanged;
 		    })) {
 			fprintf(stderr, "ps2sim: the reader of %s (pid %d) is stuck\n", reader.path,
 				static_cast<int>(reader.pid));
@@ -571,9 +589,17 @@ void say(std::string_view text)
 
 // The script or the capture, read and checked whole before the line is
 // opened: an error never leaves a key held down in the daemon, nor waits
-// for a reader first.
+// for a reader first. A capture in a regular file is then read a second
+// time as it is played, so that a long one is never held in memory; one
+// that can be read only once (standard input, a FIFO) is held.
 std::vector<std::string> script_lines;
 std::vector<capture_chunk> chunks;
+int capture_fd = -1;
+std::string capture_name;
+bool capture_streamed = false;
+bool capture_started = false;
+long long first_micros = 0; // the first piece's time
+long long replay_start_ms = 0;
 
 [[noreturn]] void refuse_script(int line_number, const std::string &why)
 {
@@ -615,10 +641,30 @@ void load_script()
 		(void)fclose(script); // read only
 }
 
+// The check's taker: only the first piece's time is kept.
+void note_first_piece(std::vector<capture_chunk> &taken)
+{
+	if (!capture_started && !taken.empty()) {
+		first_micros = taken.front().micros;
+		capture_started = true;
+	}
+	if (capture_streamed)
+		taken.clear();
+}
+
 void load_capture()
 {
+	const bool from_stdin = strcmp(options.capture_path, "-") == 0;
+	capture_name = from_stdin ? "standard input" : options.capture_path;
+	capture_fd = from_stdin ? 0 : open(options.capture_path, O_RDONLY | O_CLOEXEC);
+	if (capture_fd == -1) {
+		fprintf(stderr, "ps2sim: %s: %s\n", capture_name.c_str(), strerror(errno));
+		exit(2);
+	}
+	struct stat st {};
+	capture_streamed = fstat(capture_fd, &st) == 0 && S_ISREG(st.st_mode);
 	std::string error;
-	if (!read_capture(options.capture_path, chunks, error)) {
+	if (!read_capture_from(capture_fd, capture_name, chunks, note_first_piece, error)) {
 		fprintf(stderr, "ps2sim: %s\n", error.c_str());
 		exit(2);
 	}
@@ -637,16 +683,32 @@ void run_script()
 // A capture, piece by piece: each sent when as much time has passed since
 // the first as in the recording (unless -n), and the daemon waited for as
 // after a script's frame.
-void replay_capture()
+void deliver_pieces(std::vector<capture_chunk> &taken)
 {
-	const long long start_ms = monotonic_ms();
-	for (const capture_chunk &chunk : chunks) {
-		long long offset_us = chunk.micros - chunks.front().micros;
-		pause_ms(static_cast<long>(start_ms + offset_us / 1000 - monotonic_ms()));
+	for (const capture_chunk &chunk : taken) {
+		long long offset_us = chunk.micros - first_micros;
+		pause_ms(static_cast<long>(replay_start_ms + offset_us / 1000 - monotonic_ms()));
 		char meaning[48];
 		snprintf(meaning, sizeof meaning, "at %lld.%06lld s", offset_us / 1'000'000,
 			 offset_us % 1'000'000);
 		deliver(chunk.bytes, meaning);
+	}
+	taken.clear();
+}
+
+void replay_capture()
+{
+	replay_start_ms = monotonic_ms();
+	if (!capture_streamed) {
+		deliver_pieces(chunks);
+		return;
+	}
+	std::string error;
+	if (lseek(capture_fd, 0, SEEK_SET) == -1)
+		fail("cannot rewind the capture", capture_name.c_str());
+	if (!read_capture_from(capture_fd, capture_name, chunks, deliver_pieces, error)) {
+		fprintf(stderr, "ps2sim: %s (the capture changed while it was played)\n", error.c_str());
+		exit(2);
 	}
 }
 

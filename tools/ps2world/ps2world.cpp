@@ -1,10 +1,10 @@
 // ps2world ROOT -- COMMAND [ARGUMENT...]
 // ps2world --probe
 //
-// Runs the command in a world of its own at ROOT, an empty directory or one
-// holding upper layers made beforehand (see private_world.h): /dev, /etc and
-// /opt are overlays whose upper layers are ROOT/dev, ROOT/etc and ROOT/opt,
-// so the daemon's fixed paths can be given stand-ins without touching the
+// Runs the command in a world of its own at ROOT, an empty directory, one
+// holding upper layers made beforehand, or one used before (see
+// private_world.h): /dev, /etc and /opt are overlays whose upper layers are
+// ROOT/dev, ROOT/etc and ROOT/opt, so the daemon's fixed paths can be given stand-ins without touching the
 // machine's own. Works as root and as a normal user. The command replaces
 // this program, so its exit status is the one returned. --probe only tells
 // whether this user may make a world here: status 0, or 1 with the reason
@@ -27,20 +27,37 @@ namespace {
 // (dev, etc, opt): what they hold lies on top of the machine's directories
 // in the world. Files are best put there from outside: in a user namespace
 // a directory that only the machine has (/etc/init.d) belongs to nobody
-// inside the world, and nothing can be created in it there.
-bool is_fresh_root(const char *path)
+// inside the world, and nothing can be created in it there. What an earlier
+// world left in ROOT (the overlays' work directories, the mount points, a
+// normal user's device layer, the log socket) lets it be used again.
+constexpr const char *world_entries[] = {
+	".", "..", "dev", "etc", "opt", "dev.work", "etc.work", "opt.work",
+	"pts", "dev.lower", "host.dev", "log.socket",
+};
+
+// Empty when ROOT may be used; otherwise what is wrong with it.
+std::string root_problem(const char *path)
 {
 	DIR *dir = opendir(path);
-	if (!dir)
-		return false;
-	bool fresh = true;
+	if (!dir) {
+		if (errno == ENOENT)
+			return std::string(path) + " does not exist: make it first (an empty directory)";
+		if (errno == ENOTDIR)
+			return std::string(path) + " is not a directory";
+		return std::string("cannot read ") + path + ": " + strerror(errno);
+	}
+	std::string problem;
 	while (dirent *entry = readdir(dir)) {
-		const std::string name = entry->d_name;
-		if (name != "." && name != ".." && name != "dev" && name != "etc" && name != "opt")
-			fresh = false;
+		bool known = false;
+		for (const char *name : world_entries)
+			known = known || strcmp(entry->d_name, name) == 0;
+		if (!known && problem.empty())
+			problem = std::string(path) + " holds " + entry->d_name +
+				  ": a world's directory holds only dev, etc, opt and what ps2world "
+				  "made there before";
 	}
 	(void)closedir(dir);
-	return fresh;
+	return problem;
 }
 
 } // namespace
@@ -49,7 +66,7 @@ const char *const usage_text =
 	"Usage: ps2world ROOT -- COMMAND [ARGUMENT...]\n"
 	"       ps2world --probe\n"
 	"ROOT: an empty directory, or one holding only the upper layers dev,\n"
-	"etc and opt; an absolute path.\n";
+	"etc and opt, or one that ps2world used before; an absolute path.\n";
 
 int main(int argc, char **argv)
 {
@@ -71,8 +88,8 @@ int main(int argc, char **argv)
 		refuse_usage("ps2world", "-- must follow ROOT");
 	if (argc < 4)
 		refuse_usage("ps2world", "no COMMAND after --");
-	if (!is_fresh_root(argv[1])) {
-		fprintf(stderr, "ps2world: %s holds more than dev, etc and opt\n", argv[1]);
+	if (const std::string problem = root_problem(argv[1]); !problem.empty()) {
+		fprintf(stderr, "ps2world: %s\n", problem.c_str());
 		return 1;
 	}
 	const std::string root = argv[1];
