@@ -74,13 +74,9 @@ void start_bench_daemon(const char *options, const given_output_devices &devices
 			const given_screen &screen = {})
 {
 	reset_settings();
-	char program[] = "ps2linkd";
-	std::string group = options;
-	char *argv[] = {program, group.data(), nullptr};
 	FILE *stream = fmemopen(const_cast<char *>(bench_key_map), strlen(bench_key_map), "r");
 	in_process_start start;
-	start.argc = 2;
-	start.argv = argv;
+	start.options = options;
 	start.given.key_map_stream = stream;
 	start.given.devices = devices;
 	start.given.screen = screen;

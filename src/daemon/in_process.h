@@ -14,8 +14,9 @@
 #include "daemon/startup.h"
 
 struct in_process_start {
-	int argc = 0;           // the daemon's command line, argv[0] its name
-	char **argv = nullptr;
+	int argc = 0;           // the daemon's command line, argv[0] its name,
+	const char *const *argv = nullptr;
+	const char *options = nullptr; // or one group of options ("-uM"), taken after "ps2linkd"
 	start_up_sources given; // the files and devices, in the machine's place
 };
 

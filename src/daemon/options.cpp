@@ -40,7 +40,7 @@ bool takes_argument(char letter)
 
 } // namespace
 
-option_outcome parse_options(int argc, char **argv)
+option_outcome parse_options(int argc, const char *const *argv)
 {
 	int next_free = 1; // first argument that no letter has taken yet
 	while (next_free < argc) {

@@ -13,7 +13,7 @@ enum class option_outcome {
 	bad_usage,    // a stray word, an unknown letter, a missing argument, -u with -V
 };
 
-[[nodiscard]] option_outcome parse_options(int argc, char **argv);
+[[nodiscard]] option_outcome parse_options(int argc, const char *const *argv);
 
 // The text -h prints after its "Usage: NAME [OPTION]" line. Its defaults and
 // its spelling are the historical ones, printed as they always were.

@@ -14,11 +14,7 @@ void write_key_raw(int code, int down)
 	(void)fflush(key_out);
 }
 
-int open_key_pipe(bool with_pointer, const given_output_devices *given)
-{
-	return open_key_streams(with_pointer, given, keypipe_device, &given_output_devices::keypipe);
-}
-
 } // namespace
 
-constinit const output_form key_pipe_form = make_stream_form<write_key_raw>(open_key_pipe);
+constinit const output_form key_pipe_form =
+	make_stream_form<write_key_raw, &keypipe_device, &given_output_devices::keypipe>();

@@ -60,18 +60,24 @@ void release_keys_with(release_scope scope)
 	release_stream_keys(scope, write_one);
 }
 
+template <const char *const *path, FILE *given_output_devices::*given_keys>
+int open_key_streams_at(bool with_pointer, const given_output_devices *given)
+{
+	return open_key_streams(with_pointer, given, *path, given_keys);
+}
+
 // A stream form's record: everything the two stream forms share, around
-// what tells them apart: which device they open, and the bytes of one
-// event.
-template <write_stream_key write_one>
-[[nodiscard]] constexpr output_form make_stream_form(
-	int (*open)(bool with_pointer, const given_output_devices *given))
+// what tells them apart: the bytes of one event, the device they open (or
+// the caller's stand-in for it).
+template <write_stream_key write_one, const char *const *path,
+	  FILE *given_output_devices::*given_keys>
+[[nodiscard]] constexpr output_form make_stream_form()
 {
 	return {
 		.keeps_pointer = true,
 		.lights_follow_keys = true,
 		.declare_key = declare_no_stream_key,
-		.open = open,
+		.open = open_key_streams_at<path, given_keys>,
 		.send_key = send_key_with<write_one>,
 		.send_touch = send_touch_line,
 		.send_motion = send_no_stream_motion,

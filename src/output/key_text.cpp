@@ -11,11 +11,7 @@ void write_key_text(int code, int down)
 	(void)fflush(key_out);
 }
 
-int open_key_text(bool with_pointer, const given_output_devices *given)
-{
-	return open_key_streams(with_pointer, given, keyboard_device, &given_output_devices::kbd);
-}
-
 } // namespace
 
-constinit const output_form key_text_form = make_stream_form<write_key_text>(open_key_text);
+constinit const output_form key_text_form =
+	make_stream_form<write_key_text, &keyboard_device, &given_output_devices::kbd>();

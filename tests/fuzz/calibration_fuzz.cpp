@@ -54,12 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		abort();
 	// Started as the daemon with -M -x -c (the mouse, rotated, and no
 	// framebuffer here), its touch lines going nowhere.
-	char program[] = "ps2linkd";
-	char group[] = "-Mxc";
-	char *argv[] = {program, group, nullptr};
 	in_process_start start;
-	start.argc = 2;
-	start.argv = argv;
+	start.options = "-Mxc";
 	start.given.calibration = memory_path.c_str();
 	start.given.devices.ts = touch_stream;
 	if (start_in_process(start) != in_process_outcome::started)

@@ -39,14 +39,11 @@
 
 namespace {
 
-constexpr uint8_t flag_mouse = 0x01;
-constexpr uint8_t flag_keypipe = 0x02;
-constexpr uint8_t flag_rotated = 0x04;
-constexpr uint8_t flag_console = 0x08;
-constexpr uint8_t flag_screen = 0x10;
-constexpr uint8_t flag_calibration = 0x20;
-constexpr uint8_t flag_no_key_map = 0x40;
-constexpr uint8_t flag_no_outputs = 0x80;
+// The bits of the input's first byte: what the run has.
+enum input_flag : uint8_t {
+	flag_mouse = 0x01, flag_keypipe = 0x02, flag_rotated = 0x04, flag_console = 0x08,
+	flag_screen = 0x10, flag_calibration = 0x20, flag_no_key_map = 0x40, flag_no_outputs = 0x80,
+};
 constexpr uint32_t page_offset_mask = 0xFFF;
 constexpr uint32_t screen_length_mask = 0x1FFFFF;
 
@@ -168,13 +165,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	// The option letters the flags stand for, as one group ("-" alone is none).
 	constexpr std::pair<uint8_t, char> letters[] = {
 		{flag_mouse, 'M'}, {flag_keypipe, 'V'}, {flag_rotated, 'x'}, {flag_console, 'c'}};
-	char program[] = "ps2linkd";
 	char group[std::size(letters) + 2] = "-";
 	std::size_t length = 1;
 	for (auto [flag, letter] : letters)
 		if (flags & flag)
 			group[length++] = letter;
-	char *argv[] = {program, group, nullptr};
 	screen_geometry geometry{};
 	geometry.line_length = take_number(input, 2);
 	geometry.page_offset = take_number(input, 2) & page_offset_mask;
@@ -182,8 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	unsigned char *block = (flags & flag_screen) ? make_screen(geometry) : nullptr;
 
 	in_process_start start;
-	start.argc = 2;
-	start.argv = argv;
+	start.options = group;
 	if (block)
 		start.given.screen = {block, static_cast<int32_t>(geometry.page_offset),
 				      geometry.length, geometry.line_length};

@@ -165,15 +165,9 @@ extern "C" int open(const char *path, int flags, ...)
 	return open_hooked(next_open, path, flags, mode);
 }
 
-extern "C" int open64(const char *path, int flags, ...)
-{
-	va_list arguments;
-	va_start(arguments, flags);
-	mode_t mode = mode_argument(flags, arguments);
-	va_end(arguments);
-	static open_function next_open = next_function<open_function>("open64");
-	return open_hooked(next_open, path, flags, mode);
-}
+// open64 is the same call under another name (on a 64-bit system, the same
+// function): one hook serves both.
+extern "C" int open64(const char *path, int flags, ...) __attribute__((alias("open")));
 
 extern "C" ssize_t read(int fd, void *buffer, size_t count)
 {

@@ -54,12 +54,8 @@ TEST(uinput_form, events_of_frames)
 	ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, mouse), 0);
 	char *commands = nullptr;
 	size_t command_bytes = 0;
-	char program[] = "ps2linkd";
-	char group[] = "-uM";
-	char *argv[] = {program, group, nullptr};
 	in_process_start start;
-	start.argc = 2;
-	start.argv = argv;
+	start.options = "-uM";
 	start.given.devices.uinput_keyboard = keyboard[0];
 	start.given.devices.uinput_mouse = mouse[0];
 	start.given.adapter = open_memstream(&commands, &command_bytes);

@@ -126,26 +126,28 @@ constexpr std::array input_calls = {
 #endif
 };
 
-} // namespace
-
-bool file_id_of(const char *path, file_id &id)
+// The identity in a stat result, when the call that filled it worked.
+bool take_file_id(int result, const struct stat &st, file_id &id)
 {
-	struct stat st {};
-	if (stat(path, &st) == -1)
+	if (result == -1)
 		return false;
 	id.dev = st.st_dev;
 	id.ino = st.st_ino;
 	return true;
 }
 
+} // namespace
+
+bool file_id_of(const char *path, file_id &id)
+{
+	struct stat st {};
+	return take_file_id(stat(path, &st), st, id);
+}
+
 bool file_id_of_fd(int fd, file_id &id)
 {
 	struct stat st {};
-	if (fstat(fd, &st) == -1)
-		return false;
-	id.dev = st.st_dev;
-	id.ino = st.st_ino;
-	return true;
+	return take_file_id(fstat(fd, &st), st, id);
 }
 
 std::vector<file_holder> holders_of(const file_id &id)
