@@ -42,6 +42,13 @@ if ! grep -q '|  keyboard MSC_SCAN 33, EV_KEY 35 1 ' <<< "$uinput" ||
 	echo "check_ps2trace.sh: -u shows no input device reports" >&2
 	failed=1
 fi
+# An input device releases what the press sent: the release of a, after
+# the shift's, names the line the press used (S), not the plain one.
+printf 'ps2link capture 1\n0.000000 4B 01 12 00 00 13\n0.100000 4B 01 1C 00 00 1D\n0.200000 4B 02 F0 12 00 04\n0.300000 4B 02 F0 1C 00 0E\n' > "$dir/shifted"
+if ! "$trace" -m "$repo/etc/ser_code_vantor.ini" -u "$dir/shifted" | grep -q 'EV_KEY 30 0  line 498: 1C a S '; then
+	echo "check_ps2trace.sh: -u names another line than the press's for a release" >&2
+	failed=1
+fi
 # Without a key map, the same frames with their meaning only.
 if ! diff <(sed "s/ *|.*//; s/ *\$//" "$expected") <(sed "s/ *\$//" "$dir/live"); then
 	echo "check_ps2trace.sh: the live trace differs from the capture's frames" >&2

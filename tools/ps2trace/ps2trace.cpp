@@ -457,9 +457,13 @@ void hear_report(const frame_report &report, void *)
 		append_key_events(trace.shown);
 		append_other_output(trace.shown);
 		append(trace.shown, "  ");
-		if (report.slot->name)
+		// The line behind what the device got: a release or a repeat that
+		// the form sends as its press did (an input device) names the
+		// press's line, looked up under the press's combination.
+		if (unsigned combination = report.sent_for ? report.sent_for->combination : report.combination;
+		    report.slot->name || combination != report.combination)
 			append_map_line(trace.shown, map_lines.slot_lines[slot_index(
-						      report.combination, report.code, report.prefix_index)]);
+						      combination, report.code, report.prefix_index)]);
 		else {
 			append(trace.shown, "no line for ");
 			append_slot_text(trace.shown, report);
