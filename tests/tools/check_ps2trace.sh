@@ -79,18 +79,20 @@ for row in "${refusals[@]}"; do
 		failed=1
 	fi
 done
-[ "$(head -1 "$dir/capture")" = "ps2link capture 1" ] || { echo "check_ps2trace.sh: the capture was overwritten" >&2; failed=1; }
+cmp -s "$dir/capture.before" "$dir/capture" || { echo "check_ps2trace.sh: the capture was written to" >&2; failed=1; }
 
-# A held line: flock(1) holds it the way the daemon does while ps2trace runs;
-# a terminal given as FILE is read as with -p, so it is refused too.
+# A held line: flock(1) holds it the way the daemon does while ps2trace runs,
+# with a second descriptor as the daemon has, and is named once; a terminal
+# given as FILE is read as with -p, so it is refused too.
 "$build/tools/ps2sim" -l "$dir/held" -t 60 /dev/null > /dev/null 2>&1 &
 sim=$!
 for _ in $(seq 500); do [ -L "$dir/held" ] && break; sleep 0.01; done
 line=$(readlink "$dir/held")
 for option in -p ""; do
 	status=0
-	message=$(flock -x "$line" "$trace" $option "$line" 2>&1) || status=$?
-	if [ $status -ne 1 ] || ! grep -qE "^ps2trace: $line is locked, .* open in .*flock \(pid [0-9]+\)" <<< "$message"; then
+	message=$(flock -x "$line" "$trace" $option "$line" 2>&1 3<"$line") || status=$?
+	if [ $status -ne 1 ] || ! grep -qE "^ps2trace: $line is locked, .* open in .*flock \(pid [0-9]+\)" <<< "$message" ||
+	   [ "$(grep -o 'flock (pid' <<< "$message" | wc -l)" -ne 1 ]; then
 		echo "check_ps2trace.sh: a held line ('$option') gave status $status and: $message" >&2
 		failed=1
 	fi

@@ -719,10 +719,17 @@ int open_line()
 	std::vector<file_holder> holders;
 	if (file_id_of_fd(fd, file))
 		holders = holders_of(file);
+	// A process with the line open twice (the daemon reads one descriptor
+	// and writes another) is named once; its descriptors come together.
 	std::string names;
-	for (const file_holder &holder : holders)
+	pid_t named = 0;
+	for (const file_holder &holder : holders) {
+		if (holder.pid == named)
+			continue;
+		named = holder.pid;
 		names += (names.empty() ? "" : ", ") + command_of(holder.pid) + " (pid " +
 			 std::to_string(holder.pid) + ")";
+	}
 	if (flock(fd, LOCK_SH | LOCK_NB) == -1) {
 		fail(std::string(options.device_path) + " is locked, as ps2linkd locks its line; " +
 		     (names.empty() ? std::string("which process holds it cannot be told")
