@@ -55,12 +55,16 @@ if ! diff <(sed "s/ *|.*//; s/ *\$//" "$expected") <(sed "s/ *\$//" "$dir/live")
 	failed=1
 fi
 
-# Refusals, one a row: command | status | message. A near-miss capture is
-# refused alike by both tools; -w never overwrites the input; ps2sim -l
-# leaves a path that is not its link alone; a key map that is a directory
-# is refused as the daemon refuses it.
+# Refusals, one a row: command | status | message [| file standard output
+# is appended to]. A near-miss capture is refused alike by both tools; -w
+# and standard output never write over the input (the file size limit
+# stops a runaway); ps2sim -l leaves a path that is not its link alone; a
+# key map that is a directory or a device is refused as the daemon refuses
+# it; a write that fails is named; a signal ends the trace of a file.
 printf 'ps2link capture 1\r\n0.000000 4B 01 1C 00 00 1D\r\n' > "$dir/crlf"
 ln -s capture "$dir/alias"
+ln "$dir/capture" "$dir/hard"
+cp "$dir/capture" "$dir/capture.before"
 crlf="crlf:1: the header ends in a carriage return"
 refusals=(
 	"$trace $dir/crlf|1|ps2trace: $dir/$crlf"
@@ -69,11 +73,17 @@ refusals=(
 	"$build/tools/ps2sim -l $dir/capture /dev/null|1|the path exists and is no link of ours"
 	"$trace -m $repo/etc/ser_code_vantor.ini -u -V $dir/capture|2|refuses these options together: -u -V"
 	"$trace -m $dir $dir/capture|1|Key map file is not found"
+	"$trace -m /dev/null $dir/capture|1|Key map file is not found"
+	"$trace $dir/capture|1|standard output is the input $dir/capture: the trace would|$dir/hard"
+	"$trace -w - $dir/alias|1|standard output is the input $dir/alias: the capture would|$dir/capture"
+	"$trace -q -w /dev/full $dir/capture|1|ps2trace: cannot write /dev/full: No space left on device"
+	"$trace $dir/capture|1|ps2trace: cannot write standard output: No space left on device|/dev/full"
+	"timeout --preserve-status -s INT -k 5 1 $trace -q /dev/zero|130|"
 )
 for row in "${refusals[@]}"; do
-	IFS='|' read -r command want message <<< "$row"
+	IFS='|' read -r command want message out <<< "$row"
 	status=0
-	output=$($command 2>&1) || status=$?
+	output=$(ulimit -f 1000; $command 2>&1 >> "${out:-/dev/stdout}") || status=$?
 	if [ $status -ne "$want" ] || [[ $output != *"$message"* ]]; then
 		echo "check_ps2trace.sh: '$command' gave status $status and: $output" >&2
 		failed=1
