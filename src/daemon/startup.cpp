@@ -45,13 +45,9 @@ int choose_output_form(const start_up_sources *)
 	return 0;
 }
 
-// A key map that is a directory, a device or a FIFO (anything but a
-// regular file) would open and give no key at all, or hold start-up until
-// someone writes to it: it counts as missing.
 int load_key_map_file(const char *path, key_map_observer observer, void *context)
 {
-	struct stat status{};
-	if (stat(path, &status) == 0 && !S_ISREG(status.st_mode))
+	if (key_map_file_refused(path))
 		return -1;
 	return load_key_map(path, observer, context);
 }
@@ -191,6 +187,15 @@ void detach()
 }
 
 } // namespace
+
+// A key map that is a directory, a device or a FIFO (anything but a
+// regular file) would open and give no key at all, or hold start-up until
+// someone writes to it: it counts as missing.
+bool key_map_file_refused(const char *path)
+{
+	struct stat status{};
+	return stat(path, &status) == 0 && !S_ISREG(status.st_mode);
+}
 
 int run_start_up_steps(const start_up_sources *given)
 {

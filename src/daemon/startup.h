@@ -22,6 +22,11 @@
 // then ends with 1.
 inline constexpr char key_map_missing_message[] = "Key map file is not found\n";
 
+// True for a key map path that is there but no regular file, which the
+// daemon refuses with key_map_missing_message (a path that cannot be
+// opened is refused by the loader).
+[[nodiscard]] bool key_map_file_refused(const char *path);
+
 // Screen memory the cursor may draw into: mapping is its first byte, pixel
 // (0, 0) lies page_offset bytes in, length bytes follow it, rows are
 // line_length bytes apart. A null mapping: no screen.

@@ -22,10 +22,11 @@ void handle_joystick_frame(const serial_frame &frame)
 			continue;
 		const key_event event{static_cast<uint32_t>(key_tables.joystick_keys[button]),
 				      static_cast<int>(button_bits >> button & 1), false, key_source::joystick,
-				      0, 0, static_cast<uint8_t>(button)};
+				      0, 0, static_cast<uint8_t>(button), 0};
 		send_key_event(event);
 		report_frame({.kind = frame_report_kind::joystick_button, .frame = &frame,
-			      .event = &event, .button = static_cast<unsigned>(button)});
+			      .event = &event, .sent_for = &outputs.sent_for,
+			      .button = static_cast<unsigned>(button)});
 	}
 	joystick_translation.joystick_previous = button_bits;
 }

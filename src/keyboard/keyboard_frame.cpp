@@ -117,11 +117,13 @@ void handle_keyboard_frame(const serial_frame &frame)
 	// 0, an input device releases whatever the press sent.
 	uint32_t value = slot.name ? slot.value : 0;
 	const key_event event{value, down, (combination & combination_shift) != 0, key_source::keyboard,
-			      static_cast<uint8_t>(stroke.code), static_cast<uint8_t>(stroke.prefix_index), 0};
+			      static_cast<uint8_t>(stroke.code), static_cast<uint8_t>(stroke.prefix_index), 0,
+			      static_cast<uint8_t>(combination)};
 	const bool sends = value != 0 || !down;
 	if (sends)
 		send_key_event(event);
 	report_frame({.kind = frame_report_kind::key, .frame = &frame, .code = stroke.code,
 		      .prefix_index = stroke.prefix_index, .down = down, .pause = stroke.pause,
-		      .combination = combination, .slot = &slot, .event = sends ? &event : nullptr});
+		      .combination = combination, .slot = &slot, .event = sends ? &event : nullptr,
+		      .sent_for = sends ? &outputs.sent_for : nullptr});
 }

@@ -28,6 +28,7 @@ struct key_event {
 	uint8_t scan_code;    // keyboard: the set-2 code as looked up (Pause: pause_scan_code)
 	uint8_t prefix_index; // keyboard: 0 plain, 1 after 0xE0 (and Pause)
 	uint8_t button;       // joystick: the button, 0..15
+	uint8_t combination;  // keyboard: the modifier combination value was looked up under
 };
 
 // The Pause key has no code of its own in set 2: it is looked up as E0 80.
@@ -108,6 +109,10 @@ struct output_state {
 	const output_form *form = &key_text_form;
 	// Set at exit once the devices no longer block.
 	bool unblocked = false;
+	// The event whose key map value the last send_key sent: that event, or,
+	// for a release or a repeat that the form sends as the press sent it
+	// (an input device), that press.
+	key_event sent_for{};
 };
 extern output_state outputs;
 
@@ -126,5 +131,6 @@ void unblock_stream(FILE *stream);
 
 inline void send_key_event(const key_event &event)
 {
+	outputs.sent_for = event;
 	outputs.form->send_key(event);
 }

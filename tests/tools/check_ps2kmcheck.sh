@@ -3,7 +3,8 @@
 #
 # The daemon takes some key map lines otherwise than their writer meant
 # and says nothing; ps2kmcheck must say it. Each row: the options, the map
-# (printf escapes; "DIR" for a directory), the exit status and a text the
+# (printf escapes; "DIR", "FIFO", "NULL" for a directory, a FIFO, a link to
+# /dev/null), the exit status and a text the
 # output must hold.
 set -uo pipefail
 
@@ -22,7 +23,10 @@ cases=(
 	'|1C a - 13\n|1|key code 13 is read as hexadecimal 0x13 = 19; write 0x13 if that is meant, or 0x0D'
 	'|J 3 up 75\n|1|key code 75 is read as hexadecimal 0x75 = 117'
 	'|# only a comment\n|1|warning: no line is used'
-	'|DIR|2|ps2kmcheck: cannot read map: Is a directory'
+	'|DIR|2|ps2kmcheck: cannot read map: no regular file, which ps2linkd refuses ("Key map file is not found")'
+	'--warnings-ok|NULL|2|ps2kmcheck: cannot read map: no regular file'
+	'|FIFO|2|ps2kmcheck: cannot read map: no regular file'
+	'|1C a - 0x1E # xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx \n|0|map: 0 lines skipped, 0 warnings'
 	'|# note: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx1C a - 0x10\n|1|the rest, "1C a - 0x10", as a line of its own: scan code 1C under - (no modifier) sends key code 16 (KEY_Q)'
 	'|\033[2J\n|1|1: skipped: \\x1B[2J\n'
 	'|1C\0b - 0x1F\n1D c S 0x1F\n1D c S 0x1F\n|1|3: warning: 1D c S 0x1F\n    scan code 1D under S (shift) was filled by line 2 already'
@@ -38,7 +42,12 @@ failed=0
 for row in "${cases[@]}"; do
 	IFS='|' read -r options map status expected <<< "$row"
 	rm -rf "$dir/map"
-	if [[ $map == DIR ]]; then mkdir "$dir/map"; else printf "$map" > "$dir/map"; fi
+	case $map in
+	DIR) mkdir "$dir/map" ;;
+	FIFO) mkfifo "$dir/map" ;;
+	NULL) ln -s /dev/null "$dir/map" ;;
+	*) printf "$map" > "$dir/map" ;;
+	esac
 	output=$(cd "$dir" && "$check" $options map 2>&1)
 	got=$?
 	if [[ $got != "$status" || $output != *"$(printf "$expected")"* ]]; then

@@ -9,8 +9,6 @@
 // without complaint but not as written. With -v it also shows what every
 // used line does: under which modifier combination which scan code sends
 // which key code.
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -21,6 +19,8 @@
 #include <string>
 #include <strings.h>
 
+#include "checked_output.h"
+#include "daemon/startup.h"
 #include "keyboard/key_map.h"
 #include "output/output_form.h"
 #include "keyboard/keyboard_frame.h"
@@ -35,8 +35,9 @@ const char usage_text[] =
 	"why, and every line it would take otherwise than written.\n"
 	"  -v             also show what every used line does\n"
 	"  --warnings-ok  exit 0 when there are warnings but no skipped line\n"
-	"Exit status: 0 clean, 1 skipped lines or warnings, 2 usage, or a map that\n"
-	"cannot be opened or read.\n";
+	"Exit status: 0 clean, 1 skipped lines or warnings, or the report cannot be\n"
+	"written, 2 usage, or a map that cannot be opened or read (or that ps2linkd\n"
+	"refuses: anything but a regular file).\n";
 
 // Linux key names by number, from the build machine's kernel headers.
 struct linux_key {
@@ -245,9 +246,10 @@ void check_key_line(check_state &state, const key_map_line &line)
 // name that runs on may end in a key line.
 void check_long_line(check_state &state, const key_map_line &line)
 {
-	std::string_view tail = line.text;
-	if (!line.continued || tail == "\n" || tail.empty())
+	// A rest of blanks alone is a blank line of its own: it changes nothing.
+	if (!line.continued || line.verdict == key_map_verdict::blank)
 		return;
+	std::string_view tail = line.text;
 	if (tail.ends_with('\n'))
 		tail.remove_suffix(1);
 	std::string becomes;
@@ -294,6 +296,7 @@ void report_line(const key_map_line &line, void *context)
 int main(int argc, char **argv)
 {
 	const char *program = "ps2kmcheck";
+	check_standard_output_at_exit(program);
 	check_state state;
 	bool warnings_ok = false;
 	const char *path = nullptr;
@@ -315,35 +318,34 @@ int main(int argc, char **argv)
 	}
 	if (!path)
 		refuse_usage(program, "no key map given");
-	struct stat status {};
-	if (stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
-		// A pipe or a device would be read once and be gone: not loaded here.
+	// The daemon's own verdict on the file first: what it refuses at start-up
+	// is no key map at all.
+	if (key_map_file_refused(path)) {
+		fprintf(stderr, "%s: cannot read %s: no regular file, which ps2linkd refuses (\"%.*s\")\n",
+			program, printable(path).c_str(),
+			static_cast<int>(strlen(key_map_missing_message) - 1), key_map_missing_message);
+		return 2;
+	}
+	// The daemon's own reading, on a stream of ours, so that a read error
+	// is seen: the loader ends its load on one without a word.
+	reset_key_map();
+	FILE *map = fopen(path, "r");
+	if (!map) {
+		fprintf(stderr, "%s: cannot open %s: %s\n", program, printable(path).c_str(),
+			strerror(errno));
+		return 2;
+	}
+	(void)load_key_map_stream(map, report_line, &state);
+	if (ferror(map)) {
+		fprintf(stderr, "%s: cannot read %s: %s\n", program, printable(path).c_str(),
+			strerror(errno));
+		return 2;
+	}
+	(void)fclose(map); // read only
+	if (state.used == 0) {
 		++state.warnings;
-		printf("warning: %s is not a regular file: the daemon would read whatever it gives "
-		       "once\n",
-		       printable(path).c_str());
-	} else {
-		// The daemon's own reading, on a stream of ours: a read error (a
-		// directory opens but cannot be read) ends its load without a word.
-		reset_key_map();
-		FILE *map = fopen(path, "r");
-		if (!map) {
-			fprintf(stderr, "%s: cannot open %s: %s\n", program, printable(path).c_str(),
-				strerror(errno));
-			return 2;
-		}
-		(void)load_key_map_stream(map, report_line, &state);
-		if (ferror(map)) {
-			fprintf(stderr, "%s: cannot read %s: %s\n", program, printable(path).c_str(),
-				strerror(errno));
-			return 2;
-		}
-		(void)fclose(map); // read only
-		if (state.used == 0) {
-			++state.warnings;
-			printf("warning: no line is used: the map is empty, and the daemon would "
-			       "send no key event\n");
-		}
+		printf("warning: no line is used: the map is empty, and the daemon would "
+		       "send no key event\n");
 	}
 	printf("%s: %u line%s skipped, %u warning%s\n", printable(path).c_str(), state.skipped,
 	       state.skipped == 1 ? "" : "s", state.warnings, state.warnings == 1 ? "" : "s");

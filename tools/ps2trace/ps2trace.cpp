@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "checked_output.h"
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
 #include "daemon/in_process.h"
@@ -95,11 +96,13 @@ struct settings {
 
 settings options;
 
+// The signal that asked the trace to end, 0 while none has.
 volatile sig_atomic_t stop_requested = 0;
 
-void note_stop(int)
+// Runs as a signal handler.
+void note_stop(int signal_number)
 {
-	stop_requested = 1;
+	stop_requested = signal_number;
 }
 
 [[noreturn]] void usage(int status)
@@ -457,9 +460,13 @@ void hear_report(const frame_report &report, void *)
 		append_key_events(trace.shown);
 		append_other_output(trace.shown);
 		append(trace.shown, "  ");
-		if (report.slot->name)
+		// The line behind what the device got: a release or a repeat that
+		// the form sends as its press did (an input device) names the
+		// press's line, looked up under the press's combination.
+		if (unsigned combination = report.sent_for ? report.sent_for->combination : report.combination;
+		    report.slot->name || combination != report.combination)
 			append_map_line(trace.shown, map_lines.slot_lines[slot_index(
-						      report.combination, report.code, report.prefix_index)]);
+						      combination, report.code, report.prefix_index)]);
 		else {
 			append(trace.shown, "no line for ");
 			append_slot_text(trace.shown, report);
@@ -632,13 +639,21 @@ void take_byte(uint8_t byte)
 
 FILE *record = nullptr;
 
+// Each piece is recorded and shown before the next is read, and a write
+// that failed ends the trace. A stop signal that interrupted a write (to a
+// pipe nobody empties) is no failure: the stop is acted on instead.
 void take_chunk(long long micros, std::span<const uint8_t> bytes)
 {
-	if (record)
+	if (record) {
 		write_capture_chunk(record, micros, bytes);
+		if (!stop_requested)
+			check_written("ps2trace", record,
+				      record == stdout ? "standard output" : options.record_path);
+	}
 	for (uint8_t byte : bytes)
 		take_byte(byte);
-	(void)fflush(stdout);
+	if (!options.quiet && !stop_requested)
+		check_written("ps2trace", stdout, "standard output");
 }
 
 long long start_us = 0;
@@ -659,11 +674,14 @@ void read_stream(int fd, const char *name)
 	std::vector<capture_chunk> chunks;
 	auto take_chunks = [&]() {
 		for (const capture_chunk &chunk : chunks)
-			take_chunk(chunk.micros, chunk.bytes);
+			if (!stop_requested)
+				take_chunk(chunk.micros, chunk.bytes);
 		chunks.clear();
 	};
 	bool any = false;
-	for (;;) {
+	// A file is read as fast as it comes: the signal is looked at between
+	// reads, not only when one is interrupted.
+	while (!stop_requested) {
 		uint8_t buffer[4096];
 		ssize_t got;
 		do
@@ -689,7 +707,9 @@ void read_stream(int fd, const char *name)
 		}
 		take_chunks();
 	}
-	if (!any && !stop_requested)
+	if (stop_requested)
+		return; // cut short: no verdict on the end
+	if (!any)
 		fail(std::string(name) + ": empty: no byte at all, and no capture");
 	if (capture.kind != capture_kind::not_capture &&
 	    finish_capture(capture, chunks) == capture_kind::bad)
@@ -715,10 +735,17 @@ int open_line()
 	std::vector<file_holder> holders;
 	if (file_id_of_fd(fd, file))
 		holders = holders_of(file);
+	// A process with the line open twice (the daemon reads one descriptor
+	// and writes another) is named once; its descriptors come together.
 	std::string names;
-	for (const file_holder &holder : holders)
+	pid_t named = 0;
+	for (const file_holder &holder : holders) {
+		if (holder.pid == named)
+			continue;
+		named = holder.pid;
 		names += (names.empty() ? "" : ", ") + command_of(holder.pid) + " (pid " +
 			 std::to_string(holder.pid) + ")";
+	}
 	if (flock(fd, LOCK_SH | LOCK_NB) == -1) {
 		fail(std::string(options.device_path) + " is locked, as ps2linkd locks its line; " +
 		     (names.empty() ? std::string("which process holds it cannot be told")
@@ -765,22 +792,36 @@ void read_line(int fd)
 
 // ------------------------------------------------------------------ main
 
-// Recording over what is read would empty it before it is read: refused,
-// whatever path names the same file (a link, another spelling).
-void refuse_recording_over_input()
+bool same_file(const struct stat &one, const struct stat &other)
+{
+	return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+// Recording over what is read would empty it before it is read, and a
+// trace or a capture appended to its own input (standard output sent
+// there) would be read again and grow it without end: both refused,
+// whatever path names the same file (a link, a hard link, another
+// spelling). A terminal on standard output is where people read the trace,
+// never a loop.
+void refuse_writing_over_input()
 {
 	const char *input = options.device_path ? options.device_path : options.file_path;
 	struct stat in {};
-	struct stat out {};
 	bool from_stdin = !input || strcmp(input, "-") == 0;
-	if (strcmp(options.record_path, "-") == 0 ||
-	    (from_stdin ? fstat(0, &in) : stat(input, &in)) != 0 ||
-	    stat(options.record_path, &out) != 0)
+	if ((from_stdin ? fstat(0, &in) : stat(input, &in)) != 0)
 		return;
-	if (in.st_dev == out.st_dev && in.st_ino == out.st_ino)
-		fail(std::string("-w ") + options.record_path + " is the input " +
-		     (from_stdin ? "(standard input)" : input) +
+	const std::string input_name = from_stdin ? "(standard input)" : input;
+	const bool record_to_stdout = options.record_path && strcmp(options.record_path, "-") == 0;
+	struct stat out {};
+	if (options.record_path && !record_to_stdout && stat(options.record_path, &out) == 0 &&
+	    same_file(in, out))
+		fail(std::string("-w ") + options.record_path + " is the input " + input_name +
 		     ": recording would overwrite it before it is read");
+	if ((!options.quiet || record_to_stdout) && !isatty(1) && fstat(1, &out) == 0 &&
+	    same_file(in, out))
+		fail(std::string("standard output is the input ") + input_name + ": the " +
+		     (record_to_stdout ? "capture" : "trace") +
+		     " would be read again as it is written, without end");
 }
 
 void parse_arguments(int argc, char **argv)
@@ -845,7 +886,9 @@ void parse_arguments(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+	check_standard_output_at_exit("ps2trace");
 	parse_arguments(argc, argv);
+	refuse_writing_over_input();
 	struct sigaction action {};
 	action.sa_handler = note_stop; // no SA_RESTART: a waiting read ends
 	sigaction(SIGINT, &action, nullptr);
@@ -856,7 +899,6 @@ int main(int argc, char **argv)
 		start_daemon_in_memory();
 	set_frame_observer(hear_report, nullptr);
 	if (options.record_path) {
-		refuse_recording_over_input();
 		record = strcmp(options.record_path, "-") == 0 ? stdout : fopen(options.record_path, "w");
 		if (!record)
 			fail(errno_text(options.record_path));
@@ -886,11 +928,22 @@ int main(int argc, char **argv)
 	} else {
 		read_stream(0, "standard input");
 	}
-	show_skipped();
-	if (trace.length != 0)
-		show(std::span<const uint8_t>(trace.bytes.data(), trace.length), 0,
-		     "incomplete frame at the end", {});
-	if (record && record != stdout && fclose(record) != 0)
-		fail(errno_text(options.record_path));
-	return 0;
+	// A signal ends a live trace, which has no other end; a file or
+	// standard input it cuts short, which the status says.
+	const bool cut_short = stop_requested && line_fd == -1;
+	if (stop_requested) {
+		// A write the signal interrupted left its stream's error flag set.
+		clearerr(stdout);
+		if (record)
+			clearerr(record);
+	}
+	if (!cut_short) {
+		show_skipped();
+		if (trace.length != 0)
+			show(std::span<const uint8_t>(trace.bytes.data(), trace.length), 0,
+			     "incomplete frame at the end", {});
+	}
+	if (record && record != stdout)
+		close_written("ps2trace", record, options.record_path);
+	return cut_short ? 128 + stop_requested : 0;
 }
