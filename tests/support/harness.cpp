@@ -256,9 +256,22 @@ bool daemon_run::start()
 			      "verify_asan_link_order=0");
 	if (const char *ubsan = getenv("UBSAN_OPTIONS"))
 		environment.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+	std::string out = root + "/stdout", err = root + "/stderr";
+	if (!config.journal_stream.empty()) {
+		// Made here, so that its inode is known: the child only truncates it.
+		struct stat output{};
+		(void)close(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+		(void)stat(out.c_str(), &output);
+		environment.push_back("JOURNAL_STREAM=" + (config.journal_stream != "stdout"
+			? config.journal_stream
+			: std::to_string(output.st_dev) + ":" + std::to_string(output.st_ino)));
+	}
+	if (config.screen || !config.open_elsewhere.empty())
+		environment.push_back(std::string("LD_PRELOAD=") + PS2_FAKE_FB_PATH);
+	if (!config.open_elsewhere.empty())
+		environment.push_back("FAKE_OPEN_ELSEWHERE=" + config.open_elsewhere);
 	if (config.screen) {
 		const fake_screen &s = *config.screen;
-		environment.push_back(std::string("LD_PRELOAD=") + PS2_FAKE_FB_PATH);
 		environment.push_back("FAKE_FB_SMEM_START=" + std::to_string(s.smem_start));
 		environment.push_back("FAKE_FB_SMEM_LEN=" + std::to_string(s.smem_len));
 		environment.push_back("FAKE_FB_LINE_LENGTH=" + std::to_string(s.line_length));
@@ -272,7 +285,6 @@ bool daemon_run::start()
 	for (std::string &e : environment)
 		envp.push_back(e.data());
 	envp.push_back(nullptr);
-	std::string out = root + "/stdout", err = root + "/stderr";
 
 	fflush(nullptr);
 	pid = fork();
@@ -291,6 +303,10 @@ bool daemon_run::start()
 		if (const char *failed = enter_world(root)) {
 			dprintf(2, "harness: %s: %s\n", failed, strerror(errno));
 			_exit(121);
+		}
+		if (!config.working_directory.empty() && chdir(config.working_directory.c_str()) != 0) {
+			dprintf(2, "harness: chdir %s: %s\n", config.working_directory.c_str(), strerror(errno));
+			_exit(124);
 		}
 		// A test that is killed (a timeout) takes its daemon along.
 		prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -336,13 +352,17 @@ void daemon_run::unplug_line(const std::string &link)
 	pty_master = -1;
 }
 
-bool daemon_run::plug_new_line(const std::string &link)
+bool daemon_run::plug_new_line(const std::string &link, bool wait_ready)
 {
 	pty_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
 	if (pty_master < 0 || grantpt(pty_master) != 0 || unlockpt(pty_master) != 0)
 		return false;
 	pty_slave = ptsname(pty_master);
-	if (!relink(pty_slave, link) || wait_reading() <= 0)
+	if (!relink(pty_slave, link))
+		return false;
+	if (!wait_ready)
+		return true;
+	if (wait_reading() <= 0)
 		return false;
 	read_mark_ = bytes_read();
 	sent_since_ready_ = 0;

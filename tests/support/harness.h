@@ -51,6 +51,13 @@ struct daemon_config {
 	// On: the loadkmap stand-in also logs whether the serial line is locked
 	// while it runs ("held" or "free", one line per run; line_lock_log()).
 	bool loadkmap_checks_line = false;
+	std::string working_directory; // the daemon's; empty: the test's own
+	// JOURNAL_STREAM for the daemon: empty, none; "stdout", the device and
+	// inode of its standard output, as systemd sets it; else as written.
+	std::string journal_stream;
+	// "N:PATH:OTHER": the Nth open of PATH that succeeds opens OTHER
+	// instead (the preload library's FAKE_OPEN_ELSEWHERE).
+	std::string open_elsewhere;
 };
 
 struct exit_result {
@@ -107,9 +114,10 @@ struct daemon_run {
 	void unplug_line(const std::string &link);
 	// The adapter plugged in again: a new pseudo-terminal, linked from
 	// the link at path (the path the daemon was given: outside the
-	// overlays, which do not see a change made beside them), and the
-	// daemon seen reading it. False when it did not get there in time.
-	bool plug_new_line(const std::string &link);
+	// overlays, which do not see a change made beside them), and, with
+	// wait_ready, the daemon seen reading it. False when it did not get
+	// there in time.
+	bool plug_new_line(const std::string &link, bool wait_ready = true);
 
 	void send(const std::vector<uint8_t> &bytes);
 	void send_frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);
