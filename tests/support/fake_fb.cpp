@@ -11,12 +11,6 @@
 //   FAKE_FB_SMEM_LEN     bytes of screen memory, default 614400 (480 x 640 x 2)
 //   FAKE_FB_LINE_LENGTH  bytes per row, default 960
 //   FAKE_FB_FAIL         "fix" or "var": that request fails with EINVAL
-//
-// It also stands in for a device path that names another device between
-// two opens (a link repointed, a terminal's number reused):
-//
-//   FAKE_OPEN_ELSEWHERE  "N:PATH:OTHER": the Nth successful open of PATH
-//                        (counted from 1) opens OTHER instead
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -60,40 +54,7 @@ bool should_fail(const char *which)
 	return fail && strcmp(fail, which) == 0;
 }
 
-// Whether FAKE_OPEN_ELSEWHERE is about path: then which open it means,
-// and where that one goes.
-bool open_rule_for(const char *path, long &which, const char *&other)
-{
-	const char *rule = getenv("FAKE_OPEN_ELSEWHERE");
-	char *after = nullptr;
-	which = rule ? strtol(rule, &after, 10) : 0;
-	const char *end = after && *after == ':' ? strchr(after + 1, ':') : nullptr;
-	if (!end)
-		return false;
-	auto length = static_cast<std::size_t>(end - after - 1);
-	other = end + 1;
-	return strncmp(after + 1, path, length) == 0 && path[length] == '\0';
-}
-
 } // namespace
-
-extern "C" int open(const char *path, int flags, ...)
-{
-	va_list arguments;
-	va_start(arguments, flags);
-	auto mode = static_cast<mode_t>(va_arg(arguments, int));
-	va_end(arguments);
-	using open_function = int (*)(const char *, int, ...);
-	static open_function next_open = reinterpret_cast<open_function>(dlsym(RTLD_NEXT, "open"));
-	static long opened = 0; // successful opens of the rule's path
-	long which = 0;
-	const char *other = nullptr;
-	bool ruled = open_rule_for(path, which, other);
-	int fd = next_open(ruled && opened + 1 == which ? other : path, flags, mode);
-	if (ruled && fd != -1)
-		++opened;
-	return fd;
-}
 
 extern "C" int ioctl(int fd, unsigned long request, ...)
 {

@@ -257,21 +257,14 @@ bool daemon_run::start()
 	if (const char *ubsan = getenv("UBSAN_OPTIONS"))
 		environment.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
 	std::string out = root + "/stdout", err = root + "/stderr";
-	if (!config.journal_stream.empty()) {
-		// Made here, so that its inode is known: the child only truncates it.
-		struct stat output{};
-		(void)close(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-		(void)stat(out.c_str(), &output);
-		environment.push_back("JOURNAL_STREAM=" + (config.journal_stream != "stdout"
-			? config.journal_stream
-			: std::to_string(output.st_dev) + ":" + std::to_string(output.st_ino)));
-	}
-	if (config.screen || !config.open_elsewhere.empty())
-		environment.push_back(std::string("LD_PRELOAD=") + PS2_FAKE_FB_PATH);
-	if (!config.open_elsewhere.empty())
-		environment.push_back("FAKE_OPEN_ELSEWHERE=" + config.open_elsewhere);
+	struct stat output{}; // made here for its inode; the child only truncates it
+	if (config.journal_stream == "stdout" && close(creat(out.c_str(), 0644)) == 0 && stat(out.c_str(), &output) == 0)
+		config.journal_stream = std::to_string(output.st_dev) + ":" + std::to_string(output.st_ino);
+	if (!config.journal_stream.empty())
+		environment.push_back("JOURNAL_STREAM=" + config.journal_stream);
 	if (config.screen) {
 		const fake_screen &s = *config.screen;
+		environment.push_back(std::string("LD_PRELOAD=") + PS2_FAKE_FB_PATH);
 		environment.push_back("FAKE_FB_SMEM_START=" + std::to_string(s.smem_start));
 		environment.push_back("FAKE_FB_SMEM_LEN=" + std::to_string(s.smem_len));
 		environment.push_back("FAKE_FB_LINE_LENGTH=" + std::to_string(s.line_length));

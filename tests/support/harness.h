@@ -52,12 +52,9 @@ struct daemon_config {
 	// while it runs ("held" or "free", one line per run; line_lock_log()).
 	bool loadkmap_checks_line = false;
 	std::string working_directory; // the daemon's; empty: the test's own
-	// JOURNAL_STREAM for the daemon: empty, none; "stdout", the device and
-	// inode of its standard output, as systemd sets it; else as written.
+	// JOURNAL_STREAM, if not empty: "stdout" names the daemon's standard
+	// output (DEV:INO, as systemd sets it); anything else is passed as is.
 	std::string journal_stream;
-	// "N:PATH:OTHER": the Nth open of PATH that succeeds opens OTHER
-	// instead (the preload library's FAKE_OPEN_ELSEWHERE).
-	std::string open_elsewhere;
 };
 
 struct exit_result {
