@@ -12,11 +12,22 @@
 
 // False until the daemon detaches.
 extern bool messages_to_syslog;
+// True when standard output is the journal (systemd runs the daemon in the
+// foreground): its messages go there as on a terminal, but a flood of them
+// is kept to the system log's pace.
+extern bool messages_to_journal;
+
+// Sets messages_to_journal: systemd names the stream it connects to
+// standard output in JOURNAL_STREAM ("DEV:INO", decimal). The variable
+// alone proves nothing, since children of a journalled service inherit
+// it: standard output must be that very file.
+void notice_journal_output();
 
 // From now on messages go to the system log.
 void send_messages_to_syslog();
 
-// Back to standard output, as before start-up. The log is not closed.
+// Back to standard output, as before start-up, and not the journal. The
+// log is not closed.
 void reset_message_log();
 
 // One message: printf-style text ending in a newline. The priority counts

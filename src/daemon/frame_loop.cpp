@@ -32,8 +32,11 @@ static_assert(static_cast<std::size_t>(frame_kind::keyboard) == 0);
 static_assert(static_cast<std::size_t>(frame_kind::mouse) == 1);
 static_assert(static_cast<std::size_t>(frame_kind::joystick) == 2);
 
-// In the system log, bad frames are reported at most once a second; the
-// next report counts those left out.
+// In the system log and the journal, bad frames are reported at most once
+// a second. Those left out meanwhile are counted: the count goes out with
+// the next bad frame, or on its own at the first idle read after the
+// second is over, or at exit. The clock is read only for a bad frame (an
+// idle read brings its own time), never for a good byte.
 constexpr int64_t checksum_report_interval_ns = 1'000'000'000;
 
 struct frame_loop_state {
@@ -43,14 +46,20 @@ struct frame_loop_state {
 };
 frame_loop_state loop_state;
 
+bool checksum_report_due(int64_t now_ns)
+{
+	return loop_state.last_checksum_report_ns == 0 ||
+	       now_ns - loop_state.last_checksum_report_ns >= checksum_report_interval_ns;
+}
+
 void report_bad_checksum()
 {
-	if (!messages_to_syslog) {
+	if (!messages_to_syslog && !messages_to_journal) {
 		print_message(LOG_WARNING, "%s", checksum_error_message);
 		return;
 	}
 	int64_t now_ns = monotonic_ns();
-	if (loop_state.last_checksum_report_ns != 0 && now_ns - loop_state.last_checksum_report_ns < checksum_report_interval_ns) {
+	if (!checksum_report_due(now_ns)) {
 		++loop_state.checksum_reports_left_out;
 		return;
 	}
@@ -60,6 +69,16 @@ void report_bad_checksum()
 		print_message(LOG_WARNING, checksum_errors_left_out_format, loop_state.checksum_reports_left_out);
 	loop_state.last_checksum_report_ns = now_ns;
 	loop_state.checksum_reports_left_out = 0;
+}
+
+// An idle read that ended at now_ns (0: cut short by a stop): a count left
+// waiting goes out once its second is over.
+void report_checksums_left_out_when_due(int64_t now_ns)
+{
+	if (loop_state.checksum_reports_left_out == 0 || now_ns == 0 || !checksum_report_due(now_ns))
+		return;
+	report_checksums_left_out();
+	loop_state.last_checksum_report_ns = now_ns;
 }
 
 // The adapter's line is gone (a USB serial adapter pulled out, a terminal
@@ -74,9 +93,9 @@ void wait_for_line_back()
 	close_serial_line();
 	for (;;) {
 		act_on_pending_stop();
-		if (open_serial_line(active_settings.serial_device, active_settings.serial_speed,
+		if (open_serial_line(serial_line.line_path.data(), active_settings.serial_speed,
 				     line_open::again) == 0) {
-			if (open_adapter_stream(active_settings.serial_device) == 0)
+			if (open_adapter_stream(serial_line.line_path.data()) == 0)
 				break;
 			close_serial_line();
 		}
@@ -84,6 +103,9 @@ void wait_for_line_back()
 		timespec retry{1, 0};
 		nanosleep(&retry, nullptr); // a stop signal cuts it short
 	}
+	// A stop that came while the line settled ends the daemon here: the
+	// line is not back for it.
+	act_on_pending_stop();
 	if (active_settings.mouse_enabled)
 		send_mouse_enable();
 	send_led_command(keyboard_translation.led_state);
@@ -143,6 +165,14 @@ frame_event handle_serial_byte(uint8_t byte)
 	return event;
 }
 
+void report_checksums_left_out()
+{
+	if (loop_state.checksum_reports_left_out == 0)
+		return;
+	print_message(LOG_WARNING, checksum_errors_not_logged_format, loop_state.checksum_reports_left_out);
+	loop_state.checksum_reports_left_out = 0;
+}
+
 void carry_system_lights()
 {
 	if (outputs.form->take_lights(keyboard_translation.led_state))
@@ -160,6 +190,8 @@ void frame_loop()
 		frame_event event = frame_event::none;
 		if (got.kind == serial_read_kind::byte)
 			event = handle_serial_byte(got.byte);
+		else
+			report_checksums_left_out_when_due(got.idle_end_ns);
 		// Lights are looked at between frames and whenever the line falls
 		// idle, so a light set on a quiet line is out within 0.1 s.
 		if (got.kind == serial_read_kind::idle || event != frame_event::none)

@@ -3,10 +3,13 @@
 
 #include "serial/frame_reader.h"
 
-// Printed for every frame whose checksum does not match. In the system log
-// at most once a second, the next line counting those left out.
+// Printed for every frame whose checksum does not match. In the system log,
+// and in the journal when standard output is the journal, at most once a
+// second: the next bad frame's line counts those left out, or, when none
+// comes, a line of the count alone once the second is over (or at exit).
 inline constexpr char checksum_error_message[] = "Error checksum\n";
 inline constexpr char checksum_errors_left_out_format[] = "Error checksum (%u more not logged)\n";
+inline constexpr char checksum_errors_not_logged_format[] = "Error checksum: %u more not logged\n";
 
 // When the adapter's line is lost, and when it is back.
 inline constexpr char line_lost_format[] = "Serial line %s lost; trying to open it every second\n";
@@ -22,6 +25,10 @@ frame_event handle_serial_byte(uint8_t byte);
 // The same without the checksum message, for a tool that shows the byte's
 // fate itself (the frame observer hears of every drop).
 frame_event translate_serial_byte(uint8_t byte);
+
+// The count of bad frames left out of the log, if any, printed now and
+// cleared. For the exit clean-up.
+void report_checksums_left_out();
 
 // Lights that the system set on an input device, out to the keyboard.
 void carry_system_lights();

@@ -19,6 +19,7 @@ void cleanup_at_exit()
 	if (cleanup_done)
 		return;
 	cleanup_done = true;
+	report_checksums_left_out();
 	if (active_settings.console_mode)
 		run_layout_command(restore_builtin_layout);
 	close_serial_line(); // releases the lock; HUPCL drops DTR

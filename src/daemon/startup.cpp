@@ -16,6 +16,7 @@
 #include "daemon/options.h"
 #include "daemon/shutdown.h"
 #include "daemon/signals.h"
+#include "keyboard/keyboard_frame.h"
 #include "keyboard/key_map.h"
 #include "pointer/calibration.h"
 #include "pointer/framebuffer.h"
@@ -73,6 +74,14 @@ int load_start_key_map(const start_up_sources *given)
 	return 0;
 }
 
+// Whether standard output is the journal, which then gets bad frames at
+// the system log's pace.
+int find_message_sink(const start_up_sources *)
+{
+	notice_journal_output();
+	return 0;
+}
+
 int install_signals(const start_up_sources *)
 {
 	install_signal_handlers();
@@ -111,9 +120,13 @@ int set_up_pointer_screen(const start_up_sources *given)
 	return 0;
 }
 
+// The path is made absolute first: once detached, the daemon's working
+// directory is /, and a relative path would be looked for there whenever
+// the line is lost.
 int open_line(const start_up_sources *)
 {
-	return open_serial_line(active_settings.serial_device, active_settings.serial_speed,
+	keep_line_path(active_settings.serial_device);
+	return open_serial_line(serial_line.line_path.data(), active_settings.serial_speed,
 				line_open::at_start_up);
 }
 
@@ -124,7 +137,7 @@ int open_adapter_commands(const start_up_sources *given)
 		serial_line.adapter_out = given->adapter;
 		return 0;
 	}
-	return open_adapter_stream(active_settings.serial_device);
+	return open_adapter_stream(serial_line.line_path.data());
 }
 
 int enable_mouse(const start_up_sources *)
@@ -153,14 +166,30 @@ int open_output_form(const start_up_sources *given)
 	return outputs.form->open(active_settings.mouse_enabled, given ? &given->devices : nullptr);
 }
 
+// A form that leaves the lights to the system (-u) shows the system's
+// lights from the start. The kernel hands a new keyboard device only the
+// lights that are on, so a keyboard still lit from an earlier run would stay
+// lit under an all-off console: the lights the kernel has handed over by now
+// are taken, then the whole state goes out once. Later changes follow in
+// the frame loop.
+int send_start_lights(const start_up_sources *)
+{
+	if (outputs.form->lights_follow_keys)
+		return 0;
+	(void)outputs.form->take_lights(keyboard_translation.led_state); // sent below either way
+	send_led_command(keyboard_translation.led_state);
+	return 0;
+}
+
 struct start_up_step {
 	int (*run)(const start_up_sources *given);
 	bool machine_only; // never run inside another program
 	bool stop_after;   // on the machine, a pending stop ends start-up here
 };
 
-constexpr std::array<start_up_step, 10> start_up_steps = {{
+constexpr std::array<start_up_step, 12> start_up_steps = {{
 	{choose_output_form, false, false},
+	{find_message_sink, true, false},
 	{load_start_key_map, false, false},
 	{install_signals, true, false},
 	{switch_console_layout, true, true},
@@ -170,6 +199,7 @@ constexpr std::array<start_up_step, 10> start_up_steps = {{
 	{enable_mouse, false, false},
 	{declare_key_codes, false, false},
 	{open_output_form, false, true},
+	{send_start_lights, false, false},
 }};
 
 void detach()

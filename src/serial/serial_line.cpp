@@ -3,10 +3,12 @@
 #include "serial/serial_line.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termio.h>
 #include <unistd.h>
 
@@ -82,7 +84,35 @@ int set_up_serial_line(int32_t speed, line_open how)
 	return 0;
 }
 
+// Whether two descriptors reach one device: the same file, and for a
+// device node the same device behind it.
+bool same_device(int one, int other)
+{
+	struct stat first{}, second{};
+	if (fstat(one, &first) == -1 || fstat(other, &second) == -1)
+		return false;
+	return first.st_dev == second.st_dev && first.st_ino == second.st_ino &&
+	       first.st_rdev == second.st_rdev;
+}
+
 } // namespace
+
+void keep_line_path(const char *path)
+{
+	serial_line.line_path = {};
+	std::array<char, PATH_MAX> directory{};
+	if (path[0] != '/' && getcwd(directory.data(), directory.size())) {
+		const char *slash = strcmp(directory.data(), "/") == 0 ? "" : "/";
+		int length = snprintf(serial_line.line_path.data(), serial_line.line_path.size(),
+				      "%s%s%s", directory.data(), slash, path);
+		if (length > 0 && static_cast<std::size_t>(length) < serial_line.line_path.size())
+			return;
+	}
+	if (strlen(path) < serial_line.line_path.size())
+		(void)snprintf(serial_line.line_path.data(), serial_line.line_path.size(), "%s", path);
+	else
+		serial_line.line_path[0] = '\0';
+}
 
 unsigned speed_constant(int32_t speed)
 {
@@ -164,9 +194,11 @@ int open_adapter_stream(const char *path)
 	int fd = open(path, O_WRONLY | O_NOCTTY);
 	if (fd == -1)
 		return -1;
-	serial_line.adapter_out = fdopen(fd, "w");
-	if (serial_line.adapter_out)
-		return 0;
+	if (same_device(fd, serial_line.serial_fd)) {
+		serial_line.adapter_out = fdopen(fd, "w");
+		if (serial_line.adapter_out)
+			return 0;
+	}
 	(void)close(fd);
 	return -1;
 }
@@ -205,7 +237,7 @@ serial_read read_serial_byte()
 		now += rest_ns;
 	}
 	serial_line.last_empty_read_ns = now;
-	return {};
+	return {serial_read_kind::idle, 0, now};
 }
 
 void send_mouse_enable()

@@ -8,9 +8,12 @@
 // the commands back to the adapter go through a second, write-only stdio
 // stream on the same device. A line that is lost (a USB serial adapter
 // pulled out) is closed, and the same path is opened again the same way,
-// quietly, once it is back.
+// quietly, once it is back. The path is made absolute at start-up, since
+// a daemon in the background has left its working directory for /.
 #pragma once
 
+#include <array>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 
@@ -22,6 +25,12 @@ inline constexpr char tcseta_failed_message[] = "can't TCSETA\n";
 inline constexpr char dtr_raised_message[] = "DTR set to HIGH\n"; // with -i
 
 struct serial_line_state {
+	// The path the line is opened by, at start-up and after a lost line:
+	// the -p path as given when it is absolute, else with the working
+	// directory of start-up put before it (links are kept, not resolved:
+	// a link by the adapter's serial number finds it again under a new
+	// device name). Empty until start-up keeps it.
+	std::array<char, PATH_MAX> line_path{};
 	int serial_fd = -1;          // -1 until opened
 	FILE *adapter_out = nullptr; // commands to the adapter, null until opened
 	int64_t last_empty_read_ns = 0; // when the last empty read ended, for pacing
@@ -30,6 +39,12 @@ extern serial_line_state serial_line;
 
 // No line, no command stream: the state before start-up. Nothing is closed.
 void reset_serial_line();
+
+// Keeps path in serial_line.line_path, made absolute. A path that cannot
+// be made absolute (no working directory, or too long with it) is kept as
+// given; one too long to keep at all is kept empty, which no open finds,
+// as none would find it as given.
+void keep_line_path(const char *path);
 
 // What differs between the open at start-up and the open after a lost line.
 enum class line_open : uint8_t {
@@ -61,7 +76,11 @@ void settle_line(int fd);
 
 // The command stream to the adapter: the device at path opened again for
 // writing, as a stdio stream, into serial_line.adapter_out; never created.
-// 0, or -1 (printing nothing) when it cannot be opened.
+// 0, or -1 (printing nothing) when it cannot be opened, or when what it
+// opened is not the device of serial_line.serial_fd: the path may name
+// another device by now (a link repointed, a pseudo-terminal's number
+// taken by another program), and commands must reach the line that is
+// read and locked.
 [[nodiscard]] int open_adapter_stream(const char *path);
 
 // The termio speed constant for a speed in bits per second: 19200, 38400
@@ -77,6 +96,10 @@ enum class serial_read_kind : uint8_t {
 struct serial_read {
 	serial_read_kind kind = serial_read_kind::idle;
 	uint8_t byte = 0; // with serial_read_kind::byte
+	// With serial_read_kind::idle: the monotonic clock when the empty read
+	// ended (monotonic_clock.h), read for its pacing anyway; 0 when a
+	// pending stop cut the read short.
+	int64_t idle_end_ns = 0;
 };
 
 // The next byte from the line, if one came. A line that fails every read at

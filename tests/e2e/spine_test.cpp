@@ -510,7 +510,13 @@ TEST(spine_serial_line, lost_line_lets_go_and_comes_back)
 	(void)snprintf(lost, sizeof lost, line_lost_format, adapter.c_str());
 	(void)snprintf(back, sizeof back, line_back_format, adapter.c_str());
 	EXPECT_EQ(run.stdout_text(), std::string(lost) + back);
+	// Lost again, and stopped while the new line settles: the stop is
+	// acted on, and the line is not said to be back.
+	run.unplug_line(adapter);
+	ASSERT_TRUE(run.plug_new_line(adapter, false));
+	ASSERT_TRUE(wait_until(10000, [&] { return in_start_up_pause(run); }, 2));
 	EXPECT_EQ(run.stop().status, 1);
+	EXPECT_EQ(run.stdout_text(), std::string(lost) + back + lost + e2e::signal_text(15));
 }
 
 // Each way of noticing a lost line on its own, the line failing as the test
@@ -594,17 +600,38 @@ TEST(spine_start_up, keypipe_instead_of_keyboard_with_V)
 	EXPECT_FALSE(exists(run.dev("kbd")));
 }
 
+// With a relative -p: detached, the daemon's working directory is /, and
+// the line must still be found again once it is lost.
 TEST(spine_start_up, background_keeps_messages_printed_before_detaching)
 {
 	E2E_REQUIRE_NAMESPACES();
-	daemon_run run(with_arguments({"-bi"}));
+	daemon_config config = with_arguments({"-bi", "-p", "adapter"});
+	config.serial_option = false;
+	daemon_run run(config);
 	run.config.wait_ready = false;
+	run.config.working_directory = run.root;
+	const std::string adapter = run.root + "/adapter";
+	ASSERT_EQ(symlink(run.pty_slave.c_str(), adapter.c_str()), 0);
 	// A system log of our own, the world's /dev/log.
 	int log = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 	sockaddr_un address{};
 	address.sun_family = AF_UNIX;
 	snprintf(address.sun_path, sizeof address.sun_path, "%s/log.socket", run.root.c_str());
 	ASSERT_EQ(bind(log, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+	// Facility daemon: error 27, warning 28, notice 29; the text after
+	// "ps2linkd[PID]: ".
+	std::vector<std::string> lines;
+	auto take_log = [&] {
+		char datagram[512];
+		ssize_t got;
+		while ((got = recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) > 0) {
+			std::string line(datagram, static_cast<std::size_t>(got));
+			std::string tag = "ps2linkd[" + std::to_string(run.daemon_pid) + "]: ";
+			std::size_t text = line.find(tag);
+			lines.push_back(line.substr(0, 4) + (text == std::string::npos ? line : line.substr(text + tag.size())));
+		}
+		return lines.size();
+	};
 	ASSERT_TRUE(run.start());
 	int started = run.pid;
 	exit_result parent = reap_started(run);
@@ -615,34 +642,80 @@ TEST(spine_start_up, background_keeps_messages_printed_before_detaching)
 	EXPECT_NE(run.daemon_pid, started);
 	EXPECT_EQ(run.stdout_text(), dtr_raised_message);
 	// The detached daemon handles frames; its reports go to the system log,
-	// bad frames at most once a second.
+	// bad frames at most once a second: the count of those left out comes
+	// on the first idle read after the second (here once the line is back),
+	// else at exit.
 	const bytes bad = {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x00};
 	ASSERT_TRUE(run.send_and_wait({0x4B, 0x01, 0x1C, 0x00, 0x00, 0x00,
 					0x4B, 0x01, 0x1C, 0x00, 0x00, 0x1D}));
 	ASSERT_TRUE(run.send_and_wait(bad));
 	ASSERT_TRUE(run.send_and_wait(bad));
-	pause_ms(2000); // the log's interval: what is measured, not a wait for an event
-	ASSERT_TRUE(run.send_and_wait(bad));
 	EXPECT_EQ(run.device_text("kbd"), key_down);
+	run.unplug_line(adapter);
+	ASSERT_TRUE(run.plug_new_line(adapter)) << "the relative path was not found again";
+	ASSERT_TRUE(wait_until(5000, [&] { return take_log() >= 4; }));
+	ASSERT_TRUE(run.send_and_wait(bad));
+	ASSERT_TRUE(run.send_and_wait(bad));
 	EXPECT_EQ(run.stdout_text(), dtr_raised_message);
 	exit_result result = run.stop();
 	EXPECT_TRUE(result.exited);
 	EXPECT_EQ(result.status, 1);
-	// Facility daemon: warning 28, notice 29; the text after "ps2linkd[PID]: ".
-	std::vector<std::string> lines;
-	char datagram[512];
-	ssize_t got;
-	while ((got = recv(log, datagram, sizeof datagram, MSG_DONTWAIT)) > 0) {
-		std::string line(datagram, static_cast<std::size_t>(got));
-		std::string tag = "ps2linkd[" + std::to_string(run.daemon_pid) + "]: ";
-		std::size_t text = line.find(tag);
-		lines.push_back(line.substr(0, 4) + (text == std::string::npos ? line : line.substr(text + tag.size())));
-	}
+	(void)take_log();
 	close(log);
 	std::string stop = e2e::signal_text(SIGTERM);
 	EXPECT_EQ(lines, (std::vector<std::string>{"<28>Error checksum",
-						   "<28>Error checksum (2 more not logged)",
-						   "<29>" + stop.substr(0, stop.size() - 1)}));
+						   "<27>Serial line adapter lost; trying to open it every second",
+						   "<29>Serial line adapter is back",
+						   "<28>Error checksum: 2 more not logged",
+						   "<29>" + stop.substr(0, stop.size() - 1),
+						   "<28>Error checksum: 2 more not logged"}));
+}
+
+// Under systemd standard output is the journal: bad frames at the system
+// log's pace. JOURNAL_STREAM naming another stream changes nothing.
+TEST(spine_start_up, journal_gets_bad_frames_at_the_log_pace)
+{
+	E2E_REQUIRE_NAMESPACES();
+	const std::string one = checksum_error, stop = e2e::signal_text(15);
+	const std::string two_left = "Error checksum: 2 more not logged\n";
+	const struct {
+		const char *journal_stream;
+		std::string idle, end; // after three bad frames and the idle line; a fourth and a stop
+	} rows[] = {
+		{"stdout", one + two_left, one + two_left + stop + "Error checksum: 1 more not logged\n"},
+		{"1:1", one + one + one, one + one + one + one + stop},
+	};
+	run_list runs;
+	for (const auto &r : rows) {
+		runs.push_back(std::make_unique<daemon_run>(daemon_config{}));
+		runs.back()->config.journal_stream = r.journal_stream;
+	}
+	ASSERT_TRUE(start_together(runs));
+	const bytes bad = {0x4B, 0x01, 0x1C, 0x00, 0x00, 0x00};
+	bytes three;
+	for (int i = 0; i < 3; ++i)
+		three.insert(three.end(), bad.begin(), bad.end());
+	for (std::size_t i = 0; i < runs.size(); ++i) {
+		SCOPED_TRACE(rows[i].journal_stream);
+		ASSERT_TRUE(runs[i]->send_and_wait(three));
+		EXPECT_TRUE(wait_until(5000, [&] { return runs[i]->stdout_text() == rows[i].idle; }))
+			<< runs[i]->stdout_text();
+		ASSERT_TRUE(runs[i]->send_and_wait(bad));
+		EXPECT_EQ(runs[i]->stop().status, 1);
+		EXPECT_EQ(runs[i]->stdout_text(), rows[i].end);
+	}
+}
+
+// The command stream is opened by path a second after the line: a path that
+// names another file by then gives no stream (start-up ends, a reconnect
+// tries again).
+TEST(spine_serial_line, command_stream_only_on_the_line_device)
+{
+	serial_line.serial_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+	EXPECT_EQ(open_adapter_stream("/dev/zero"), -1);
+	EXPECT_EQ(serial_line.adapter_out, nullptr);
+	EXPECT_EQ(open_adapter_stream("/dev/null"), 0);
+	close_serial_line();
 }
 
 } // namespace

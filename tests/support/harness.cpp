@@ -259,6 +259,12 @@ bool daemon_run::start()
 	if (config.screen || !config.failing_calls.empty())
 		environment.push_back(std::string("LD_PRELOAD=") + PS2_FAKE_FB_PATH);
 	environment.insert(environment.end(), config.failing_calls.begin(), config.failing_calls.end());
+	std::string out = root + "/stdout", err = root + "/stderr";
+	struct stat output{}; // made here for its inode; the child only truncates it
+	if (config.journal_stream == "stdout" && close(creat(out.c_str(), 0644)) == 0 && stat(out.c_str(), &output) == 0)
+		config.journal_stream = std::to_string(output.st_dev) + ":" + std::to_string(output.st_ino);
+	if (!config.journal_stream.empty())
+		environment.push_back("JOURNAL_STREAM=" + config.journal_stream);
 	if (config.screen) {
 		const fake_screen &s = *config.screen;
 		environment.push_back("FAKE_FB_SMEM_START=" + std::to_string(s.smem_start));
@@ -274,7 +280,6 @@ bool daemon_run::start()
 	for (std::string &e : environment)
 		envp.push_back(e.data());
 	envp.push_back(nullptr);
-	std::string out = root + "/stdout", err = root + "/stderr";
 
 	fflush(nullptr);
 	pid = fork();
@@ -293,6 +298,10 @@ bool daemon_run::start()
 		if (const char *failed = enter_world(root)) {
 			dprintf(2, "harness: %s: %s\n", failed, strerror(errno));
 			_exit(121);
+		}
+		if (!config.working_directory.empty() && chdir(config.working_directory.c_str()) != 0) {
+			dprintf(2, "harness: chdir %s: %s\n", config.working_directory.c_str(), strerror(errno));
+			_exit(124);
 		}
 		// A test that is killed (a timeout) takes its daemon along.
 		prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -338,13 +347,17 @@ void daemon_run::unplug_line(const std::string &link)
 	pty_master = -1;
 }
 
-bool daemon_run::plug_new_line(const std::string &link)
+bool daemon_run::plug_new_line(const std::string &link, bool wait_ready)
 {
 	pty_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
 	if (pty_master < 0 || grantpt(pty_master) != 0 || unlockpt(pty_master) != 0)
 		return false;
 	pty_slave = ptsname(pty_master);
-	if (!relink(pty_slave, link) || wait_reading() <= 0)
+	if (!relink(pty_slave, link))
+		return false;
+	if (!wait_ready)
+		return true;
+	if (wait_reading() <= 0)
 		return false;
 	read_mark_ = bytes_read();
 	sent_since_ready_ = 0;

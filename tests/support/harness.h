@@ -54,6 +54,10 @@ struct daemon_config {
 	// Variables of the test library's failing system calls (FAKE_LINE=...,
 	// fake_fb.cpp); any makes the harness preload it.
 	std::vector<std::string> failing_calls;
+	std::string working_directory; // the daemon's; empty: the test's own
+	// JOURNAL_STREAM, if not empty: "stdout" names the daemon's standard
+	// output (DEV:INO, as systemd sets it); anything else is passed as is.
+	std::string journal_stream;
 };
 
 struct exit_result {
@@ -110,9 +114,10 @@ struct daemon_run {
 	void unplug_line(const std::string &link);
 	// The adapter plugged in again: a new pseudo-terminal, linked from
 	// the link at path (the path the daemon was given: outside the
-	// overlays, which do not see a change made beside them), and the
-	// daemon seen reading it. False when it did not get there in time.
-	bool plug_new_line(const std::string &link);
+	// overlays, which do not see a change made beside them), and, with
+	// wait_ready, the daemon seen reading it. False when it did not get
+	// there in time.
+	bool plug_new_line(const std::string &link, bool wait_ready = true);
 
 	void send(const std::vector<uint8_t> &bytes);
 	void send_frame(uint8_t header, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4);

@@ -566,7 +566,8 @@ def uinput_run(run, signal, steps, lights=None):
           report(f"ready {run}"), f"ready {run}")
     keys = []
     if report(f"ready {run}"):
-        board["commands"] += b"e"  # -M
+        # -M, then the lights as the console keeps them (all off), sent once.
+        board["commands"] += b"ek\xed\x00"
         keys = play(run, steps)
         if lights:
             os.write(board["control"], f"led {lights[0]}\n".encode())

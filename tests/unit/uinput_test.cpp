@@ -59,6 +59,13 @@ TEST(uinput_form, events_of_frames)
 	start.given.devices.uinput_keyboard = keyboard[0];
 	start.given.devices.uinput_mouse = mouse[0];
 	start.given.adapter = open_memstream(&commands, &command_bytes);
+	auto light = [&](uint16_t code, int32_t value) {
+		input_event_record record{0, 0, EV_LED, code, value};
+		ASSERT_EQ(write(keyboard[1], &record, sizeof record), ssize_t{sizeof record});
+	};
+	// The kernel hands the new keyboard the light that is on: start-up
+	// takes it and sends the whole state once.
+	light(LED_NUML, 1);
 	ASSERT_EQ(start_in_process(start), in_process_outcome::started);
 
 	auto key = [](std::initializer_list<uint8_t> codes) {
@@ -109,19 +116,16 @@ TEST(uinput_form, events_of_frames)
 
 	// The system sets Caps Lock, then NumLock and Caps Lock go off and
 	// Scroll Lock on: one command each time, for the state at that moment.
-	auto light = [&](uint16_t code, int32_t value) {
-		input_event_record record{0, 0, EV_LED, code, value};
-		ASSERT_EQ(write(keyboard[1], &record, sizeof record), ssize_t{sizeof record});
-	};
 	light(LED_CAPSL, 1);
 	carry_system_lights();
+	light(LED_NUML, 0);
 	light(LED_CAPSL, 0);
 	light(LED_SCROLLL, 1);
 	carry_system_lights();
 	carry_system_lights();
 	(void)fflush(serial_line.adapter_out);
-	// (After the mouse-enable command of start-up.)
-	EXPECT_EQ(std::string(commands, command_bytes), "ek\xED\x04k\xED\x01");
+	// (After start-up's mouse-enable command and its one light command.)
+	EXPECT_EQ(std::string(commands, command_bytes), "ek\xED\x02k\xED\x06k\xED\x01");
 
 	// Exit: keys still down are released before the devices go.
 	outputs.form->close();
