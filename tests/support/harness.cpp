@@ -323,11 +323,7 @@ bool daemon_run::start()
 		return false;
 	if (!config.wait_ready)
 		return true;
-	if (wait_reading() <= 0)
-		return false;
-	read_mark_ = bytes_read();
-	sent_since_ready_ = 0;
-	return read_mark_ >= 0;
+	return mark_ready();
 }
 
 namespace {
@@ -357,6 +353,11 @@ bool daemon_run::plug_new_line(const std::string &link, bool wait_ready)
 		return false;
 	if (!wait_ready)
 		return true;
+	return mark_ready();
+}
+
+bool daemon_run::mark_ready()
+{
 	if (wait_reading() <= 0)
 		return false;
 	read_mark_ = bytes_read();

@@ -170,6 +170,9 @@ struct daemon_run {
 	[[nodiscard]] std::vector<uint8_t> framebuffer_bytes() const;
 
 private:
+	// Waits until the daemon reads its line, and counts what it reads from
+	// there on. False when it never does.
+	bool mark_ready();
 	// A device the daemon writes: its fixed path, and the read end and the
 	// text read so far where it is a FIFO.
 	struct output_device {
