@@ -90,18 +90,20 @@ checks=(
 check_pixels check_ps2keys.sh "$dir/fb" "${checks[@]}" || failed=1
 
 # What ps2keys refuses, in one message (with its "Try" line for a usage
-# error). legend | arguments | status | the message's first line | lines
+# error), and a write that fails. legend | arguments | status | the
+# message's first line | lines [| where standard output goes]
 refusals=(
 	"a calibration that is not there: the reader's warning alone|-c $dir/none|1|Warning: cannot open $dir/none.|1"
 	"a directory to read|$dir|1|ps2keys: cannot read $dir: Is a directory|1"
 	"a directory as the key map|-m $dir|1|ps2keys: the key map $dir is a directory|1"
 	"-b without a framebuffer|-b|2|ps2keys: -b needs -f FRAMEBUFFER|2"
 	"-l without a framebuffer, as -b|-l 960|2|ps2keys: -l needs -f FRAMEBUFFER|2"
+	"a write that fails is named|-h|1|ps2keys: cannot write standard output: No space left on device|1|/dev/full"
 )
 for row in "${refusals[@]}"; do
-	IFS='|' read -r legend arguments status first lines <<< "$row"
+	IFS='|' read -r legend arguments status first lines output <<< "$row"
 	got=0
-	"$keys" $arguments < /dev/null > /dev/null 2> "$dir/stderr" || got=$?
+	"$keys" $arguments < /dev/null > "${output:-/dev/null}" 2> "$dir/stderr" || got=$?
 	if [ $got -ne "$status" ] || [ "$(head -n 1 "$dir/stderr")" != "$first" ] ||
 		[ "$(wc -l < "$dir/stderr")" -ne "$lines" ]; then
 		echo "FAIL: $legend: ps2keys $arguments ended with $got: $(cat "$dir/stderr")"

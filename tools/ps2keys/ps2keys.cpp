@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "checked_output.h"
 #include "keyboard/key_map.h"
 #include "keyboard/keyboard_frame.h"
 #include "pointer/calibration.h"
@@ -657,6 +658,7 @@ void decode_line(const char *line)
 
 int main(int argc, char **argv)
 {
+	check_standard_output_at_exit("ps2keys");
 	// Every line must reach a pipe or a log at once: others wait for it.
 	setvbuf(stdout, nullptr, _IOLBF, 0);
 	const char *map_path = nullptr;

@@ -9,6 +9,7 @@
 // this program, so its exit status is the one returned. --probe only tells
 // whether this user may make a world here: status 0, or 1 with the reason
 // (the same probe the end-to-end harness makes), for scripts that skip.
+#include "checked_output.h"
 #include "private_world.h"
 #include "tool_usage.h"
 
@@ -70,6 +71,7 @@ const char *const usage_text =
 
 int main(int argc, char **argv)
 {
+	check_standard_output_at_exit("ps2world");
 	if (argc == 2 && strcmp(argv[1], "--probe") == 0) {
 		const char *why = world_unavailable();
 		if (why)
