@@ -174,12 +174,15 @@ grep -q '^ps2link .*, installed by make install$' "$dir/stage/usr/share/doc/ps2l
 # A second install keeps an edited options file and init script and lays
 # the new one beside; it replaces the unit, ours.
 edited=("$dir"/stage/etc/{default,init.d}/ps2linkd "$dir/stage/usr/lib/systemd/system/ps2linkd.service")
-for file in "${edited[@]}"; do echo '# edited' >> "$file"; done
+# CMake takes an installed file whose time is within a second of the new
+# one's for the same and leaves it: the edits are dated well before.
+for file in "${edited[@]}"; do echo '# edited' >> "$file" && touch -d @946684800 "$file"; done
 DESTDIR=$dir/stage "$cmake" --install "$build" --prefix /usr > /dev/null
 [ "$(tail -qn 1 "${edited[@]}")" = $'# edited\n# edited\nWantedBy=multi-user.target' ] &&
 	cmp -s "$dir/stage/etc/default/ps2linkd.new" "$(dirname "$0")/../../dist/ps2linkd.default" &&
 	[ -x "$dir/stage/etc/init.d/ps2linkd.new" ] && [ ! -e "${edited[2]}.new" ] ||
-	{ echo "FAIL: a second install over edited files: $(ls "$dir"/stage/etc/*)" >&2; exit 1; }
+	{ echo "FAIL: a second install over edited files: $(ls "$dir"/stage/etc/*)" \
+		"last lines: $(tail -qn 1 "${edited[@]}")" >&2; exit 1; }
 grep -qx 'DAEMON=/usr/sbin/ps2linkd' "$dir/stage/etc/init.d/ps2linkd" ||
 	{ echo "FAIL: the init script does not run /usr/sbin/ps2linkd" >&2; exit 1; }
 
