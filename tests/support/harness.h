@@ -51,6 +51,8 @@ struct daemon_config {
 	// On: the loadkmap stand-in also logs whether the serial line is locked
 	// while it runs ("held" or "free", one line per run; line_lock_log()).
 	bool loadkmap_checks_line = false;
+	// More NAME=value entries for the daemon's environment (NOTIFY_SOCKET).
+	std::vector<std::string> environment;
 };
 
 struct exit_result {

@@ -1,0 +1,82 @@
+// The daemon's notices to a service manager (core/readiness.h), seen on a
+// datagram socket that stands in for systemd's: bound by path in the test's
+// world, or by an abstract name, and given to the daemon in NOTIFY_SOCKET.
+#include "harness.h"
+
+#include <cstddef>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using e2e::daemon_config;
+using e2e::daemon_run;
+
+// Every datagram waiting on the socket, without waiting for more.
+std::vector<std::string> notices_on(int socket_fd)
+{
+	std::vector<std::string> notices;
+	char buffer[256];
+	ssize_t got;
+	while ((got = recv(socket_fd, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0)
+		notices.emplace_back(buffer, static_cast<std::size_t>(got));
+	return notices;
+}
+
+TEST(readiness, notices_table)
+{
+	E2E_REQUIRE_NAMESPACES();
+	using notices = std::vector<std::string>;
+	struct row {
+		const char *legend;
+		char name_kind;                      // '/' a path, '@' an abstract name
+		bool given = true;                   // NOTIFY_SOCKET set
+		std::vector<std::string> arguments;
+		bool key_map = true;
+		notices at_ready, at_stop;
+	};
+	const std::vector<row> rows = {
+		{"path: ready once the devices are open, stopping on SIGTERM", '/', true, {},
+		 true, {"READY=1"}, {"STOPPING=1"}},
+		{"abstract name: the same", '@', true, {}, true, {"READY=1"}, {"STOPPING=1"}},
+		{"NOTIFY_SOCKET unset: nothing", '/', false, {}, true, {}, {}},
+		{"-b: the detached child is no unit's main process, nothing", '/', true, {"-b"},
+		 true, {}, {}},
+		{"a failed start: never ready, nothing", '/', true, {}, false, {}, {}},
+	};
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.legend);
+		daemon_config config;
+		config.arguments = r.arguments;
+		if (!r.key_map)
+			config.key_map.reset();
+		daemon_run run(config);
+		const int socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+		ASSERT_GE(socket_fd, 0);
+		sockaddr_un address{};
+		address.sun_family = AF_UNIX;
+		std::string name = r.name_kind == '/' ? run.root + "/notify"
+						      : "@ps2link-e2e-" + run.root.substr(run.root.rfind('-') + 1);
+		name.copy(address.sun_path, name.size());
+		if (r.name_kind == '@')
+			address.sun_path[0] = '\0';
+		const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+		ASSERT_EQ(bind(socket_fd, reinterpret_cast<sockaddr *>(&address), length), 0);
+		if (r.given)
+			run.config.environment.push_back("NOTIFY_SOCKET=" + name);
+
+		if (!r.key_map) {
+			EXPECT_EQ(e2e::run_to_end(run).status, 1);
+		} else {
+			ASSERT_TRUE(run.start());
+			EXPECT_EQ(notices_on(socket_fd), r.at_ready);
+			EXPECT_EQ(run.stop().status, 1);
+		}
+		EXPECT_EQ(notices_on(socket_fd), r.at_stop);
+		close(socket_fd);
+	}
+}
+
+} // namespace
