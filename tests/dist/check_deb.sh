@@ -33,11 +33,11 @@ for unit in "$@"; do
 	fi
 done
 
-if [ "$(id -u)" -eq 0 ]; then namespace="unshare -m"; else namespace="unshare -Urm"; fi
+namespace="unshare -m"
+[ "$(id -u)" -eq 0 ] || namespace="unshare -Urm"
 if ! $namespace --propagation private true 2>/dev/null; then
 	echo "check_deb.sh: SKIPPED: systemd-analyze verify: '$namespace' refused here (no user namespaces?)" >&2
-	[ $status -eq 0 ] && exit 77
-	exit $status
+	exit $((status ? status : 77))
 fi
 # shellcheck disable=SC2016 # expanded by the inner shell
 if ! $namespace --propagation private sh -c '

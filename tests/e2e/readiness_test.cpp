@@ -4,7 +4,6 @@
 #include "harness.h"
 
 #include <cstddef>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -53,17 +52,15 @@ TEST(readiness, notices_table)
 		if (!r.key_map)
 			config.key_map.reset();
 		daemon_run run(config);
-		const int socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-		ASSERT_GE(socket_fd, 0);
-		sockaddr_un address{};
-		address.sun_family = AF_UNIX;
-		std::string name = r.name_kind == '/' ? run.root + "/notify"
-						      : "@ps2link-e2e-" + run.root.substr(run.root.rfind('-') + 1);
+		// The abstract name is the world's directory name with a '@'.
+		const std::string name = r.name_kind == '/' ? run.root + "/notify"
+							    : "@" + run.root.substr(5);
+		sockaddr_un address{AF_UNIX, {}};
 		name.copy(address.sun_path, name.size());
-		if (r.name_kind == '@')
-			address.sun_path[0] = '\0';
-		const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
-		ASSERT_EQ(bind(socket_fd, reinterpret_cast<sockaddr *>(&address), length), 0);
+		address.sun_path[0] = name[0] == '@' ? '\0' : '/';
+		const int socket_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+		ASSERT_EQ(bind(socket_fd, reinterpret_cast<sockaddr *>(&address),
+			       static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())), 0);
 		if (r.given)
 			run.config.environment.push_back("NOTIFY_SOCKET=" + name);
 
