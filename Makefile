@@ -1,14 +1,14 @@
 # Thin wrapper over the CMake presets; the real build lives in CMakeLists.txt.
 # Every target first makes sure the Debian packages it needs are there
 # (tools/deps/packages.txt lists them; `make deps` does only that).
-.PHONY: all build test demo install dist bench clean deps
+.PHONY: all build test demo install dist deb bench clean deps
 
 DEPS = ./tools/deps/deps.sh
 
 all: build
 
 deps:
-	$(DEPS) build e2e arm bench
+	$(DEPS) build e2e arm bench deb
 
 build:
 	$(DEPS) build
@@ -18,7 +18,7 @@ build:
 # Plain, then under ASan and UBSan, then a few seconds of each fuzz target;
 # then one line on what was skipped, if anything, and why.
 test:
-	$(DEPS) build e2e arm fuzz
+	$(DEPS) build e2e arm fuzz deb
 	$(MAKE) --no-print-directory build
 	rm -f build/default/junit.xml build/sanitize/junit.xml build/fuzz/junit.xml
 	ctest --preset default -j4 --output-junit junit.xml || \
@@ -89,6 +89,18 @@ dist:
 	$(DEPS) arm
 	$(MAKE) --no-print-directory arm
 	./dist/make_bundle.sh build/arm build
+
+# The Debian packages for this machine's architecture, build/deb/*.deb:
+# dpkg-buildpackage writes beside its source tree, so it builds a copy of
+# the tracked files (no build output of the work tree) in build/deb/; then
+# lintian must find nothing to warn about.
+deb:
+	$(DEPS) build deb
+	rm -rf build/deb
+	mkdir -p build/deb/ps2link
+	git ls-files -z | tar --null -T - --ignore-failed-read -cf - | tar -xf - -C build/deb/ps2link
+	cd build/deb/ps2link && dpkg-buildpackage -us -uc -b -Jauto
+	lintian --fail-on error,warning build/deb/*.deb
 
 # make install [DESTDIR=DIR] [PREFIX=DIR]: the bundle's tree, built for the
 # host (and the host tools); the key maps and start-up files keep their

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "core/message_log.h"
+#include "core/readiness.h"
 #include "core/stop_request.h"
 
 namespace {
@@ -83,6 +84,7 @@ void act_on_pending_stop()
 {
 	if (!stop_pending())
 		return;
+	notify_service_manager(stopping_notice);
 	print_message(LOG_NOTICE, signal_message, static_cast<int>(stop_signal));
 	exit(1);
 }

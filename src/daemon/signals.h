@@ -26,5 +26,6 @@ void install_signal_handlers();
 // own.
 void create_interrupt_timer();
 
-// When a stop is pending: prints the signal message and calls exit(1).
+// When a stop is pending: tells a service manager the stop has begun
+// (core/readiness.h), prints the signal message and calls exit(1).
 void act_on_pending_stop();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/message_log.h"
+#include "core/readiness.h"
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
 #include "daemon/layout_command.h"
@@ -254,9 +255,14 @@ void run_daemon(int argc, char **argv)
 	case option_outcome::bad_usage: print_usage(1);
 	}
 
+	// A detached child is not the process a service manager started: with
+	// -b it hears nothing.
+	if (!active_settings.run_in_background)
+		find_service_manager();
 	if (run_start_up_steps(nullptr) == -1)
 		fail_start_up();
 	if (active_settings.run_in_background)
 		detach();
+	notify_service_manager(ready_notice);
 	frame_loop();
 }

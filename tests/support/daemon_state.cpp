@@ -2,6 +2,7 @@
 #include "daemon_state.h"
 
 #include "core/message_log.h"
+#include "core/readiness.h"
 #include "core/settings.h"
 #include "core/stop_request.h"
 #include "daemon/frame_loop.h"
@@ -20,6 +21,7 @@ void reset_daemon_state()
 	reset_settings();
 	reset_stop_request();
 	reset_message_log();
+	reset_service_manager();
 	reset_serial_line();
 	reset_frame_loop();
 	reset_key_map();

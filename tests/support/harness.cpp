@@ -254,6 +254,7 @@ bool daemon_run::start()
 	std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
 	environment.push_back("ASAN_OPTIONS=" + asan + (asan.empty() ? "" : ":") +
 			      "verify_asan_link_order=0");
+	environment.insert(environment.end(), config.environment.begin(), config.environment.end());
 	if (const char *ubsan = getenv("UBSAN_OPTIONS"))
 		environment.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
 	if (config.screen || !config.failing_calls.empty())

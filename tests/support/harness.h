@@ -58,6 +58,8 @@ struct daemon_config {
 	// JOURNAL_STREAM, if not empty: "stdout" names the daemon's standard
 	// output (DEV:INO, as systemd sets it); anything else is passed as is.
 	std::string journal_stream;
+	// More NAME=value entries for the daemon's environment (NOTIFY_SOCKET).
+	std::vector<std::string> environment;
 };
 
 struct exit_result {
