@@ -17,6 +17,7 @@
 #include "fuzz_support.h"
 #include "pointer/calibration.h"
 #include "pointer/panel.h"
+#include "pointer/screen.h"
 #include "output/touch_text.h"
 #include "serial/frame_payload.h"
 
