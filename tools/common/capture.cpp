@@ -69,7 +69,7 @@ capture_line_kind parse_capture_line(std::string_view line, long long previous_m
 		return capture_line_kind::bad;
 	}
 	std::size_t blank = line.find(' ');
-	std::string_view time = line.substr(0, blank);
+	std::string_view time = piece_of(line, 0, blank);
 	if (!parse_time(time, chunk.micros)) {
 		append(error, "the time ");
 		append_quoted(error, time);
@@ -84,7 +84,7 @@ capture_line_kind parse_capture_line(std::string_view line, long long previous_m
 	while (blank != std::string_view::npos) {
 		std::size_t start = blank + 1;
 		blank = line.find(' ', start);
-		std::string_view word = line.substr(start, blank == std::string_view::npos ? blank : blank - start);
+		std::string_view word = piece_of(line, start, blank == std::string_view::npos ? blank : blank - start);
 		uint8_t byte = 0;
 		if (word.empty()) {
 			append(error, "two blanks in a row, or one at the end: bytes are one blank apart");
@@ -229,7 +229,7 @@ capture_kind feed_capture(capture_reader &reader, std::span<const uint8_t> input
 		const std::string_view pending(reader.pending.data(), reader.pending_length);
 		const std::string_view magic = capture_magic;
 		const std::size_t length = std::min(pending.size(), magic.size());
-		if (pending.substr(0, length) != magic.substr(0, length)) {
+		if (piece_of(pending, 0, length) != piece_of(magic, 0, length)) {
 			reader.kind = capture_kind::not_capture;
 			return reader.kind;
 		}
@@ -243,7 +243,7 @@ capture_kind feed_capture(capture_reader &reader, std::span<const uint8_t> input
 			return reader.kind;
 		}
 		// The header, then the lines after it, from where they lie.
-		take_line(reader, pending.substr(0, newline), true);
+		take_line(reader, piece_of(pending, 0, newline), true);
 		const std::size_t rest = newline + 1;
 		reader.pending_length = 0;
 		take_lines(reader, std::span<const char>(reader.pending.data() + rest, pending.size() - rest));

@@ -15,6 +15,16 @@
 #include <span>
 #include <string_view>
 
+// count bytes of text from start on, or as many as there are: substr()
+// without its exception (which would need the C++ runtime).
+[[nodiscard]] constexpr std::string_view piece_of(std::string_view text, std::size_t start,
+						  std::size_t count = std::string_view::npos)
+{
+	if (start > text.size())
+		start = text.size();
+	return std::string_view(text.data() + start, count < text.size() - start ? count : text.size() - start);
+}
+
 template <std::size_t capacity>
 struct fixed_text {
 	std::array<char, capacity> text{};

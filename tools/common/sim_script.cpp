@@ -90,7 +90,7 @@ script_words split_words(std::string_view text)
 		while (i < text.size() && text[i] != ' ' && text[i] != '\t')
 			++i;
 		if (i > start && words.count < words.words.size())
-			words.words[words.count++] = text.substr(start, i - start);
+			words.words[words.count++] = piece_of(text, start, i - start);
 	}
 	return words;
 }
@@ -322,7 +322,7 @@ script_error run_script_line(const script_player &player, std::string_view line)
 	if (words.count == 0 || words.words[0][0] == '#')
 		return {};
 	const std::string_view command = words.words[0];
-	std::string_view rest = line.substr(line.find(command) + command.size());
+	std::string_view rest = piece_of(line, line.find(command) + command.size());
 	if (!rest.empty())
 		rest.remove_prefix(1); // the one separator after the command word
 

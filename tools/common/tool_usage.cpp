@@ -23,7 +23,7 @@ void refuse_option(const char *program, int letter, char *const *argv)
 	message_text what;
 	append(what, letter == ':' ? "option " : "unknown option ");
 	if (word.starts_with("--"))
-		append(what, word.substr(0, word.find('=')));
+		append(what, piece_of(word, 0, word.find('=')));
 	else
 		append_format(what, "-%c", static_cast<char>(optopt));
 	if (letter == ':')

@@ -176,7 +176,10 @@ struct map_line_text {
 	unsigned number = 0;
 	uint32_t start = 0;
 	uint32_t length = 0;
-	bool blank = true; // the text so far ends in a blank
+	// The text so far ends in a word, not a blank. False at first, as
+	// every member here is zero at first: the store lies in zero-filled
+	// memory, not in the program's file.
+	bool in_word = false;
 	bool kept = false; // it filled a slot or a button
 };
 constexpr std::size_t map_line_limit = 16384;
@@ -220,11 +223,11 @@ void note_map_line(const key_map_line &line, void *)
 	for (char c : piece) {
 		bool is_blank = c == ' ' || c == '\t';
 		if (!is_blank && store.text_used + 2 <= store.text.size()) {
-			if (entry.blank)
+			if (!entry.in_word)
 				store.text[store.text_used++] = ' ';
 			store.text[store.text_used++] = c;
 		}
-		entry.blank = is_blank;
+		entry.in_word = !is_blank;
 	}
 	entry.length = static_cast<uint32_t>(store.text_used - entry.start);
 	const auto index = static_cast<uint16_t>(store.line_count);
@@ -372,7 +375,7 @@ void append_key_events(text_line &shown)
 	std::size_t end;
 	while ((end = bytes.find('\n')) != std::string_view::npos) {
 		append(shown, "  kbd ");
-		append_quoted(shown, bytes.substr(0, end + 1));
+		append_quoted(shown, piece_of(bytes, 0, end + 1));
 		bytes.remove_prefix(end + 1);
 	}
 }
