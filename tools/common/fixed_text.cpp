@@ -4,17 +4,16 @@
 #include <algorithm>
 #include <cstdio>
 
-void append_to(std::span<char> text, std::size_t &length, bool &cut, std::string_view piece)
+void append_to(std::span<char> text, std::size_t &length, std::string_view piece)
 {
 	const std::size_t room = text.size() - 1 - length; // the last byte: c_text's NUL
 	const std::size_t count = std::min(room, piece.size());
 	std::copy_n(piece.data(), count, text.data() + length);
 	length += count;
 	text[length] = '\0';
-	cut = cut || count < piece.size();
 }
 
-void append_formatted_to(std::span<char> text, std::size_t &length, bool &cut, const char *format,
+void append_formatted_to(std::span<char> text, std::size_t &length, const char *format,
 			 va_list arguments)
 {
 	const std::size_t room = text.size() - length; // vsnprintf ends with a NUL
@@ -23,15 +22,14 @@ void append_formatted_to(std::span<char> text, std::size_t &length, bool &cut, c
 		return;
 	const auto whole = static_cast<std::size_t>(wanted);
 	length += std::min(whole, room - 1);
-	cut = cut || whole >= room;
 }
 
-void append_hex_to(std::span<char> text, std::size_t &length, bool &cut,
+void append_hex_to(std::span<char> text, std::size_t &length,
 		   std::span<const unsigned char> bytes)
 {
 	constexpr char digits[] = "0123456789ABCDEF";
 	for (std::size_t i = 0; i < bytes.size(); ++i) {
 		const char piece[3] = {' ', digits[bytes[i] >> 4], digits[bytes[i] & 0xF]};
-		append_to(text, length, cut, std::string_view(piece + (i == 0 ? 1 : 0), i == 0 ? 2 : 3));
+		append_to(text, length, std::string_view(piece + (i == 0 ? 1 : 0), i == 0 ? 2 : 3));
 	}
 }

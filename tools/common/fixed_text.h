@@ -3,10 +3,10 @@
 // allocates).
 //
 // A message or a line of the trace is put together piece by piece, as
-// std::string would, in a std::array of a size chosen for it. What would
-// run past the end is left off and the text notes that it was cut, so a
-// caller that must not lose anything (a capture's line, a script line) can
-// refuse instead.
+// std::string would, in a std::array of a size chosen for it, large enough
+// for what goes in; what would run past the end is left off. Input that
+// must not lose a byte (a capture's line, a script line) is bounded where
+// it is read, and refused past its bound.
 #pragma once
 
 #include <array>
@@ -29,7 +29,6 @@ template <std::size_t capacity>
 struct fixed_text {
 	std::array<char, capacity> text{};
 	std::size_t length = 0;
-	bool cut = false; // something did not fit and was left off
 };
 
 // Room for every message of the tools: two paths of the kernel's longest
@@ -38,14 +37,14 @@ inline constexpr std::size_t message_limit = 9000;
 using message_text = fixed_text<message_limit>;
 
 // The pieces below on the buffer itself, so that each size shares one copy.
-void append_to(std::span<char> text, std::size_t &length, bool &cut, std::string_view piece);
-void append_formatted_to(std::span<char> text, std::size_t &length, bool &cut, const char *format,
+void append_to(std::span<char> text, std::size_t &length, std::string_view piece);
+void append_formatted_to(std::span<char> text, std::size_t &length, const char *format,
 			 va_list arguments);
 
 template <std::size_t capacity>
 void append(fixed_text<capacity> &text, std::string_view piece)
 {
-	append_to(text.text, text.length, text.cut, piece);
+	append_to(text.text, text.length, piece);
 }
 
 template <std::size_t capacity>
@@ -53,7 +52,7 @@ template <std::size_t capacity>
 {
 	va_list arguments;
 	va_start(arguments, format);
-	append_formatted_to(text.text, text.length, text.cut, format, arguments);
+	append_formatted_to(text.text, text.length, format, arguments);
 	va_end(arguments);
 }
 
@@ -72,11 +71,11 @@ template <std::size_t capacity>
 }
 
 // "4B 01 1C": bytes in hexadecimal, as people read them.
-void append_hex_to(std::span<char> text, std::size_t &length, bool &cut,
+void append_hex_to(std::span<char> text, std::size_t &length,
 		   std::span<const unsigned char> bytes);
 
 template <std::size_t capacity>
 void append_hex(fixed_text<capacity> &text, std::span<const unsigned char> bytes)
 {
-	append_hex_to(text.text, text.length, text.cut, bytes);
+	append_hex_to(text.text, text.length, bytes);
 }

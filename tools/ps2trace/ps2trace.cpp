@@ -131,7 +131,7 @@ void note_stop(int signal_number)
 	message_text what;
 	va_list arguments;
 	va_start(arguments, format);
-	append_formatted_to(what.text, what.length, what.cut, format, arguments);
+	append_formatted_to(what.text, what.length, format, arguments);
 	va_end(arguments);
 	fail(view_of(what));
 }
