@@ -113,7 +113,7 @@ TRACE_STEPS = ("a", "pointer")
 TRACE_LINES = [
     "4B 01 1C 00 00 1D  key 1  1C        press   'a'         |  kbd \" 30 1 \\n\"  line 6: 1c a - 1e",
     "4B 02 F0 1C 00 0E  key 2  F0 1C     release 'a'         |  kbd \" 30 0 \\n\"  line 6: 1c a - 1e",
-    "4D 00 64 00 C8 2C  mouse  x   +0 y  -56  middle         |  dropped: the daemon runs without -M",
+    "4D 00 00 64 C8 2C  mouse  x +100 y +200  no button      |  dropped: the daemon runs without -M",
 ]
 
 # The uinput runs: the reader's lines of both devices, "TAG TYPE CODE VALUE".
