@@ -71,7 +71,8 @@ soak:
 	$(MAKE) --no-print-directory build
 	./build/default/tests/soak/ps2_soak
 
-# The static, stripped daemon for the handheld: build/arm/src/ps2linkd.
+# The static, stripped daemon and ps2trace for the handheld:
+# build/arm/src/ps2linkd and build/arm/tools/ps2trace.
 .PHONY: arm test-arm
 arm:
 	$(DEPS) arm

@@ -4,10 +4,9 @@
 # to unpack at the root of the handheld (make dist), with ps2trace.
 #
 # ps2trace goes along, with its page and the capture format's, because the
-# adapter sits on the handheld's port, so a trace runs there. It needs the C++ runtime, which Debian builds for glibc
-# only, so it is not the daemon's musl build but a static glibc one (cmake
-# preset arm-trace, built here), which asks Linux 3.2 of the kernel where
-# the daemon asks 2.6.16.
+# adapter sits on the handheld's port, so a trace runs there. The same
+# build makes it as it makes the daemon (static musl, no C++ runtime), so
+# the whole bundle asks Linux 2.6.16 of the kernel.
 #
 # The archive holds files only, so unpacking it leaves the modes of
 # existing directories (/etc, /usr) alone. It is the same for the same
@@ -29,10 +28,6 @@ bundle=$out/ps2link-$version-armv5te.tar.gz
 stage=$build/bundle
 rm -rf "$stage"
 DESTDIR=$stage cmake --install "$build" --prefix /usr > /dev/null
-(cd "$repo" && cmake --preset arm-trace > /dev/null && cmake --build --preset arm-trace)
-DESTDIR=$stage cmake --install "$repo/build/arm-trace" --component ps2trace --prefix /usr > /dev/null
-# ps2trace(1) refers to the capture format's page: it goes along.
-install -D -m 644 "$repo/docs/ps2link-capture.5" "$stage/usr/share/man/man5/ps2link-capture.5"
 
 # A host build installed by mistake would unpack without a complaint.
 for program in "$stage/usr/sbin/ps2linkd" "$stage/usr/bin/ps2trace"; do

@@ -173,7 +173,7 @@ bool in_start_up_pause(const daemon_run &run)
 	file_id line{};
 	return call.state == call_state::blocked &&
 	       (call.number == SYS_clock_nanosleep || call.number == SYS_nanosleep) &&
-	       file_id_of(run.pty_slave.c_str(), line) && !holders_in(run.pid, line).empty();
+	       file_id_of(run.pty_slave.c_str(), line) && holders_in(run.pid, line).count != 0;
 }
 
 // Bytes received on the line that nobody has read yet.

@@ -97,7 +97,7 @@ std::vector<uint8_t> joystick_frame(uint8_t high, uint8_t low)
 std::string read_text(const std::string &path)
 {
 	std::string text;
-	(void)read_whole_file(path, text); // empty when it cannot be read
+	(void)read_whole_file(path.c_str(), text); // empty when it cannot be read
 	return text;
 }
 
@@ -602,9 +602,11 @@ void daemon_run::kill_now()
 		kill(daemon_pid, SIGKILL);
 	// A daemon that detached before the test saw it still holds the line.
 	file_id line{};
-	if (file_id_of(pty_slave.c_str(), line))
-		for (const file_holder &holder : holders_of(line))
+	if (file_id_of(pty_slave.c_str(), line)) {
+		const file_holders found = holders_of(line);
+		for (const file_holder &holder : listed(found))
 			kill(holder.pid, SIGKILL);
+	}
 	if (!exited_)
 		waitpid(pid, nullptr, 0);
 	if (daemon_pid > 0 && daemon_pid != pid)
@@ -649,7 +651,7 @@ bool daemon_run::in_syscall(std::initializer_list<long> numbers) const
 {
 	const pid_t process = daemon_pid > 0 ? daemon_pid : pid;
 	char binary[PATH_MAX] = {};
-	if (!realpath(PS2LINKD_PATH, binary) || executable_of(process) != binary)
+	if (!realpath(PS2LINKD_PATH, binary) || view_of(executable_of(process)) != binary)
 		return false;
 	const call_snapshot call = current_call(process);
 	return call.state == call_state::blocked &&

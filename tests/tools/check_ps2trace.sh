@@ -57,13 +57,15 @@ fi
 
 # Refusals, one a row: command | status | message [| file standard output
 # is appended to]. A near-miss capture is refused alike by both tools, a
-# NUL in it shown escaped; -w and standard output never write over the
+# NUL in it shown escaped, a line too long for the reader's buffer by its
+# number; -w and standard output never write over the
 # input (the file size limit stops a runaway); ps2sim -l leaves a path that
 # is not its link alone; a key map that is a directory or a device is
 # refused as the daemon refuses it; a write that fails is named; a signal
 # ends the trace of a file.
 printf 'ps2link capture 1\r\n0.000000 4B 01 1C 00 00 1D\r\n' > "$dir/crlf"
 printf 'ps2link capture 1\n0.0\0001 4B\n' > "$dir/nul"
+{ printf 'ps2link capture 1\n0.000000 4B 01 1C 00 00 1D\n0.000001'; printf ' 4B%.0s' $(seq 22000); echo; } > "$dir/long"
 ln -s capture "$dir/alias"
 ln "$dir/capture" "$dir/hard"
 cp "$dir/capture" "$dir/capture.before"
@@ -73,6 +75,8 @@ refusals=(
 	"$trace -s abc $dir/capture|2|-s abc: a speed is a number of bits per second"
 	"$build/tools/ps2sim -p /dev/null --replay $dir/crlf|2|ps2sim: $dir/$crlf"
 	"$build/tools/ps2sim -p /dev/null --replay $dir/nul|2|nul:2: the time \"0.0\\x001\" must be seconds"
+	"$trace $dir/long|1|long:3: the line is longer than 65536 bytes"
+	"$build/tools/ps2sim -p /dev/null --replay $dir/long|2|long:3: the line is longer than 65536 bytes"
 	"$trace -w $dir/alias $dir/capture|1|is the input $dir/capture: recording would overwrite it"
 	"$build/tools/ps2sim -l $dir/capture /dev/null|1|the path exists and is no link of ours"
 	"$trace -m $repo/etc/ser_code_vantor.ini -u -V $dir/capture|2|refuses these options together: -u -V"

@@ -6,6 +6,8 @@
 // these frames were worked out by hand from the set-2 table and the frame
 // layout, independently of the code. A CTest test (sim_encoder).
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "serial/frame_payload.h"
 #include "set2_encoding.h"
@@ -17,12 +19,19 @@ namespace {
 script_player collector(std::vector<std::vector<uint8_t>> &collected)
 {
 	script_player player;
-	player.send = [&collected](std::span<const uint8_t> bytes, const std::string &) {
-		collected.emplace_back(bytes.begin(), bytes.end());
+	player.send = [](std::span<const uint8_t> bytes, std::string_view, void *context) {
+		static_cast<std::vector<std::vector<uint8_t>> *>(context)->emplace_back(bytes.begin(),
+										       bytes.end());
 	};
-	player.say = [](std::string_view) {};
-	player.pause = [](long) {};
+	player.context = &collected;
 	return player;
+}
+
+std::string hex_bytes(std::span<const uint8_t> bytes)
+{
+	message_text text;
+	append_hex(text, bytes);
+	return std::string(view_of(text));
 }
 
 // Script lines and the exact bytes the adapter sends for them. The
@@ -112,7 +121,7 @@ int main()
 		if (error.failed || collected != c.frames) {
 			++failures;
 			printf("FAIL %s: \"%s\"%s%s\n", c.legend, c.line, error.failed ? ": " : "",
-			       error.message.c_str());
+			       c_text(error.message));
 			for (const auto &frame : c.frames)
 				printf("  expected %s\n", hex_bytes(frame).c_str());
 			for (const auto &frame : collected)
@@ -138,7 +147,8 @@ int main()
 		char_stroke stroke = stroke_of(static_cast<char>(c));
 		if (!stroke.typeable)
 			continue;
-		for (const serial_frame &frame : press_frames(stroke.key)) {
+		const key_frames frames = press_frames(stroke.key);
+		for (const serial_frame &frame : frames_of(frames)) {
 			if (payload_sum(frame) != frame[5] || keyboard_count_of(frame) != 1 ||
 			    keyboard_codes_of(frame)[0] != stroke.key.code) {
 				++failures;

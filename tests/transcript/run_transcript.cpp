@@ -79,7 +79,7 @@ std::string end_capture(stdout_capture &capture)
 		close(capture.saved);
 	}
 	std::string text;
-	(void)read_whole_file(capture.path, text); // nothing printed: an empty file
+	(void)read_whole_file(capture.path.c_str(), text); // nothing printed: an empty file
 	unlink(capture.path.c_str());
 	return text;
 }
@@ -228,18 +228,17 @@ void print_plan(const transcript &t)
 bool print_steps(const std::string &path, std::string &error)
 {
 	std::string text;
-	if (!read_whole_file(path, text)) {
+	if (!read_whole_file(path.c_str(), text)) {
 		error = path + ": cannot read";
 		return false;
 	}
 	std::string name;
 	std::string bytes;
 	script_player player;
-	player.send = [&bytes](std::span<const uint8_t> sent, const std::string &) {
-		bytes.append(sent.begin(), sent.end());
+	player.send = [](std::span<const uint8_t> sent, std::string_view, void *context) {
+		static_cast<std::string *>(context)->append(sent.begin(), sent.end());
 	};
-	player.say = [](std::string_view) {};
-	player.pause = [](long) {};
+	player.context = &bytes;
 	auto finish = [&name, &bytes]() {
 		if (!name.empty())
 			print_hex_line("step " + name, bytes);
@@ -256,10 +255,12 @@ bool print_steps(const std::string &path, std::string &error)
 			continue;
 		}
 		script_error failure = run_script_line(player, line);
-		if (!failure.failed && name.empty() && !bytes.empty())
-			failure = {true, "input before the first step"};
+		if (!failure.failed && name.empty() && !bytes.empty()) {
+			failure.failed = true;
+			append(failure.message, "input before the first step");
+		}
 		if (failure.failed) {
-			error = path + ":" + std::to_string(number) + ": " + failure.message;
+			error = path + ":" + std::to_string(number) + ": " + std::string(view_of(failure.message));
 			return false;
 		}
 	}

@@ -153,13 +153,13 @@ bool input_line(const std::string &line, std::vector<uint8_t> &bytes, std::strin
 	if (!words.empty() && words[0] == "frame")
 		return frame_line(words, bytes, error);
 	script_player player;
-	player.send = [&bytes](std::span<const uint8_t> sent, const std::string &) {
-		bytes.insert(bytes.end(), sent.begin(), sent.end());
+	player.send = [](std::span<const uint8_t> sent, std::string_view, void *context) {
+		auto *taken = static_cast<std::vector<uint8_t> *>(context);
+		taken->insert(taken->end(), sent.begin(), sent.end());
 	};
-	player.say = [](std::string_view) {};
-	player.pause = [](long) {}; // the replay waits on the daemon, never on a clock
+	player.context = &bytes; // no pause: the replay waits on the daemon, never on a clock
 	script_error result = run_script_line(player, line);
-	error = result.message;
+	error = view_of(result.message);
 	return !result.failed;
 }
 
@@ -194,7 +194,7 @@ bool open_section(const std::string &name, const std::string &source_root, trans
 		current = section::key_map;
 	} else if (name.compare(0, map_file.size(), map_file) == 0) {
 		std::vector<std::string> words = split_words(name.substr(map_file.size()));
-		if (words.size() != 1 || !read_whole_file(source_root + "/" + words[0], t.key_map)) {
+		if (words.size() != 1 || !read_whole_file((source_root + "/" + words[0]).c_str(), t.key_map)) {
 			error = "cannot read the key map " + name.substr(map_file.size());
 			return false;
 		}

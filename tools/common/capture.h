@@ -20,71 +20,88 @@
 // only): input that begins like a capture but is not one (another version,
 // line ends with a carriage return, a header cut short) is refused by both
 // with the same words.
+//
+// Every line is read into a buffer of a fixed size, capture_line_limit
+// bytes, and the reader needs no more memory than that whatever the length
+// of the capture; a longer line is refused with its number.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
+
+#include "fixed_text.h"
 
 inline constexpr const char *capture_header = "ps2link capture 1";
 // What every capture's first line begins with, whatever its version.
 inline constexpr const char *capture_magic = "ps2link capture";
 
+// The longest line, without its newline: far past the 57 bytes of a line of
+// 16 bytes that ps2trace writes, and past anything typed by hand.
+inline constexpr std::size_t capture_line_limit = 65536;
+// The most bytes such a line can hold ("0.000000 4B 01 ...").
+inline constexpr std::size_t capture_chunk_limit = capture_line_limit / 3;
+
 struct capture_chunk {
 	long long micros = 0; // since the recording started
-	std::vector<uint8_t> bytes;
+	std::array<uint8_t, capture_chunk_limit> bytes{};
+	std::size_t length = 0;
 };
+
+[[nodiscard]] inline std::span<const uint8_t> bytes_of(const capture_chunk &chunk)
+{
+	return std::span<const uint8_t>(chunk.bytes.data(), chunk.length);
+}
 
 enum class capture_line_kind { chunk, nothing, bad };
 
 // One line after the header, without its newline. A chunk fills chunk; a
-// bad line sets error. Times are checked against previous_micros.
+// bad line says why in error. Times are checked against previous_micros.
 [[nodiscard]] capture_line_kind parse_capture_line(std::string_view line,
 						   long long previous_micros,
-						   capture_chunk &chunk, std::string &error);
+						   capture_chunk &chunk, message_text &error);
+
+// What is done with each piece as its line is read: send it, keep it,
+// look at its time; context is the caller's.
+using capture_taker = void (*)(const capture_chunk &chunk, void *context);
 
 // Input as it arrives, line by line. undecided until the first bytes tell;
 // not_capture when they do not begin like a capture (they stay in pending,
-// for a caller that takes raw bytes); bad once error is set.
+// for a caller that takes raw bytes: such a caller feeds at most
+// capture_line_limit / 2 bytes at a time); bad once error is set.
 enum class capture_kind { undecided, capture, not_capture, bad };
 
 struct capture_reader {
-	std::string name; // the input, for messages
+	std::string_view name; // the input, for messages; the caller's text
+	capture_taker take = nullptr; // null: the capture is only checked
+	void *context = nullptr;
 	capture_kind kind = capture_kind::undecided;
-	std::string pending; // bytes not yet part of a whole line
-	std::size_t scanned = 0; // bytes of pending already searched for a newline
+	std::array<char, capture_line_limit> pending{}; // bytes not yet part of a whole line
+	std::size_t pending_length = 0;
 	int line_number = 0; // of the last whole line taken
 	long long previous_micros = 0;
-	std::string error; // "name:line: why" once bad
+	capture_chunk chunk; // the piece of the line being taken
+	message_text error; // "name:line: why" once bad
 };
 
 // Takes bytes of the input; each whole line after the header that holds
-// bytes is appended to chunks.
-capture_kind feed_capture(capture_reader &reader, std::span<const uint8_t> bytes,
-			  std::vector<capture_chunk> &chunks);
+// bytes is handed to the reader's taker.
+capture_kind feed_capture(capture_reader &reader, std::span<const uint8_t> bytes);
 // The end of the input: a last line without its newline, a header cut
 // short or no byte at all.
-capture_kind finish_capture(capture_reader &reader, std::vector<capture_chunk> &chunks);
+capture_kind finish_capture(capture_reader &reader);
 
-// What is done with the pieces read so far: send them, keep them, forget
-// them; the list is the caller's to clear.
-using capture_taker = void (*)(std::vector<capture_chunk> &chunks);
-
-// A whole capture from a descriptor, read in blocks of a fixed size; after
-// every block the pieces of its whole lines are appended to chunks and,
-// unless take is null, handed to take, so that a capture of any length
-// needs no more memory than its longest line. False with "name:line: why"
-// (or "name: why") in error; pieces before a bad line may have been
-// taken.
-[[nodiscard]] bool read_capture_from(int fd, const std::string &name,
-				     std::vector<capture_chunk> &chunks, capture_taker take,
-				     std::string &error);
+// A whole capture from a descriptor, read in blocks of a fixed size, each
+// piece handed to take (unless it is null) as its line is read. False with
+// "name:line: why" (or "name: why") in error; pieces before a bad line may
+// have been taken.
+[[nodiscard]] bool read_capture_from(int fd, std::string_view name, capture_taker take,
+				     void *context, message_text &error);
 
 // The header line and a comment saying where the bytes come from.
-void write_capture_header(FILE *out, const std::string &source);
+void write_capture_header(FILE *out, std::string_view source);
 // One piece of input, flushed, so that a capture cut short by a signal or a
 // crash holds everything received before.
 void write_capture_chunk(FILE *out, long long micros, std::span<const uint8_t> bytes);

@@ -56,7 +56,7 @@ int access_of(pid_t pid, int fd)
 	return static_cast<int>(strtol(flags + 6, nullptr, 8) & O_ACCMODE);
 }
 
-void collect_holders(pid_t pid, const file_id &id, std::vector<file_holder> &found)
+void collect_holders(pid_t pid, const file_id &id, file_holders &found)
 {
 	char dir_path[64];
 	snprintf(dir_path, sizeof dir_path, "/proc/%d/fd", static_cast<int>(pid));
@@ -74,10 +74,12 @@ void collect_holders(pid_t pid, const file_id &id, std::vector<file_holder> &fou
 		if (st.st_dev != id.dev || st.st_ino != id.ino)
 			continue;
 		int fd = atoi(entry->d_name);
-		int access = access_of(pid, fd);
-		if (access == -1)
+		if (found.count == found.holders.size()) {
+			found.more = true;
 			continue;
-		found.push_back(file_holder{pid, fd, access});
+		}
+		// Without fdinfo (before Linux 2.6.22) the access is not known.
+		found.holders[found.count++] = file_holder{pid, fd, access_of(pid, fd)};
 	}
 	(void)closedir(dir);
 }
@@ -150,9 +152,9 @@ bool file_id_of_fd(int fd, file_id &id)
 	return take_file_id(fstat(fd, &st), st, id);
 }
 
-std::vector<file_holder> holders_of(const file_id &id)
+file_holders holders_of(const file_id &id)
 {
-	std::vector<file_holder> found;
+	file_holders found;
 	DIR *proc = opendir("/proc");
 	if (!proc)
 		return found;
@@ -168,9 +170,9 @@ std::vector<file_holder> holders_of(const file_id &id)
 	return found;
 }
 
-std::vector<file_holder> holders_in(pid_t pid, const file_id &id)
+file_holders holders_in(pid_t pid, const file_id &id)
 {
-	std::vector<file_holder> found;
+	file_holders found;
 	collect_holders(pid, id, found);
 	return found;
 }
@@ -227,7 +229,8 @@ long long read_calls_by(pid_t pid)
 
 pid_t blocked_reader_of(const file_id &id)
 {
-	for (const file_holder &holder : holders_of(id)) {
+	const file_holders found = holders_of(id);
+	for (const file_holder &holder : listed(found)) {
 		call_snapshot call = current_call(holder.pid);
 		if (reads_directly(call) && call.first_argument == holder.fd)
 			return holder.pid;
@@ -235,26 +238,41 @@ pid_t blocked_reader_of(const file_id &id)
 	return 0;
 }
 
-std::string command_of(pid_t pid)
+command_name command_of(pid_t pid)
 {
+	command_name name;
 	char path[64];
 	snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
-	char text[64];
-	if (!read_small_file(path, text, sizeof text))
-		return "?";
-	text[strcspn(text, "\n")] = '\0';
-	return text;
+	char text[512];
+	if (read_small_file(path, text, sizeof text)) {
+		append(name, std::string_view(text, strcspn(text, "\n")));
+		return name;
+	}
+	// "PID (NAME) STATE ...": the name may hold blanks and parentheses, so
+	// it ends at the last ')'. Linux has had this file from the start.
+	snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+	const char *open_paren = nullptr;
+	const char *close_paren = nullptr;
+	if (read_small_file(path, text, sizeof text)) {
+		open_paren = strchr(text, '(');
+		close_paren = strrchr(text, ')');
+	}
+	if (!open_paren || !close_paren || close_paren < open_paren)
+		append(name, "?");
+	else
+		append(name, std::string_view(open_paren + 1, static_cast<std::size_t>(close_paren - open_paren - 1)));
+	return name;
 }
 
-std::string executable_of(pid_t pid)
+path_text executable_of(pid_t pid)
 {
 	char path[64];
 	snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-	char target[PATH_MAX];
-	ssize_t length = readlink(path, target, sizeof target - 1);
-	if (length < 0)
-		return {};
-	return std::string(target, static_cast<std::size_t>(length));
+	path_text target;
+	ssize_t length = readlink(path, target.text.data(), target.text.size() - 1);
+	if (length > 0)
+		target.length = static_cast<std::size_t>(length);
+	return target;
 }
 
 int descriptors_named(pid_t pid, const char *path)

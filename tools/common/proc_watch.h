@@ -10,12 +10,19 @@
 // refer to (/proc/PID/fd, /proc/PID/fdinfo) and how many bytes it has read
 // in all (/proc/PID/io). Reading these for another user's process needs root;
 // one's own processes, also in a user namespace of one's own, can be read.
+//
+// Older kernels lack some of these files (the handheld's 2.6 kernels have
+// no syscall, io, comm or fdinfo entries): each look-up then says what it
+// can tell without them (a call state of gone, a count of -1, the command
+// name from /proc/PID/stat, an access mode of -1), never more.
 #pragma once
 
 #include <sys/types.h>
 
-#include <string>
-#include <vector>
+#include <climits>
+#include <span>
+
+#include "fixed_text.h"
 
 // A file as the kernel knows it, so that two paths or a path and an open
 // descriptor can be compared whatever names lead to them.
@@ -28,18 +35,33 @@ struct file_id {
 struct file_holder {
 	pid_t pid = 0;
 	int fd = -1;
-	int access = 0; // O_RDONLY, O_WRONLY or O_RDWR, from /proc/PID/fdinfo
+	int access = 0; // O_RDONLY, O_WRONLY or O_RDWR, from /proc/PID/fdinfo; -1 unknown
 };
+
+// The descriptors found, up to a number no file of ours meets (a serial
+// line has the daemon's two and a tool's); more says that some were left
+// out, for a message that names the holders.
+inline constexpr std::size_t file_holder_limit = 64;
+struct file_holders {
+	std::array<file_holder, file_holder_limit> holders{};
+	std::size_t count = 0;
+	bool more = false;
+};
+
+[[nodiscard]] inline std::span<const file_holder> listed(const file_holders &found)
+{
+	return std::span<const file_holder>(found.holders.data(), found.count);
+}
 
 [[nodiscard]] bool file_id_of(const char *path, file_id &id);
 [[nodiscard]] bool file_id_of_fd(int fd, file_id &id);
 
 // Every descriptor of every process other than this one that refers to the
 // file. Processes that vanish during the scan are left out.
-[[nodiscard]] std::vector<file_holder> holders_of(const file_id &id);
+[[nodiscard]] file_holders holders_of(const file_id &id);
 
 // The same for one process only.
-[[nodiscard]] std::vector<file_holder> holders_in(pid_t pid, const file_id &id);
+[[nodiscard]] file_holders holders_in(pid_t pid, const file_id &id);
 
 // What a process is doing, from /proc/PID/syscall.
 enum class call_state {
@@ -76,11 +98,14 @@ struct call_snapshot {
 // descriptors of the file; 0 when there is none.
 [[nodiscard]] pid_t blocked_reader_of(const file_id &id);
 
-// The command name of a process (/proc/PID/comm), for messages.
-[[nodiscard]] std::string command_of(pid_t pid);
+// The command name of a process (/proc/PID/comm, or where a kernel lacks
+// it the name in /proc/PID/stat), for messages; "?" when it is gone.
+using command_name = fixed_text<64>;
+[[nodiscard]] command_name command_of(pid_t pid);
 
 // The program a process runs (/proc/PID/exe); empty when it is gone.
-[[nodiscard]] std::string executable_of(pid_t pid);
+using path_text = fixed_text<PATH_MAX + 1>;
+[[nodiscard]] path_text executable_of(pid_t pid);
 
 // How many descriptors of the process name the path (/proc/PID/fd links,
 // which give the path the process opened; the link may be longer where the

@@ -143,7 +143,7 @@ std::span<const std::string_view> key_names()
 	return key_name_list;
 }
 
-std::vector<serial_frame> press_frames(const set2_key &key)
+key_frames press_frames(const set2_key &key)
 {
 	if (key.pause) {
 		// The keyboard sends E1 14 77 E1 F0 14 F0 77 for Pause and no break
@@ -153,25 +153,26 @@ std::vector<serial_frame> press_frames(const set2_key &key)
 		static constexpr uint8_t part2[] = {0x77};
 		static constexpr uint8_t part3[] = {pause_prefix, release_prefix, 0x14};
 		static constexpr uint8_t part4[] = {release_prefix, 0x77};
-		return {make_keyboard_frame(part1), make_keyboard_frame(part2), make_keyboard_frame(part3),
-			make_keyboard_frame(part4)};
+		return {{make_keyboard_frame(part1), make_keyboard_frame(part2), make_keyboard_frame(part3),
+			 make_keyboard_frame(part4)},
+			4};
 	}
 	if (key.extended) {
 		const uint8_t codes[] = {extended_prefix, key.code};
-		return {make_keyboard_frame(codes)};
+		return {{make_keyboard_frame(codes)}, 1};
 	}
 	const uint8_t codes[] = {key.code};
-	return {make_keyboard_frame(codes)};
+	return {{make_keyboard_frame(codes)}, 1};
 }
 
-std::vector<serial_frame> release_frames(const set2_key &key)
+key_frames release_frames(const set2_key &key)
 {
 	if (key.pause)
 		return {};
 	if (key.extended) {
 		const uint8_t codes[] = {extended_prefix, release_prefix, key.code};
-		return {make_keyboard_frame(codes)};
+		return {{make_keyboard_frame(codes)}, 1};
 	}
 	const uint8_t codes[] = {release_prefix, key.code};
-	return {make_keyboard_frame(codes)};
+	return {{make_keyboard_frame(codes)}, 1};
 }

@@ -10,10 +10,10 @@
 // the daemon's own.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <vector>
 
 #include "keyboard/keyboard_frame.h"
 #include "serial/frame_payload.h"
@@ -46,7 +46,20 @@ struct char_stroke {
 // The key names, for the usage text.
 [[nodiscard]] std::span<const std::string_view> key_names();
 
+// The frames of one press or release: at most four, Pause's.
+inline constexpr std::size_t key_frame_limit = 4;
+struct key_frames {
+	std::array<serial_frame, key_frame_limit> frames{};
+	std::size_t count = 0;
+};
+
 // The frames of a press and of a release of a key; Pause gives four frames
 // when pressed (the adapter splits its eight bytes) and none when released.
-[[nodiscard]] std::vector<serial_frame> press_frames(const set2_key &key);
-[[nodiscard]] std::vector<serial_frame> release_frames(const set2_key &key);
+[[nodiscard]] key_frames press_frames(const set2_key &key);
+[[nodiscard]] key_frames release_frames(const set2_key &key);
+
+// The frames as a list to walk.
+[[nodiscard]] inline std::span<const serial_frame> frames_of(const key_frames &frames)
+{
+	return std::span<const serial_frame>(frames.frames.data(), frames.count);
+}

@@ -3,59 +3,85 @@
 // A script says what a person does at the keyboard, the mouse and the
 // joystick ("type Hello", "tap numlock", "mouse +5 -3 left"); this file
 // turns each line into the adapter frames for it and hands them to a
-// player, which sends them or, for the self-check, keeps them.
+// player, which sends them or, for the self-check, keeps them. A line is
+// at most script_line_limit bytes, so every piece of it fits a fixed
+// buffer.
 #include "sim_script.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "set2_encoding.h"
+#include "text_file.h"
 
 namespace {
 
-void send_frame(const script_player &player, const serial_frame &frame, const std::string &meaning)
+// A key's label or a frame's meaning ("press   lshift (1/4)").
+using meaning_text = fixed_text<96>;
+
+// Words of one line: a line of the longest has at most this many.
+constexpr std::size_t script_word_limit = (script_line_limit + 1) / 2;
+struct script_words {
+	std::array<std::string_view, script_word_limit> words{};
+	std::size_t count = 0;
+};
+
+void send_frame(const script_player &player, std::span<const uint8_t> bytes, std::string_view meaning)
 {
-	player.send(frame, meaning);
+	if (player.send)
+		player.send(bytes, meaning, player.context);
 }
 
-std::string key_label(const set2_key &key)
+meaning_text key_label(const set2_key &key)
 {
+	meaning_text label;
 	std::string_view name = name_of(key);
 	if (!name.empty())
-		return std::string(name);
-	char text[16];
-	snprintf(text, sizeof text, key.extended ? "E0 %02X" : "%02X", key.code);
-	return text;
+		append(label, name);
+	else
+		append_format(label, key.extended ? "E0 %02X" : "%02X", key.code);
+	return label;
 }
 
-void press_key(const script_player &player, const set2_key &key, const std::string &label)
+void press_key(const script_player &player, const set2_key &key, std::string_view label)
 {
-	std::vector<serial_frame> frames = press_frames(key);
-	for (std::size_t i = 0; i < frames.size(); ++i) {
-		std::string meaning = "press   " + label;
-		if (frames.size() > 1)
-			meaning += " (" + std::to_string(i + 1) + "/" + std::to_string(frames.size()) + ")";
-		send_frame(player, frames[i], meaning);
+	const key_frames frames = press_frames(key);
+	for (std::size_t i = 0; i < frames.count; ++i) {
+		meaning_text meaning;
+		append(meaning, "press   ");
+		append(meaning, label);
+		if (frames.count > 1)
+			append_format(meaning, " (%zu/%zu)", i + 1, frames.count);
+		send_frame(player, frames.frames[i], view_of(meaning));
 	}
 }
 
-void release_key(const script_player &player, const set2_key &key, const std::string &label)
+void release_key(const script_player &player, const set2_key &key, std::string_view label)
 {
-	for (const serial_frame &frame : release_frames(key))
-		send_frame(player, frame, "release " + label);
+	const key_frames frames = release_frames(key);
+	meaning_text meaning;
+	append(meaning, "release ");
+	append(meaning, label);
+	for (const serial_frame &frame : frames_of(frames))
+		send_frame(player, frame, view_of(meaning));
 }
 
-script_error error_of(std::string message)
+script_error error_of(std::string_view message, std::string_view word = {})
 {
-	return script_error{true, std::move(message)};
+	script_error error;
+	error.failed = true;
+	append(error.message, message);
+	append(error.message, word);
+	return error;
 }
 
-std::vector<std::string> split_words(std::string_view text)
+script_words split_words(std::string_view text)
 {
-	std::vector<std::string> words;
+	script_words words;
 	std::size_t i = 0;
 	while (i < text.size()) {
 		while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
@@ -63,44 +89,51 @@ std::vector<std::string> split_words(std::string_view text)
 		std::size_t start = i;
 		while (i < text.size() && text[i] != ' ' && text[i] != '\t')
 			++i;
-		if (i > start)
-			words.emplace_back(text.substr(start, i - start));
+		if (i > start && words.count < words.words.size())
+			words.words[words.count++] = piece_of(text, start, i - start);
 	}
 	return words;
 }
 
-bool parse_hex_byte(const std::string &word, uint8_t &value)
+// One or two hexadecimal digits, as strtoul reads them in base 16: a sign
+// may stand before a single digit.
+bool parse_hex_byte(std::string_view word, uint8_t &value)
 {
 	if (word.empty() || word.size() > 2)
 		return false;
-	char *end = nullptr;
-	unsigned long number = strtoul(word.c_str(), &end, 16);
-	if (*end != '\0')
-		return false;
-	value = static_cast<uint8_t>(number);
+	const bool negative = word.size() == 2 && word[0] == '-';
+	if (word.size() == 2 && (word[0] == '+' || word[0] == '-'))
+		word.remove_prefix(1);
+	unsigned number = 0;
+	for (char c : word) {
+		const int digit = hex_digit_value(c);
+		if (digit < 0)
+			return false;
+		number = number * 16 + static_cast<unsigned>(digit);
+	}
+	value = static_cast<uint8_t>(negative ? 0U - number : number);
 	return true;
 }
 
 // KEY: a name, a hex code, or e0 and a hex code. Takes one or two words
 // starting at index first and says how many it used.
-bool parse_key(const std::vector<std::string> &words, std::size_t first, set2_key &key,
-	       std::size_t &used)
+bool parse_key(const script_words &words, std::size_t first, set2_key &key, std::size_t &used)
 {
-	if (first >= words.size())
+	if (first >= words.count)
 		return false;
-	if (const set2_key *named = key_named(words[first])) {
+	if (const set2_key *named = key_named(words.words[first])) {
 		key = *named;
 		used = 1;
 		return true;
 	}
 	uint8_t code = 0;
-	if ((words[first] == "e0" || words[first] == "E0") && first + 1 < words.size() &&
-	    parse_hex_byte(words[first + 1], code)) {
+	if ((words.words[first] == "e0" || words.words[first] == "E0") && first + 1 < words.count &&
+	    parse_hex_byte(words.words[first + 1], code)) {
 		key = set2_key{code, true, false};
 		used = 2;
 		return true;
 	}
-	if (parse_hex_byte(words[first], code)) {
+	if (parse_hex_byte(words.words[first], code)) {
 		key = set2_key{code, false, false};
 		used = 1;
 		return true;
@@ -109,34 +142,46 @@ bool parse_key(const std::vector<std::string> &words, std::size_t first, set2_ke
 }
 
 // Text of a type line with its escapes resolved: \n Enter, \t Tab, \\.
-std::string unescape(std::string_view text)
+// It never grows, so a line's room holds it.
+struct typed_text {
+	std::array<char, script_line_limit> text{};
+	std::size_t length = 0;
+};
+
+typed_text unescape(std::string_view text)
 {
-	std::string result;
-	for (std::size_t i = 0; i < text.size(); ++i) {
+	typed_text result;
+	for (std::size_t i = 0; i < text.size() && result.length < result.text.size(); ++i) {
 		if (text[i] == '\\' && i + 1 < text.size()) {
 			char next = text[++i];
-			result += next == 'n' ? '\n' : next == 't' ? '\t' : next;
+			result.text[result.length++] = next == 'n' ? '\n' : next == 't' ? '\t' : next;
 		} else {
-			result += text[i];
+			result.text[result.length++] = text[i];
 		}
 	}
 	return result;
 }
 
-std::string char_label(char c)
+meaning_text char_label(char c)
 {
+	meaning_text label;
 	if (c == '\n')
-		return "'\\n'";
-	if (c == '\t')
-		return "'\\t'";
-	return std::string("'") + c + "'";
+		append(label, "'\\n'");
+	else if (c == '\t')
+		append(label, "'\\t'");
+	else
+		append_format(label, "'%c'", c);
+	return label;
 }
 
-script_error type_text(const script_player &player, const std::string &text)
+script_error type_text(const script_player &player, std::string_view text)
 {
 	for (char c : text)
-		if (!stroke_of(c).typeable)
-			return error_of("cannot type the character " + std::to_string(static_cast<unsigned char>(c)));
+		if (!stroke_of(c).typeable) {
+			script_error error = error_of("cannot type the character ");
+			append_format(error.message, "%u", static_cast<unsigned char>(c));
+			return error;
+		}
 	const set2_key shift = *key_named("lshift");
 	bool shift_held = false;
 	// Shift goes down before the first of a run of shifted characters and
@@ -150,145 +195,176 @@ script_error type_text(const script_player &player, const std::string &text)
 				release_key(player, shift, "lshift");
 			shift_held = stroke.shifted;
 		}
-		std::string label = key_label(stroke.key);
-		if (label == "space" || c == '\n' || c == '\t' || label.size() == 2)
+		meaning_text label = key_label(stroke.key);
+		if (view_of(label) == "space" || c == '\n' || c == '\t' || label.length == 2)
 			label = char_label(c);
-		press_key(player, stroke.key, label);
-		release_key(player, stroke.key, label);
+		press_key(player, stroke.key, view_of(label));
+		release_key(player, stroke.key, view_of(label));
 	}
 	if (shift_held)
 		release_key(player, shift, "lshift");
 	return {};
 }
 
-std::string signed_text(long value)
+void append_button_list(meaning_text &text, uint16_t buttons)
 {
-	return (value >= 0 ? "+" : "") + std::to_string(value);
+	if (buttons == 0)
+		append(text, "none");
+	bool first = true;
+	for (int i = 0; i < 16; ++i)
+		if (buttons & (1U << i)) {
+			append_format(text, first ? "%d" : " %d", i);
+			first = false;
+		}
 }
 
-std::string button_list(uint16_t buttons)
+// A word as a C string for the C library's number readers; false when it
+// is too long to be a number at all.
+struct number_word {
+	std::array<char, 64> text{};
+};
+
+bool copy_word(std::string_view word, number_word &copy)
 {
-	std::string text;
-	for (int i = 0; i < 16; ++i)
-		if (buttons & (1U << i))
-			text += (text.empty() ? "" : " ") + std::to_string(i);
-	return text.empty() ? "none" : text;
+	if (word.size() >= copy.text.size())
+		return false;
+	std::copy(word.begin(), word.end(), copy.text.begin());
+	copy.text[word.size()] = '\0';
+	return true;
+}
+
+script_error run_key(const script_player &player, const script_words &words)
+{
+	const std::string_view command = words.words[0];
+	set2_key key;
+	std::size_t used = 0;
+	if (!parse_key(words, 1, key, used))
+		return error_of("unknown key");
+	const meaning_text label = key_label(key);
+	if (command == "tap") {
+		if (1 + used != words.count)
+			return error_of("tap takes one key");
+		press_key(player, key, view_of(label));
+		release_key(player, key, view_of(label));
+		return {};
+	}
+	if (2 + used != words.count)
+		return error_of("key takes a key and down or up");
+	const std::string_view how = words.words[1 + used];
+	if (how == "down")
+		press_key(player, key, view_of(label));
+	else if (how == "up")
+		release_key(player, key, view_of(label));
+	else
+		return error_of("key takes down or up, not ", how);
+	return {};
+}
+
+script_error run_raw(const script_player &player, const script_words &words)
+{
+	std::array<uint8_t, script_word_limit> bytes{};
+	std::size_t count = 0;
+	for (std::size_t i = 1; i < words.count; ++i) {
+		if (!parse_hex_byte(words.words[i], bytes[count]))
+			return error_of("raw takes hex bytes, not ", words.words[i]);
+		++count;
+	}
+	if (count == 0)
+		return error_of("raw takes at least one byte");
+	std::string_view meaning = "raw bytes";
+	if (count == frame_size) {
+		serial_frame frame{};
+		std::copy_n(bytes.begin(), frame_size, frame.begin());
+		meaning = frame_checksum(frame) == frame[5] ? "raw frame" : "raw frame, bad checksum";
+	}
+	send_frame(player, std::span<const uint8_t>(bytes.data(), count), meaning);
+	return {};
+}
+
+script_error run_pause(const script_player &player, const script_words &words)
+{
+	char *end = nullptr;
+	number_word word;
+	long amount = words.count == 2 && copy_word(words.words[1], word)
+			      ? strtol(word.text.data(), &end, 10)
+			      : -1;
+	if (amount < 0 || !end || (strcmp(end, "ms") != 0 && strcmp(end, "s") != 0))
+		return error_of("pause takes a time such as 200ms or 1s");
+	if (player.pause)
+		player.pause(strcmp(end, "s") == 0 ? amount * 1000 : amount, player.context);
+	return {};
 }
 
 } // namespace
 
-std::string hex_bytes(std::span<const uint8_t> bytes)
+bool parse_int(std::string_view word, long low, long high, long &value)
 {
-	std::string text;
-	char piece[4];
-	for (std::size_t i = 0; i < bytes.size(); ++i) {
-		snprintf(piece, sizeof piece, i == 0 ? "%02X" : " %02X", bytes[i]);
-		text += piece;
-	}
-	return text;
-}
-
-bool parse_int(const std::string &word, long low, long high, long &value)
-{
-	if (word.empty())
+	number_word copy;
+	if (word.empty() || !copy_word(word, copy))
 		return false;
 	char *end = nullptr;
 	errno = 0;
-	long number = strtol(word.c_str(), &end, 0);
+	long number = strtol(copy.text.data(), &end, 0);
 	if (*end != '\0' || errno != 0 || number < low || number > high)
 		return false;
 	value = number;
 	return true;
 }
 
-script_error run_script_line(const script_player &player, const std::string &line)
+script_error run_script_line(const script_player &player, std::string_view line)
 {
-	std::vector<std::string> words = split_words(line);
-	if (words.empty() || words[0][0] == '#')
+	if (line.size() > script_line_limit) {
+		script_error error = error_of("longer than ");
+		append_format(error.message, "%zu bytes", script_line_limit);
+		return error;
+	}
+	const script_words words = split_words(line);
+	if (words.count == 0 || words.words[0][0] == '#')
 		return {};
-	const std::string &command = words[0];
-	std::string_view rest = std::string_view(line).substr(line.find(command) + command.size());
+	const std::string_view command = words.words[0];
+	std::string_view rest = piece_of(line, line.find(command) + command.size());
 	if (!rest.empty())
 		rest.remove_prefix(1); // the one separator after the command word
 
 	if (command == "say") {
-		player.say(rest);
+		if (player.say)
+			player.say(rest, player.context);
 		return {};
 	}
-	if (command == "type")
-		return type_text(player, unescape(rest));
-	if (command == "key" || command == "tap") {
-		set2_key key;
-		std::size_t used = 0;
-		if (!parse_key(words, 1, key, used))
-			return error_of("unknown key");
-		std::string label = key_label(key);
-		if (command == "tap") {
-			if (1 + used != words.size())
-				return error_of("tap takes one key");
-			press_key(player, key, label);
-			release_key(player, key, label);
-			return {};
-		}
-		if (2 + used != words.size())
-			return error_of("key takes a key and down or up");
-		const std::string &how = words[1 + used];
-		if (how == "down")
-			press_key(player, key, label);
-		else if (how == "up")
-			release_key(player, key, label);
-		else
-			return error_of("key takes down or up, not " + how);
-		return {};
+	if (command == "type") {
+		const typed_text text = unescape(rest);
+		return type_text(player, std::string_view(text.text.data(), text.length));
 	}
+	if (command == "key" || command == "tap")
+		return run_key(player, words);
 	if (command == "mouse") {
 		long dx = 0;
 		long dy = 0;
-		bool left = words.size() == 4 && words[3] == "left";
-		if ((words.size() != 3 && !left) || !parse_int(words[1], -256, 255, dx) ||
-		    !parse_int(words[2], -256, 255, dy))
+		bool left = words.count == 4 && words.words[3] == "left";
+		if ((words.count != 3 && !left) || !parse_int(words.words[1], -256, 255, dx) ||
+		    !parse_int(words.words[2], -256, 255, dy))
 			return error_of("mouse takes DX DY (-256..255) and optionally left");
-		std::string meaning = "mouse " + signed_text(dx) + " " + signed_text(dy) +
-				      (left ? "  left down" : "");
+		meaning_text meaning;
+		append_format(meaning, "mouse %+ld %+ld%s", dx, dy, left ? "  left down" : "");
 		send_frame(player, make_mouse_frame(static_cast<int>(dx), static_cast<int>(dy),
-						   left ? mouse_left_button : 0), meaning);
+						    left ? mouse_left_button : 0),
+			   view_of(meaning));
 		return {};
 	}
 	if (command == "joy") {
 		long buttons = 0;
-		if (words.size() != 2 || !parse_int(words[1], 0, 0xFFFF, buttons))
+		if (words.count != 2 || !parse_int(words.words[1], 0, 0xFFFF, buttons))
 			return error_of("joy takes a button word 0..0xFFFF");
 		auto word = static_cast<uint16_t>(buttons);
-		send_frame(player, make_joystick_frame(word), "joystick down: " + button_list(word));
+		meaning_text meaning;
+		append(meaning, "joystick down: ");
+		append_button_list(meaning, word);
+		send_frame(player, make_joystick_frame(word), view_of(meaning));
 		return {};
 	}
-	if (command == "raw") {
-		std::vector<uint8_t> bytes;
-		for (std::size_t i = 1; i < words.size(); ++i) {
-			uint8_t value = 0;
-			if (!parse_hex_byte(words[i], value))
-				return error_of("raw takes hex bytes, not " + words[i]);
-			bytes.push_back(value);
-		}
-		if (bytes.empty())
-			return error_of("raw takes at least one byte");
-		std::string meaning = "raw bytes";
-		if (bytes.size() == frame_size) {
-			serial_frame frame{};
-			std::copy(bytes.begin(), bytes.end(), frame.begin());
-			meaning = frame_checksum(frame) == frame[5] ? "raw frame" : "raw frame, bad checksum";
-		}
-		player.send(bytes, meaning);
-		return {};
-	}
-	if (command == "pause") {
-		char *end = nullptr;
-		long amount = words.size() == 2 ? strtol(words[1].c_str(), &end, 10) : -1;
-		if (amount < 0 || !end || (strcmp(end, "ms") != 0 && strcmp(end, "s") != 0))
-			return error_of("pause takes a time such as 200ms or 1s");
-		player.pause(strcmp(end, "s") == 0 ? amount * 1000 : amount);
-		return {};
-	}
-	return error_of("unknown command " + command);
+	if (command == "raw")
+		return run_raw(player, words);
+	if (command == "pause")
+		return run_pause(player, words);
+	return error_of("unknown command ", command);
 }
-

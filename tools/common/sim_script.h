@@ -7,28 +7,31 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <span>
-#include <string>
 #include <string_view>
 
+#include "fixed_text.h"
+
+// The longest script line, without its newline; a longer one is refused.
+inline constexpr std::size_t script_line_limit = 1023;
+
+// What is done with a line's output; context is handed to each, and a
+// member left null does nothing.
 struct script_player {
-	std::function<void(std::span<const uint8_t> bytes, const std::string &meaning)> send;
-	std::function<void(std::string_view text)> say;
-	std::function<void(long milliseconds)> pause;
+	void (*send)(std::span<const uint8_t> bytes, std::string_view meaning, void *context) = nullptr;
+	void (*say)(std::string_view text, void *context) = nullptr;
+	void (*pause)(long milliseconds, void *context) = nullptr;
+	void *context = nullptr;
 };
 
 struct script_error {
 	bool failed = false;
-	std::string message;
+	message_text message;
 };
 
 // Runs one line of a script (without its newline). Comments and blank
 // lines do nothing. A line that cannot be run sends nothing at all.
-[[nodiscard]] script_error run_script_line(const script_player &player, const std::string &line);
-
-// "4B 01 1C": bytes in hexadecimal, for people.
-[[nodiscard]] std::string hex_bytes(std::span<const uint8_t> bytes);
+[[nodiscard]] script_error run_script_line(const script_player &player, std::string_view line);
 
 // A whole word as a number in low..high (decimal, 0x hex or 0 octal).
-[[nodiscard]] bool parse_int(const std::string &word, long low, long high, long &value);
+[[nodiscard]] bool parse_int(std::string_view word, long low, long high, long &value);

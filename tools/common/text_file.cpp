@@ -1,21 +1,6 @@
 // Text helpers; see text_file.h.
 #include "text_file.h"
 
-#include <cstdio>
-
-bool read_whole_file(const std::string &path, std::string &text)
-{
-	FILE *file = fopen(path.c_str(), "rb");
-	if (!file)
-		return false;
-	char buffer[4096];
-	std::size_t got;
-	while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-		text.append(buffer, got);
-	(void)fclose(file); // read only
-	return true;
-}
-
 int hex_digit_value(char c)
 {
 	if (c >= '0' && c <= '9')

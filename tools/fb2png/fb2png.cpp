@@ -148,7 +148,7 @@ int main(int argc, char **argv)
 		switch (letter) {
 		case 'l': line_length = atol(optarg); break;
 		case 'h': fputs(usage_text, stdout); return 0;
-		default: refuse_usage("fb2png", option_problem(letter, argv));
+		default: refuse_option("fb2png", letter, argv);
 		}
 	}
 	if (line_length < 2 * screen_columns)

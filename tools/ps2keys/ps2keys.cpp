@@ -583,7 +583,8 @@ void find_writers()
 	file_id input;
 	if (!file_id_of_fd(input_fd, input))
 		return;
-	for (const file_holder &holder : holders_of(input))
+	const file_holders found = holders_of(input);
+	for (const file_holder &holder : listed(found))
 		if (holder.access != O_RDONLY)
 			writers.push_back(holder.pid);
 }
@@ -694,7 +695,7 @@ int main(int argc, char **argv)
 		case 't': typing = true; break;
 		case 'P': label_text = optarg; break;
 		case 'h': fputs(usage_text, stdout); return 0;
-		default: refuse_usage(program, option_problem(letter, argv));
+		default: refuse_option(program, letter, argv);
 		}
 	}
 	if (optind + 1 < argc)

@@ -28,6 +28,26 @@
 
 namespace {
 
+// The text with control bytes (but the tab) and bytes from 0x7F on written
+// as \xNN, a newline as \n: text from a file shown to people without
+// passing control bytes to their terminal.
+std::string printable(std::string_view text)
+{
+	std::string out;
+	for (char c : text) {
+		auto byte = static_cast<unsigned char>(c);
+		if (c == '\n')
+			out += "\\n";
+		else if ((byte < 0x20 && c != '\t') || byte >= 0x7F) {
+			char escaped[8];
+			snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+			out += escaped;
+		} else
+			out += c;
+	}
+	return out;
+}
+
 const char usage_text[] =
 	"usage: %s [-v] [--warnings-ok] KEYMAP\n"
 	"       %s -h\n"

@@ -38,6 +38,14 @@
 
 namespace {
 
+// "4B 01 1C": bytes in hexadecimal, for the rows of the run.
+std::string hex_bytes(std::span<const uint8_t> bytes)
+{
+	message_text text;
+	append_hex(text, bytes);
+	return std::string(view_of(text));
+}
+
 const char *const usage_text =
 	"Usage: ps2sim [-l LINK | -p DEVICE [-s SPEED]] [-r PATH] [-w PATH]...\n"
 	"              [-e [LABEL=]FILE]... [-d MS] [-t SECONDS] [-n]\n"
@@ -432,7 +440,8 @@ bool has_taken_all(const watched_reader &reader)
 std::vector<watched_reader> readers_of(const char *path, const file_id &file, pid_t except)
 {
 	std::vector<watched_reader> readers;
-	for (const file_holder &holder : holders_of(file)) {
+	const file_holders found = holders_of(file);
+	for (const file_holder &holder : listed(found)) {
 		if (holder.access == O_WRONLY || holder.pid == except)
 			continue;
 		auto known = std::find_if(readers.begin(), readers.end(),
@@ -473,7 +482,7 @@ void wait_for_daemon()
 		return moved ? wait_check::changed : wait_check::unchanged;
 	});
 	if (found) {
-		printf("ps2sim: %s (pid %d) reads the line\n", command_of(daemon_reader.pid).c_str(),
+		printf("ps2sim: %s (pid %d) reads the line\n", c_text(command_of(daemon_reader.pid)),
 		       static_cast<int>(daemon_reader.pid));
 		return;
 	}
@@ -566,7 +575,7 @@ void show_row(const std::string &left, const std::vector<std::string> &right)
 
 // Hands a script line's frames to the line, one at a time: send, wait
 // until the daemon and the readers are done with it, show what came out.
-void deliver(std::span<const uint8_t> bytes, const std::string &meaning)
+void deliver(std::span<const uint8_t> bytes, std::string_view meaning)
 {
 	send_bytes(bytes.data(), bytes.size());
 	bytes_sent += static_cast<long long>(bytes.size());
@@ -577,7 +586,7 @@ void deliver(std::span<const uint8_t> bytes, const std::string &meaning)
 	}
 	take_commands(results);
 	take_log_lines(results);
-	show_row("  " + hex_bytes(bytes) + "  " + meaning, results);
+	show_row("  " + hex_bytes(bytes) + "  " + std::string(meaning), results);
 	fflush(stdout);
 	pause_ms(options.frame_delay_ms);
 }
@@ -593,7 +602,12 @@ void say(std::string_view text)
 // time as it is played, so that a long one is never held in memory; one
 // that can be read only once (standard input, a FIFO) is held.
 std::vector<std::string> script_lines;
-std::vector<capture_chunk> chunks;
+// A piece of a capture held in memory, for one that cannot be read twice.
+struct held_piece {
+	long long micros = 0;
+	std::vector<uint8_t> bytes;
+};
+std::vector<held_piece> held_pieces;
 int capture_fd = -1;
 std::string capture_name;
 bool capture_streamed = false;
@@ -613,11 +627,7 @@ void load_script()
 	if (!script)
 		fail("cannot open the script", options.script_path);
 	// A player that sends nothing: each line is run once to check it.
-	script_player checker;
-	checker.send = [](std::span<const uint8_t>, const std::string &) {};
-	checker.say = [](std::string_view) {};
-	checker.pause = [](long) {};
-	constexpr std::size_t longest_line = 1023;
+	const script_player checker;
 	char *buffer = nullptr;
 	std::size_t size = 0;
 	ssize_t length;
@@ -626,12 +636,9 @@ void load_script()
 		while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
 			line.pop_back();
 		int line_number = static_cast<int>(script_lines.size()) + 1;
-		if (line.size() > longest_line)
-			refuse_script(line_number, "longer than " + std::to_string(longest_line) +
-							   " bytes");
 		script_error error = run_script_line(checker, line);
 		if (error.failed)
-			refuse_script(line_number, error.message);
+			refuse_script(line_number, std::string(view_of(error.message)));
 		script_lines.push_back(std::move(line));
 	}
 	free(buffer);
@@ -641,15 +648,16 @@ void load_script()
 		(void)fclose(script); // read only
 }
 
-// The check's taker: only the first piece's time is kept.
-void note_first_piece(std::vector<capture_chunk> &taken)
+// The check's taker: the first piece's time is kept, and the pieces of a
+// capture that cannot be read again.
+void note_piece(const capture_chunk &chunk, void *)
 {
-	if (!capture_started && !taken.empty()) {
-		first_micros = taken.front().micros;
+	if (!capture_started) {
+		first_micros = chunk.micros;
 		capture_started = true;
 	}
-	if (capture_streamed)
-		taken.clear();
+	if (!capture_streamed)
+		held_pieces.push_back(held_piece{chunk.micros, {chunk.bytes.begin(), chunk.bytes.begin() + static_cast<std::ptrdiff_t>(chunk.length)}});
 }
 
 void load_capture()
@@ -663,9 +671,9 @@ void load_capture()
 	}
 	struct stat st {};
 	capture_streamed = fstat(capture_fd, &st) == 0 && S_ISREG(st.st_mode);
-	std::string error;
-	if (!read_capture_from(capture_fd, capture_name, chunks, note_first_piece, error)) {
-		fprintf(stderr, "ps2sim: %s\n", error.c_str());
+	message_text error;
+	if (!read_capture_from(capture_fd, capture_name, note_piece, nullptr, error)) {
+		fprintf(stderr, "ps2sim: %s\n", c_text(error));
 		exit(2);
 	}
 }
@@ -673,9 +681,11 @@ void load_capture()
 void run_script()
 {
 	script_player player;
-	player.send = deliver;
-	player.say = say;
-	player.pause = pause_ms;
+	player.send = [](std::span<const uint8_t> bytes, std::string_view meaning, void *) {
+		deliver(bytes, meaning);
+	};
+	player.say = [](std::string_view text, void *) { say(text); };
+	player.pause = [](long ms, void *) { pause_ms(ms); };
 	for (const std::string &line : script_lines)
 		(void)run_script_line(player, line); // checked before
 }
@@ -683,31 +693,32 @@ void run_script()
 // A capture, piece by piece: each sent when as much time has passed since
 // the first as in the recording (unless -n), and the daemon waited for as
 // after a script's frame.
-void deliver_pieces(std::vector<capture_chunk> &taken)
+void deliver_piece(long long micros, std::span<const uint8_t> bytes)
 {
-	for (const capture_chunk &chunk : taken) {
-		long long offset_us = chunk.micros - first_micros;
-		pause_ms(static_cast<long>(replay_start_ms + offset_us / 1000 - monotonic_ms()));
-		char meaning[48];
-		snprintf(meaning, sizeof meaning, "at %lld.%06lld s", offset_us / 1'000'000,
-			 offset_us % 1'000'000);
-		deliver(chunk.bytes, meaning);
-	}
-	taken.clear();
+	long long offset_us = micros - first_micros;
+	pause_ms(static_cast<long>(replay_start_ms + offset_us / 1000 - monotonic_ms()));
+	char meaning[48];
+	snprintf(meaning, sizeof meaning, "at %lld.%06lld s", offset_us / 1'000'000,
+		 offset_us % 1'000'000);
+	deliver(bytes, meaning);
 }
 
 void replay_capture()
 {
 	replay_start_ms = monotonic_ms();
 	if (!capture_streamed) {
-		deliver_pieces(chunks);
+		for (const held_piece &piece : held_pieces)
+			deliver_piece(piece.micros, piece.bytes);
 		return;
 	}
-	std::string error;
+	message_text error;
 	if (lseek(capture_fd, 0, SEEK_SET) == -1)
 		fail("cannot rewind the capture", capture_name.c_str());
-	if (!read_capture_from(capture_fd, capture_name, chunks, deliver_pieces, error)) {
-		fprintf(stderr, "ps2sim: %s (the capture changed while it was played)\n", error.c_str());
+	const capture_taker deliver_chunk = [](const capture_chunk &chunk, void *) {
+		deliver_piece(chunk.micros, bytes_of(chunk));
+	};
+	if (!read_capture_from(capture_fd, capture_name, deliver_chunk, nullptr, error)) {
+		fprintf(stderr, "ps2sim: %s (the capture changed while it was played)\n", c_text(error));
 		exit(2);
 	}
 }
@@ -750,7 +761,7 @@ void parse_arguments(int argc, char **argv)
 		case 'n': options.for_people = false; break;
 		case 'R': options.capture_path = optarg; break;
 		case 'h': usage(0);
-		default: refuse_usage(program, option_problem(letter, argv));
+		default: refuse_option(program, letter, argv);
 		}
 	}
 	int scripts = options.capture_path ? 0 : 1;

@@ -10,6 +10,11 @@
 // handlers, with their output streams in memory, and shows the events the
 // daemon would emit and the key map line behind each. It can record what
 // it reads as a capture (capture.h) for ps2sim --replay.
+//
+// The same source is the handheld's ps2trace, built as the daemon is
+// (static musl, no C++ runtime): all of its text lives in fixed buffers
+// (fixed_text.h), and what /proc cannot tell on an old kernel it leaves
+// unsaid (proc_watch.h).
 #include <fcntl.h>
 #include <getopt.h>
 #include <sys/socket.h>
@@ -26,11 +31,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "capture.h"
 #include "checked_output.h"
+#include "fixed_text.h"
 #include "core/settings.h"
 #include "daemon/frame_loop.h"
 #include "daemon/in_process.h"
@@ -83,12 +87,17 @@ const char *const usage_text =
 // Where the meaning of a frame ends and the daemon's events begin.
 constexpr int meaning_width = 36;
 
+// The daemon's options that the trace passes on (-M -x -c -V -u), as
+// given; more than this many is a usage error.
+constexpr std::size_t daemon_option_limit = 16;
+
 struct settings {
 	const char *device_path = nullptr;
 	int32_t speed = default_serial_speed;
 	const char *file_path = nullptr;
 	const char *key_map_path = nullptr;
-	std::vector<std::string> daemon_options;
+	std::array<const char *, daemon_option_limit> daemon_options{};
+	std::size_t daemon_option_count = 0;
 	const char *calibration_path = nullptr;
 	const char *record_path = nullptr;
 	bool quiet = false;
@@ -111,57 +120,36 @@ void note_stop(int signal_number)
 	exit(status);
 }
 
-[[noreturn]] void fail(const std::string &what)
+[[noreturn]] void fail(std::string_view what)
 {
-	fprintf(stderr, "ps2trace: %s\n", what.c_str());
+	fprintf(stderr, "ps2trace: %.*s\n", static_cast<int>(what.size()), what.data());
 	exit(1);
 }
 
-std::string errno_text(const char *object)
+[[noreturn, gnu::format(printf, 1, 2)]] void fail_format(const char *format, ...)
 {
-	return std::string(object) + ": " + strerror(errno);
-}
-
-// ------------------------------------------------------- text, fixed size
-
-// A line of text in a buffer of its own; what does not fit is left off.
-constexpr std::size_t text_limit = 16384;
-struct text_line {
-	std::array<char, text_limit> text{};
-	std::size_t length = 0;
-};
-
-void append(text_line &line, std::string_view piece)
-{
-	const std::size_t room = line.text.size() - line.length;
-	const std::size_t count = std::min(room, piece.size());
-	std::copy_n(piece.data(), count, line.text.data() + line.length);
-	line.length += count;
-}
-
-[[gnu::format(printf, 2, 3)]] void append_format(text_line &line, const char *format, ...)
-{
-	std::array<char, 256> piece{};
+	message_text what;
 	va_list arguments;
 	va_start(arguments, format);
-	int length = vsnprintf(piece.data(), piece.size(), format, arguments);
+	append_formatted_to(what.text, what.length, format, arguments);
 	va_end(arguments);
-	if (length > 0)
-		append(line, std::string_view(piece.data(),
-					      std::min(static_cast<std::size_t>(length), piece.size() - 1)));
+	fail(view_of(what));
 }
 
-std::string_view view_of(const text_line &line)
+// "ps2trace: OBJECT: the error's text".
+[[noreturn]] void fail_errno(std::string_view object)
 {
-	return {line.text.data(), line.length};
+	message_text what;
+	append(what, object);
+	append(what, ": ");
+	append(what, strerror(errno));
+	fail(view_of(what));
 }
 
-// "4B 01 1C": bytes as the trace shows them.
-void append_hex(text_line &line, std::span<const uint8_t> bytes)
-{
-	for (std::size_t i = 0; i < bytes.size(); ++i)
-		append_format(line, i == 0 ? "%02X" : " %02X", bytes[i]);
-}
+// A line of the trace; what does not fit is left off (a line of a frame
+// and the daemon's events for it is a few hundred bytes).
+constexpr std::size_t text_limit = 16384;
+using text_line = fixed_text<text_limit>;
 
 // ------------------------------------------------- the daemon, in memory
 
@@ -188,7 +176,10 @@ struct map_line_text {
 	unsigned number = 0;
 	uint32_t start = 0;
 	uint32_t length = 0;
-	bool blank = true; // the text so far ends in a blank
+	// The text so far ends in a word, not a blank. False at first, as
+	// every member here is zero at first: the store lies in zero-filled
+	// memory, not in the program's file.
+	bool in_word = false;
 	bool kept = false; // it filled a slot or a button
 };
 constexpr std::size_t map_line_limit = 16384;
@@ -232,11 +223,11 @@ void note_map_line(const key_map_line &line, void *)
 	for (char c : piece) {
 		bool is_blank = c == ' ' || c == '\t';
 		if (!is_blank && store.text_used + 2 <= store.text.size()) {
-			if (entry.blank)
+			if (!entry.in_word)
 				store.text[store.text_used++] = ' ';
 			store.text[store.text_used++] = c;
 		}
-		entry.blank = is_blank;
+		entry.in_word = !is_blank;
 	}
 	entry.length = static_cast<uint32_t>(store.text_used - entry.start);
 	const auto index = static_cast<uint16_t>(store.line_count);
@@ -265,7 +256,7 @@ void open_memory(memory_stream &memory)
 {
 	memory.stream = open_memstream(&memory.data, &memory.size);
 	if (!memory.stream)
-		fail(errno_text("memory stream"));
+		fail_errno("memory stream");
 }
 
 // What the stream received since it was last looked at; good until the
@@ -281,15 +272,14 @@ std::string_view new_output(memory_stream &memory)
 // The daemon's in-process start-up, on the memory streams.
 void start_daemon_in_memory()
 {
-	std::vector<char *> argv{const_cast<char *>(default_program_name)};
-	for (std::string &option : options.daemon_options)
-		argv.push_back(option.data());
-	argv.push_back(nullptr);
+	std::array<char *, daemon_option_limit + 2> argv{const_cast<char *>(default_program_name)};
+	for (std::size_t i = 0; i < options.daemon_option_count; ++i)
+		argv[i + 1] = const_cast<char *>(options.daemon_options[i]);
 	open_memory(key_memory);
 	open_memory(touch_memory);
 	open_memory(adapter_memory);
 	in_process_start start;
-	start.argc = static_cast<int>(argv.size()) - 1;
+	start.argc = static_cast<int>(options.daemon_option_count) + 1;
 	start.argv = argv.data();
 	start.given.key_map = options.key_map_path;
 	start.given.observer = note_map_line;
@@ -297,19 +287,28 @@ void start_daemon_in_memory()
 		start.given.calibration = start.given.calibration_name = options.calibration_path;
 	else if (access(calibration_file, R_OK) == 0)
 		start.given.calibration = calibration_file;
-	for (std::array<int, 2> *pair : {&uinput_keyboard, &uinput_mouse})
-		if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair->data()) != 0)
-			fail(errno_text("socket pair"));
+	// Flags set apart from the call: socketpair takes them only from Linux
+	// 2.6.27 on.
+	for (std::array<int, 2> *pair : {&uinput_keyboard, &uinput_mouse}) {
+		if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair->data()) != 0)
+			fail_errno("socket pair");
+		for (int fd : *pair)
+			if (fcntl(fd, F_SETFL, O_NONBLOCK) != 0 || fcntl(fd, F_SETFD, FD_CLOEXEC) != 0)
+				fail_errno("socket pair");
+	}
 	start.given.devices = {key_memory.stream, key_memory.stream, touch_memory.stream,
 			       uinput_keyboard[1], uinput_mouse[1]};
 	start.given.adapter = adapter_memory.stream;
 	switch (start_in_process(start)) {
 	case in_process_outcome::started: break;
 	case in_process_outcome::options_refused: {
-		std::string letters;
-		for (const std::string &option : options.daemon_options)
-			letters += " " + option;
-		refuse_usage("ps2trace", "ps2linkd refuses these options together:" + letters);
+		message_text what;
+		append(what, "ps2linkd refuses these options together:");
+		for (std::size_t i = 0; i < options.daemon_option_count; ++i) {
+			append(what, " ");
+			append(what, options.daemon_options[i]);
+		}
+		refuse_usage("ps2trace", view_of(what));
 	}
 	case in_process_outcome::start_failed: exit(1); // the daemon's message is out
 	}
@@ -376,7 +375,7 @@ void append_key_events(text_line &shown)
 	std::size_t end;
 	while ((end = bytes.find('\n')) != std::string_view::npos) {
 		append(shown, "  kbd ");
-		append_quoted(shown, bytes.substr(0, end + 1));
+		append_quoted(shown, piece_of(bytes, 0, end + 1));
 		bytes.remove_prefix(end + 1);
 	}
 }
@@ -538,14 +537,13 @@ void append_keyboard_meaning(text_line &meaning, const serial_frame &frame)
 	}
 	text_line scan;
 	append_hex(scan, keyboard_codes_of(frame));
-	scan.text[std::min(scan.length, scan.text.size() - 1)] = '\0';
 	if (key.kind == frame_report_kind::pause_tail) {
 		// The three frames after the first of Pause: the rest of its sequence.
 		append_format(meaning, "key %u  %-9s rest of pause (%d/4)", keyboard_count_of(frame),
-			      scan.text.data(), key.pause_frame);
+			      c_text(scan), key.pause_frame);
 		return;
 	}
-	append_format(meaning, "key %u  %-9s %-7s ", keyboard_count_of(frame), scan.text.data(),
+	append_format(meaning, "key %u  %-9s %-7s ", keyboard_count_of(frame), c_text(scan),
 		      key.down ? "press" : "release");
 	append_key_name(meaning, key);
 }
@@ -667,16 +665,14 @@ long long elapsed_us()
 
 // Raw bytes or a capture from a descriptor: the capture reader decides by
 // the first bytes, and refuses what begins like a capture but is none.
+capture_reader capture;
+
 void read_stream(int fd, const char *name)
 {
-	capture_reader capture;
 	capture.name = name;
-	std::vector<capture_chunk> chunks;
-	auto take_chunks = [&]() {
-		for (const capture_chunk &chunk : chunks)
-			if (!stop_requested)
-				take_chunk(chunk.micros, chunk.bytes);
-		chunks.clear();
+	capture.take = [](const capture_chunk &chunk, void *) {
+		if (!stop_requested)
+			take_chunk(chunk.micros, bytes_of(chunk));
 	};
 	bool any = false;
 	// A file is read as fast as it comes: the signal is looked at between
@@ -688,7 +684,7 @@ void read_stream(int fd, const char *name)
 			got = read(fd, buffer, sizeof buffer);
 		while (got == -1 && errno == EINTR && !stop_requested);
 		if (got == -1 && !stop_requested)
-			fail(errno_text(name));
+			fail_errno(name);
 		if (got <= 0)
 			break;
 		any = true;
@@ -697,24 +693,21 @@ void read_stream(int fd, const char *name)
 			take_chunk(elapsed_us(), bytes); // raw bytes, timed as they arrive
 			continue;
 		}
-		capture_kind kind = feed_capture(capture, bytes, chunks);
+		capture_kind kind = feed_capture(capture, bytes);
 		if (kind == capture_kind::bad)
-			fail(capture.error);
+			fail(view_of(capture.error));
 		if (kind == capture_kind::not_capture) {
 			const auto *pending = reinterpret_cast<const uint8_t *>(capture.pending.data());
-			take_chunk(elapsed_us(), std::span<const uint8_t>(pending, capture.pending.size()));
-			capture.pending.clear();
+			take_chunk(elapsed_us(), std::span<const uint8_t>(pending, capture.pending_length));
+			capture.pending_length = 0;
 		}
-		take_chunks();
 	}
 	if (stop_requested)
 		return; // cut short: no verdict on the end
 	if (!any)
-		fail(std::string(name) + ": empty: no byte at all, and no capture");
-	if (capture.kind != capture_kind::not_capture &&
-	    finish_capture(capture, chunks) == capture_kind::bad)
-		fail(capture.error);
-	take_chunks();
+		fail_format("%s: empty: no byte at all, and no capture", name);
+	if (capture.kind != capture_kind::not_capture && finish_capture(capture) == capture_kind::bad)
+		fail(view_of(capture.error));
 }
 
 // The serial line itself. Another process that holds it (the daemon takes
@@ -726,40 +719,43 @@ int open_line()
 {
 	int fd = open(options.device_path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 	if (fd == -1)
-		fail(errno_text(options.device_path));
+		fail_errno(options.device_path);
 	if (!isatty(fd))
-		fail(std::string(options.device_path) +
-		     " is not a terminal; give it without -p to read it as a capture or raw bytes");
+		fail_format("%s is not a terminal; give it without -p to read it as a capture or raw bytes",
+			    options.device_path);
 	(void)fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK); // reads wait, as the daemon's
 	file_id file;
-	std::vector<file_holder> holders;
+	file_holders holders;
 	if (file_id_of_fd(fd, file))
 		holders = holders_of(file);
-	// A process with the line open twice (the daemon reads one descriptor
-	// and writes another) is named once; its descriptors come together.
-	std::string names;
-	pid_t named = 0;
-	for (const file_holder &holder : holders) {
-		if (holder.pid == named)
-			continue;
-		named = holder.pid;
-		names += (names.empty() ? "" : ", ") + command_of(holder.pid) + " (pid " +
-			 std::to_string(holder.pid) + ")";
-	}
 	if (flock(fd, LOCK_SH | LOCK_NB) == -1) {
-		fail(std::string(options.device_path) + " is locked, as ps2linkd locks its line; " +
-		     (names.empty() ? std::string("which process holds it cannot be told")
-				    : "it is open in " + names) +
-		     ". Reading it as well would take bytes away from that process, so ps2trace "
-		     "leaves the line alone: stop the daemon first.");
+		// A process with the line open twice (the daemon reads one
+		// descriptor and writes another) is named once; its descriptors
+		// come together.
+		message_text what;
+		append_format(what, "%s is locked, as ps2linkd locks its line; ", options.device_path);
+		append(what, holders.count == 0 ? "which process holds it cannot be told" : "it is open in ");
+		pid_t named = 0;
+		for (const file_holder &holder : listed(holders)) {
+			if (holder.pid == named)
+				continue;
+			append_format(what, "%s%s (pid %d)", named == 0 ? "" : ", ",
+				      c_text(command_of(holder.pid)), static_cast<int>(holder.pid));
+			named = holder.pid;
+		}
+		if (holders.more)
+			append_format(what, " and more (over %zu descriptors)", file_holder_limit);
+		append(what, ". Reading it as well would take bytes away from that process, so ps2trace "
+			     "leaves the line alone: stop the daemon first.");
+		fail(view_of(what));
 	}
 	if (pid_t other = blocked_reader_of(file); other > 0)
 		fprintf(stderr, "ps2trace: warning: %s (pid %d) reads %s as well; bytes go to "
-				"whoever reads first\n", command_of(other).c_str(), static_cast<int>(other),
+				"whoever reads first\n", c_text(command_of(other)), static_cast<int>(other),
 			options.device_path);
 	if (const char *failure = set_line_mode(fd, options.speed)) {
 		fputs(failure, stdout);
-		fail(std::string("cannot set the line's settings on ") + options.device_path);
+		fail_format("cannot set the line's settings on %s", options.device_path);
 	}
 	raise_dtr(fd);
 	settle_line(fd);
@@ -785,7 +781,7 @@ void read_line(int fd)
 			fprintf(stderr, "ps2trace: %s hung up\n", options.device_path);
 			break;
 		}
-		fail(errno_text(options.device_path));
+		fail_errno(options.device_path);
 	}
 	// Its descriptor stays open until exit, like the daemon's.
 }
@@ -810,18 +806,18 @@ void refuse_writing_over_input()
 	bool from_stdin = !input || strcmp(input, "-") == 0;
 	if ((from_stdin ? fstat(0, &in) : stat(input, &in)) != 0)
 		return;
-	const std::string input_name = from_stdin ? "(standard input)" : input;
+	const char *input_name = from_stdin ? "(standard input)" : input;
 	const bool record_to_stdout = options.record_path && strcmp(options.record_path, "-") == 0;
 	struct stat out {};
 	if (options.record_path && !record_to_stdout && stat(options.record_path, &out) == 0 &&
 	    same_file(in, out))
-		fail(std::string("-w ") + options.record_path + " is the input " + input_name +
-		     ": recording would overwrite it before it is read");
+		fail_format("-w %s is the input %s: recording would overwrite it before it is read",
+			    options.record_path, input_name);
 	if ((!options.quiet || record_to_stdout) && !isatty(1) && fstat(1, &out) == 0 &&
 	    same_file(in, out))
-		fail(std::string("standard output is the input ") + input_name + ": the " +
-		     (record_to_stdout ? "capture" : "trace") +
-		     " would be read again as it is written, without end");
+		fail_format("standard output is the input %s: the %s would be read again as it is "
+			    "written, without end",
+			    input_name, record_to_stdout ? "capture" : "trace");
 }
 
 void parse_arguments(int argc, char **argv)
@@ -838,9 +834,11 @@ void parse_arguments(int argc, char **argv)
 		switch (letter) {
 		case 'p': options.device_path = optarg; break;
 		case 's':
-			if (!parse_int(optarg, 0, 1'000'000, value))
-				refuse_usage(program, std::string("-s ") + optarg +
-							      ": a speed is a number of bits per second");
+			if (!parse_int(optarg, 0, 1'000'000, value)) {
+				message_text what;
+				append_format(what, "-s %s: a speed is a number of bits per second", optarg);
+				refuse_usage(program, view_of(what));
+			}
 			options.speed = static_cast<int32_t>(value);
 			break;
 		case 'm': options.key_map_path = optarg; break;
@@ -848,22 +846,37 @@ void parse_arguments(int argc, char **argv)
 		case 'x':
 		case 'c':
 		case 'V':
-		case 'u': options.daemon_options.push_back(std::string("-") + static_cast<char>(letter)); break;
+		case 'u': {
+			static constexpr std::array<const char *, 5> words = {"-M", "-x", "-c", "-V", "-u"};
+			if (options.daemon_option_count == options.daemon_options.size())
+				refuse_usage(program, "-M, -x, -c, -V and -u: more than 16 of them");
+			options.daemon_options[options.daemon_option_count++] =
+				*std::find_if(words.begin(), words.end(),
+					      [letter](const char *word) { return word[1] == letter; });
+			break;
+		}
 		case 'P': options.calibration_path = optarg; break;
 		case 'w': options.record_path = optarg; break;
 		case 'q': options.quiet = true; break;
 		case 'h': usage(0);
-		default: refuse_usage(program, option_problem(letter, argv));
+		default: refuse_option(program, letter, argv);
 		}
 	}
 	if (optind < argc)
 		options.file_path = argv[optind++];
 	if (optind != argc)
-		refuse_usage(program, std::string("one FILE at a time: ") + argv[optind] + " is one more");
-	if (options.device_path && options.file_path)
-		refuse_usage(program, std::string("-p ") + options.device_path + " and FILE " +
-					      options.file_path + ": read one or the other");
-	if ((!options.daemon_options.empty() || options.calibration_path) && !options.key_map_path)
+	{
+		message_text what;
+		append_format(what, "one FILE at a time: %s is one more", argv[optind]);
+		refuse_usage(program, view_of(what));
+	}
+	if (options.device_path && options.file_path) {
+		message_text what;
+		append_format(what, "-p %s and FILE %s: read one or the other", options.device_path,
+			      options.file_path);
+		refuse_usage(program, view_of(what));
+	}
+	if ((options.daemon_option_count != 0 || options.calibration_path) && !options.key_map_path)
 		refuse_usage(program, "-M, -x, -c, -V, -u and -P go with -m KEYMAP");
 	// A terminal is a serial line, whichever way it is given: read as with
 	// -p, never as a file (the line's settings would mangle the bytes, and
@@ -901,7 +914,7 @@ int main(int argc, char **argv)
 	if (options.record_path) {
 		record = strcmp(options.record_path, "-") == 0 ? stdout : fopen(options.record_path, "w");
 		if (!record)
-			fail(errno_text(options.record_path));
+			fail_errno(options.record_path);
 	}
 
 	int line_fd = options.device_path ? open_line() : -1;
@@ -911,18 +924,19 @@ int main(int argc, char **argv)
 		int32_t speed = speed_constant(options.speed) == speed_constant(default_serial_speed)
 					? default_serial_speed
 					: options.speed;
-		std::string source = options.device_path ? std::string(options.device_path) + " at " +
-								   std::to_string(speed) + " bit/s"
-				     : options.file_path ? options.file_path
-							 : "standard input";
-		write_capture_header(record, "from " + source);
+		message_text source;
+		if (options.device_path)
+			append_format(source, "from %s at %d bit/s", options.device_path, static_cast<int>(speed));
+		else
+			append_format(source, "from %s", options.file_path ? options.file_path : "standard input");
+		write_capture_header(record, view_of(source));
 	}
 	if (line_fd != -1) {
 		read_line(line_fd);
 	} else if (options.file_path && strcmp(options.file_path, "-") != 0) {
 		int fd = open(options.file_path, O_RDONLY | O_CLOEXEC);
 		if (fd == -1)
-			fail(errno_text(options.file_path));
+			fail_errno(options.file_path);
 		read_stream(fd, options.file_path);
 		(void)close(fd); // read only
 	} else {
