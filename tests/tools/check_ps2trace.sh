@@ -86,6 +86,7 @@ refusals=(
 	"$trace -w - $dir/alias|1|standard output is the input $dir/alias: the capture would|$dir/capture"
 	"$trace -q -w /dev/full $dir/capture|1|ps2trace: cannot write /dev/full: No space left on device"
 	"$trace $dir/capture|1|ps2trace: cannot write standard output: No space left on device|/dev/full"
+	"$build/tools/ps2sim -h|1|ps2sim: cannot write standard output: No space left on device|/dev/full"
 	"timeout --preserve-status -s INT -k 5 1 $trace -q /dev/zero|130|"
 )
 for row in "${refusals[@]}"; do

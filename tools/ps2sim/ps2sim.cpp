@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "checked_output.h"
 #include "proc_watch.h"
 #include "serial/frame_payload.h"
 #include "serial/serial_line.h"
@@ -779,6 +780,7 @@ void parse_arguments(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+	check_standard_output_at_exit("ps2sim");
 	// Lines must reach a pipe or a log as they are made, not at exit.
 	setvbuf(stdout, nullptr, _IOLBF, 0);
 	parse_arguments(argc, argv);
