@@ -112,6 +112,9 @@ def make_root(args, workdir):
                           os.path.join(HERE, "board-systemd/board-check.service"))]:
         os.makedirs(os.path.dirname(os.path.join(rootfs, path)), exist_ok=True)
         shutil.copy(source, os.path.join(rootfs, path))
+    # The board's module tree holds these two modules and nothing built in.
+    for index in ("modules.order", "modules.builtin", "modules.builtin.modinfo"):
+        open(os.path.join(rootfs, "lib/modules", args.kernel_release, index), "w").close()
     subprocess.run(["depmod", "-b", rootfs, args.kernel_release], check=True)
     # A machine that has booted before: no first-boot questions on the console.
     with open(os.path.join(rootfs, "etc/machine-id"), "w") as f:
@@ -148,33 +151,33 @@ def run_checks():
     _, status, began, ended = report("start").split()
     board["start_s"] = float(ended) - float(began)
     check(f"start: systemctl start exits 0 once the daemon is ready; the unit runs",
-          (status, state("start")), ("0", ["ActiveState=active", "ExecMainStatus=0",
-                                           "NRestarts=0", "Result=success",
-                                           "SubState=running"]))
+          (status, state("start")),
+          ("0", ["ActiveState=active", "NRestarts=0", "Result=success", "SubState=running"]))
     check("start: the daemon runs as the package's user, reaching the line through dialout",
           report("credentials"), "credentials user ps2link group ps2link groups dialout ps2link")
     typed("start", arm.STEPS["hi"], DEVICES + tap(0x33, 35) + tap(0x43, 23))
     wait_until(lambda: report("state restart"), "the restart after SIGKILL")
     check("SIGKILL: the unit starts the daemon again (Restart=on-failure)",
-          state("restart"), ["ActiveState=active", "ExecMainStatus=0", "NRestarts=1",
-                             "Result=success", "SubState=running"])
+          state("restart"),
+          ["ActiveState=active", "NRestarts=1", "Result=success", "SubState=running"])
     typed("restart", arm.STEPS["a"], DEVICES + tap(0x1C, 30))
     wait_until(lambda: report("state stop"), "the stop")
-    check("stop: systemctl stop exits 0; the unit is inactive, exit status 1 a success",
+    # The daemon ends a stop with status 1 (the existing board test checks
+    # that); the unit counts it a success.
+    check("stop: systemctl stop exits 0; the unit is inactive, its result a success",
           (report("stop"), state("stop")),
-          ("stop 0", ["ActiveState=inactive", "ExecMainStatus=1", "NRestarts=0",
-                      "Result=success", "SubState=dead"]))
+          ("stop 0", ["ActiveState=inactive", "NRestarts=0", "Result=success", "SubState=dead"]))
     wait_until(lambda: report("done"), "the failed start and the start limit")
     check("no uinput: the module unloaded and blocked", report("blocked"), "blocked 0 module 0")
     check("no uinput: systemctl start exits non-zero, Result=protocol",
-          (report("failed-start") != "failed-start 0", state("failed-start")[3]),
-          (True, "Result=protocol"))
+          (report("failed-start") != "failed-start 0", "Result=protocol" in state("failed-start")),
+          (True, True))
     check("no uinput: after the start limit the unit is failed",
           state("limit")[:1], ["ActiveState=failed"])
     print(f"  note: after the start limit: {report('state limit')}")
     for line in arm.reports_starting("journal "):
         print(f"  journal: {line}")
-    _, began, ended = report("limit").split()
+    _, began, ended = report("limited").split()
     board["limit_s"] = float(ended) - float(began)
 
 
