@@ -349,18 +349,29 @@ def start_board(args, workdir, plan):
         f.write(background_file())
     with open(os.path.join(rootfs, "usr/share/board/stream_frames"), "w") as f:
         f.write(f"{STREAM_FRAMES}\n")
+    power_on(args, workdir, pack_initrd(rootfs, workdir),
+             "quiet consoleblank=0 vt.global_cursor_default=0")
+
+
+def pack_initrd(rootfs, workdir):
+    """The initramfs of ROOTFS, every file owned by root; its path."""
     names = subprocess.run(["find", "."], cwd=rootfs, check=True, capture_output=True).stdout
     archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs,
                              input=names, check=True, capture_output=True).stdout
     initrd = os.path.join(workdir, "initrd.gz")
     with gzip.open(initrd, "wb", compresslevel=1) as f:
         f.write(archive)
+    return initrd
 
+
+def power_on(args, workdir, initrd, append):
+    """Boots the board (kernel, device tree, INITRD, the kernel's command
+    line APPEND after its console) with its UARTs and QMP connected."""
     qmp_path = os.path.join(workdir, "qmp.sock")
     board["console_log"] = os.path.join(args.out, "console.log")
     command = ["qemu-system-arm", "-M", "vexpress-a9", "-m", "256",
                "-kernel", args.kernel, "-dtb", args.dtb, "-initrd", initrd,
-               "-append", "console=ttyAMA0 quiet consoleblank=0 vt.global_cursor_default=0",
+               "-append", "console=ttyAMA0 " + append,
                "-display", "none", "-monitor", "none", "-no-reboot",
                "-serial", "file:" + board["console_log"], "-serial", "pty", "-serial", "pty",
                "-qmp", f"unix:{qmp_path},server=on,wait=off", "-S"]

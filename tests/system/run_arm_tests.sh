@@ -194,4 +194,21 @@ python3 "$source_dir/tests/system/arm_board_test.py" --kernel "$board/vmlinuz" \
 	--bundle "$bundle" --plan "$plan" --modules "$board/modules" \
 	--event-reader build/arm/tests/system/event_reader \
 	--out "$artifacts" || fail "ARM system test (see $artifacts)"
+
+# 4. The Debian package's hardened unit on the same board, Debian's armhf
+# systemd as its init (tests/system/systemd_board_test.py).
+echo "== ARM system test under systemd (ps2linkd@dev-ttyAMA1.service)"
+missing=$(missing_tools depmod dpkg-buildpackage lintian)
+if [ -n "$missing" ]; then
+	skip "ARM systemd test: missing$missing (Debian: kmod debhelper lintian)"
+	finish
+fi
+make --no-print-directory deb > "$artifacts/make-deb.log" 2>&1 || fail "make deb (see $artifacts/make-deb.log)"
+python3 "$source_dir/tests/system/systemd_board_test.py" --kernel "$board/vmlinuz" \
+	--kernel-release "${kernel_package#linux-image-}" --dtb "$board/board.dtb" \
+	--modules "$board/modules" --busybox "$board/busybox" --daemon "$daemon" \
+	--event-reader build/arm/tests/system/event_reader \
+	--deb "build/deb/ps2link_$(dpkg-parsechangelog -S Version)_$(dpkg --print-architecture).deb" \
+	--plan "$plan" --debs "$cache/debs" --out "$artifacts-systemd" ||
+	fail "ARM systemd test (see $artifacts-systemd)"
 finish
