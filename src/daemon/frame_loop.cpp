@@ -93,9 +93,9 @@ void wait_for_line_back()
 	close_serial_line();
 	for (;;) {
 		act_on_pending_stop();
-		if (open_serial_line(serial_line.line_path.data(), active_settings.serial_speed,
+		if (open_serial_line(serial_path.line_path.data(), active_settings.serial_speed,
 				     line_open::again) == 0) {
-			if (open_adapter_stream(serial_line.line_path.data()) == 0)
+			if (open_adapter_stream(serial_path.line_path.data()) == 0)
 				break;
 			close_serial_line();
 		}

@@ -127,7 +127,7 @@ int set_up_pointer_screen(const start_up_sources *given)
 int open_line(const start_up_sources *)
 {
 	keep_line_path(active_settings.serial_device);
-	return open_serial_line(serial_line.line_path.data(), active_settings.serial_speed,
+	return open_serial_line(serial_path.line_path.data(), active_settings.serial_speed,
 				line_open::at_start_up);
 }
 
@@ -138,7 +138,7 @@ int open_adapter_commands(const start_up_sources *given)
 		serial_line.adapter_out = given->adapter;
 		return 0;
 	}
-	return open_adapter_stream(serial_line.line_path.data());
+	return open_adapter_stream(serial_path.line_path.data());
 }
 
 int enable_mouse(const start_up_sources *)

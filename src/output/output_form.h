@@ -109,9 +109,10 @@ struct output_state {
 	const output_form *form = &key_text_form;
 	// Set at exit once the devices no longer block.
 	bool unblocked = false;
-	// The event whose key map value the last send_key sent: that event, or,
-	// for a release or a repeat that the form sends as the press sent it
-	// (an input device), that press.
+	// The last event handed to send_key, with the modifier combination of
+	// the lookup whose value went out: its own, or, for a release or a
+	// repeat that the form sends as the press sent it (an input device),
+	// the press's.
 	key_event sent_for{};
 };
 extern output_state outputs;

@@ -51,9 +51,10 @@ struct uinput_state {
 	// sends what its press sent, whatever the key map gives the release.
 	std::array<uint16_t, 2 * set2_codes> keyboard_down{};
 	std::array<uint16_t, joystick_button_slots> joystick_down{};
-	// The press behind each code that is down, as it came.
-	std::array<key_event, 2 * set2_codes> keyboard_presses{};
-	std::array<key_event, joystick_button_slots> joystick_presses{};
+	// Per scan code: the modifier combination its press was looked up
+	// under while it is down, so that a release or a repeat is reported
+	// as coming from that press (a joystick button has none).
+	std::array<uint8_t, 2 * set2_codes> keyboard_down_combination{};
 	unsigned mouse_buttons_down = 0;
 	// Key codes above 255 that the key map sends, one bit each.
 	std::array<uint8_t, (KEY_MAX + 1) / 8> declared_keys{};
@@ -97,6 +98,14 @@ bool sends_no_release(uint8_t scan_code, uint8_t prefix_index)
 	return scan_code == hanja_code || scan_code == hangeul_code;
 }
 
+// A release or a repeat sends what its press sent: it is reported as that
+// press's lookup.
+void report_sent_as_press(bool from_keyboard, std::size_t slot)
+{
+	if (from_keyboard)
+		outputs.sent_for.combination = uinput_devices.keyboard_down_combination[slot];
+}
+
 void send_uinput_key(const key_event &event)
 {
 	bool from_keyboard = event.source == key_source::keyboard;
@@ -104,13 +113,11 @@ void send_uinput_key(const key_event &event)
 					       : event.button % joystick_button_slots;
 	uint16_t &down_code = from_keyboard ? uinput_devices.keyboard_down[slot]
 					    : uinput_devices.joystick_down[slot];
-	const key_event &press = from_keyboard ? uinput_devices.keyboard_presses[slot]
-					       : uinput_devices.joystick_presses[slot];
 	auto scan = static_cast<int32_t>(kernel_scan_number(event.scan_code, event.prefix_index));
 	if (!event.down) {
 		if (down_code != 0) {
 			send_key_report(scan, from_keyboard, down_code, 0);
-			outputs.sent_for = press;
+			report_sent_as_press(from_keyboard, slot);
 		}
 		down_code = 0;
 		return;
@@ -119,7 +126,7 @@ void send_uinput_key(const key_event &event)
 	// driver reports that as value 2, which the console repeats on.
 	if (down_code != 0) {
 		send_key_report(scan, from_keyboard, down_code, key_value_repeat);
-		outputs.sent_for = press;
+		report_sent_as_press(from_keyboard, slot);
 		return;
 	}
 	unsigned code = uinput_key_code(event.value);
@@ -128,12 +135,10 @@ void send_uinput_key(const key_event &event)
 	send_key_report(scan, from_keyboard, code, 1);
 	if (from_keyboard && sends_no_release(event.scan_code, event.prefix_index))
 		send_key_report(scan, true, code, 0);
-	else if (from_keyboard) {
+	else {
 		down_code = static_cast<uint16_t>(code);
-		uinput_devices.keyboard_presses[slot] = event;
-	} else {
-		down_code = static_cast<uint16_t>(code);
-		uinput_devices.joystick_presses[slot] = event;
+		if (from_keyboard)
+			uinput_devices.keyboard_down_combination[slot] = event.combination;
 	}
 }
 

@@ -45,9 +45,9 @@ struct frame_report {
 	unsigned combination = 0;         // key: the modifier combination looked up under
 	const key_entry *slot = nullptr;  // key: the slot looked up (its name null: empty)
 	const key_event *event = nullptr; // key, joystick_button: handed to the form; null: none
-	// key, joystick_button, with event: the event whose value the form sent,
-	// event itself or, for a release or a repeat sent as the press sent it
-	// (an input device), that press.
+	// key, joystick_button, with event: event with the modifier combination
+	// of the lookup whose value the form sent (for a release or a repeat
+	// sent as the press sent it, an input device's, the press's).
 	const key_event *sent_for = nullptr;
 	unsigned button = 0;              // joystick_button
 	int row = 0;                      // touch: the pointer's screen row

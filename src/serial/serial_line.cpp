@@ -19,10 +19,12 @@
 #include "serial/frame_payload.h"
 
 serial_line_state serial_line;
+serial_path_state serial_path;
 
 void reset_serial_line()
 {
 	serial_line = {};
+	serial_path = {};
 }
 
 namespace {
@@ -99,19 +101,19 @@ bool same_device(int one, int other)
 
 void keep_line_path(const char *path)
 {
-	serial_line.line_path = {};
+	serial_path.line_path = {};
 	std::array<char, PATH_MAX> directory{};
 	if (path[0] != '/' && getcwd(directory.data(), directory.size())) {
 		const char *slash = strcmp(directory.data(), "/") == 0 ? "" : "/";
-		int length = snprintf(serial_line.line_path.data(), serial_line.line_path.size(),
+		int length = snprintf(serial_path.line_path.data(), serial_path.line_path.size(),
 				      "%s%s%s", directory.data(), slash, path);
-		if (length > 0 && static_cast<std::size_t>(length) < serial_line.line_path.size())
+		if (length > 0 && static_cast<std::size_t>(length) < serial_path.line_path.size())
 			return;
 	}
-	if (strlen(path) < serial_line.line_path.size())
-		(void)snprintf(serial_line.line_path.data(), serial_line.line_path.size(), "%s", path);
+	if (strlen(path) < serial_path.line_path.size())
+		(void)snprintf(serial_path.line_path.data(), serial_path.line_path.size(), "%s", path);
 	else
-		serial_line.line_path[0] = '\0';
+		serial_path.line_path[0] = '\0';
 }
 
 unsigned speed_constant(int32_t speed)

@@ -25,22 +25,27 @@ inline constexpr char tcseta_failed_message[] = "can't TCSETA\n";
 inline constexpr char dtr_raised_message[] = "DTR set to HIGH\n"; // with -i
 
 struct serial_line_state {
-	// The path the line is opened by, at start-up and after a lost line:
-	// the -p path as given when it is absolute, else with the working
-	// directory of start-up put before it (links are kept, not resolved:
-	// a link by the adapter's serial number finds it again under a new
-	// device name). Empty until start-up keeps it.
-	std::array<char, PATH_MAX> line_path{};
 	int serial_fd = -1;          // -1 until opened
 	FILE *adapter_out = nullptr; // commands to the adapter, null until opened
 	int64_t last_empty_read_ns = 0; // when the last empty read ended, for pacing
 };
 extern serial_line_state serial_line;
 
+// The path the line is opened by, at start-up and after a lost line: the
+// -p path as given when it is absolute, else with the working directory of
+// start-up put before it (links are kept, not resolved: a link by the
+// adapter's serial number finds it again under a new device name). Empty
+// until start-up keeps it. A record apart from serial_line, whose -1 puts
+// it in the daemon's file: this one's 4 KB stay zero-filled memory.
+struct serial_path_state {
+	std::array<char, PATH_MAX> line_path{};
+};
+extern serial_path_state serial_path;
+
 // No line, no command stream: the state before start-up. Nothing is closed.
 void reset_serial_line();
 
-// Keeps path in serial_line.line_path, made absolute. A path that cannot
+// Keeps path in serial_path.line_path, made absolute. A path that cannot
 // be made absolute (no working directory, or too long with it) is kept as
 // given; one too long to keep at all is kept empty, which no open finds,
 // as none would find it as given.
