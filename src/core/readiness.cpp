@@ -11,8 +11,9 @@ service_manager_link service_manager;
 void find_service_manager()
 {
 	service_manager = {};
-	// The one environment variable the daemon reads: the service manager's
-	// documented interface for readiness, which takes no command-line option.
+	// The service manager's documented interface for readiness, which no
+	// command-line option stands for. (The daemon reads one other variable,
+	// the manager's JOURNAL_STREAM: message_log.cpp.)
 	const char *name = getenv("NOTIFY_SOCKET");
 	if (!name || (name[0] != '/' && name[0] != '@'))
 		return;
