@@ -795,12 +795,22 @@ def main():
         print(f"  FAIL  {failure}")
         failures.append(str(failure))
     finally:
-        if "qemu" in board and board["qemu"].poll() is None:
-            board["qemu"].kill()
-            board["qemu"].wait()
-        shutil.rmtree(workdir, ignore_errors=True)
-    print(f"artefacts: {args.out} (console.log, script-main.png, script-main-after.png, "
-          f"screenshot.png, console-run.png, after-exit.png)")
+        power_off(workdir)
+    return verdict(args.out, "console.log, script-main.png, script-main-after.png, "
+                   "screenshot.png, console-run.png, after-exit.png")
+
+
+def power_off(workdir):
+    """The board stopped, if it still runs, and its work directory gone."""
+    if "qemu" in board and board["qemu"].poll() is None:
+        board["qemu"].kill()
+        board["qemu"].wait()
+    shutil.rmtree(workdir, ignore_errors=True)
+
+
+def verdict(out, artefacts):
+    """Where the artefacts are and how the checks went; the exit status."""
+    print(f"artefacts: {out} ({artefacts})")
     if failures:
         print(f"{len(failures)} check(s) failed")
         return 1

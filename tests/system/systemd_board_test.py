@@ -208,16 +208,8 @@ def main():
         print(f"  FAIL  {failure}")
         arm.failures.append(str(failure))
     finally:
-        if "qemu" in board and board["qemu"].poll() is None:
-            board["qemu"].kill()
-            board["qemu"].wait()
-        shutil.rmtree(workdir, ignore_errors=True)
-    print(f"artefacts: {args.out} (console.log)")
-    if arm.failures:
-        print(f"{len(arm.failures)} check(s) failed")
-        return 1
-    print("all checks passed")
-    return 0
+        arm.power_off(workdir)
+    return arm.verdict(args.out, "console.log")
 
 
 if __name__ == "__main__":
